@@ -1,0 +1,34 @@
+# Thin wrapper over CMake. `make demo` builds kitweaver and makes a pack from
+# the bundled demo kit; `make test` builds and runs every test, once plainly
+# and once under AddressSanitizer and UndefinedBehaviorSanitizer.
+BUILD := build
+SANITIZE_BUILD := build-sanitize
+JOBS := $(shell nproc)
+
+.PHONY: demo test build examples clean
+
+build:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKITWEAVER_TESTS=OFF
+	cmake --build $(BUILD) -j $(JOBS) --target kitweaver
+	./$(BUILD)/kitweaver "examples/demo kit"
+
+test:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKITWEAVER_TESTS=ON
+	cmake --build $(BUILD) -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKITWEAVER_SANITIZE=ON -DKITWEAVER_TESTS=ON
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+
+# Rewrites the WAV files in examples/ from our own synthesizer.
+examples:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS) --target make_examples
+	./$(BUILD)/make_examples examples
+
+clean:
+	rm -rf $(BUILD) $(SANITIZE_BUILD)

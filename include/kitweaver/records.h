@@ -1,0 +1,82 @@
+// The records that carry the whole state of one run.
+//
+// One PackJob per run, owned by the driver; one SampleRecord per accepted WAV
+// file, owned by the job's slot; ChordNotes and KeyMap are small values that
+// pass between the stages. Every buffer is owned by the record that holds it
+// and is let go when the record is released.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kitweaver {
+
+// Sample slots in a job, and keys in a drum patch.
+inline constexpr int kSlotCount = 24;
+// Pack sample rate in Hz; every pack position is a frame at this rate.
+inline constexpr int kPackRate = 44100;
+
+struct SampleRecord {
+  // The data chunk's bytes as stored in the file (little-endian, interleaved).
+  // Only the bytes actually present in the file: `pcm_filled` may be less than
+  // `data_bytes` for a truncated file, and later stages treat the rest as
+  // silence.
+  std::unique_ptr<std::uint8_t[]> pcm;
+  std::int64_t pcm_filled = 0;
+  // Full path: directory, "/", entry name. File-name tags are searched here.
+  std::string path;
+  // The data chunk size the file declares.
+  std::int32_t data_bytes = 0;
+  // The rendered slice, signed 16-bit host order; null when the slice could
+  // not be resampled. A slice of zero frames is a non-null empty buffer.
+  std::unique_ptr<std::int16_t[]> resampled;
+  std::int32_t resampled_bytes = 0;
+  std::int32_t channels = 0;
+  std::int32_t sample_rate = 0;
+  std::int32_t byte_rate = 0;
+  std::int32_t bits_per_sample = 0;
+  // First and last pack frame of the slice.
+  std::int32_t pack_start = 0;
+  std::int32_t pack_end = 0;
+  // Pitch correction the device applies: chosen note minus 69, never above 0.
+  std::int32_t pitch_semitones = 0;
+  // Note number of a chromatic multisample tag; -1 until read.
+  std::int32_t chromatic_note = -1;
+};
+
+struct PackJob {
+  // Sum of data_bytes / byte_rate over accepted files.
+  double total_seconds = 0.0;
+  std::int32_t sample_count = 0;
+  // The directory argument with one trailing "/" removed.
+  std::string directory;
+  // Slots 0 .. sample_count - 1 hold records in acceptance order.
+  std::array<std::unique_ptr<SampleRecord>, kSlotCount> samples;
+  bool po33_mode = false;
+  double max_pack_seconds = 0.0;
+  // Resample rate of the most recently planned slice; tunes the marker tone.
+  double last_resample_rate = 0.0;
+};
+
+// One to four semitone offsets in which a slice is rendered; 0 is the
+// recording unchanged.
+struct ChordNotes {
+  std::int32_t note_count = 1;
+  std::array<std::int32_t, 4> semitones{};
+};
+
+// Which record plays on each key, and at which pitch, for a chromatic
+// multisample. Used by the metadata only when `in_use` is set.
+struct KeyMap {
+  bool in_use = false;
+  std::array<std::int32_t, kSlotCount> key_slots{};
+  std::array<std::int32_t, kSlotCount> key_pitches{};
+};
+
+// Releases every record from the last slot down to slot 0, each record's
+// buffers first. The job itself stays usable (empty).
+void release_pack_job(PackJob& job);
+
+}  // namespace kitweaver

@@ -1,0 +1,81 @@
+#include "app/run.h"
+
+#include <cstdio>
+#include <new>
+
+#include "intake/wav_reader.h"
+#include "kitweaver/name_text.h"
+#include "kitweaver/records.h"
+
+namespace kitweaver {
+namespace {
+
+// The tag must end the directory name, followed by at most two characters.
+bool has_po33_tag(std::string_view name) {
+  auto tag_in_last = [name](std::size_t count) {
+    std::string_view tail = name.substr(name.size() - count);
+    return contains(tail, " PO-33.") || contains(tail, " po-33.");
+  };
+  return (name.size() >= 8 && tag_in_last(8)) || (name.size() >= 9 && tag_in_last(9));
+}
+
+int run_stages(PackJob& job) {
+  scan_directory(job);
+  if (job.sample_count == 0) {
+    std::printf("No WAV files found\n");
+    return kExitNoPack;
+  }
+  return kExitNoPack;
+}
+
+}  // namespace
+
+std::string trim_directory_argument(std::string_view argument) {
+  if (!argument.empty() && argument.back() == '/') argument.remove_suffix(1);
+  return std::string(argument);
+}
+
+ModeChoice detect_mode(std::string_view directory) {
+  ModeChoice mode;
+  if (!has_po33_tag(directory)) return mode;
+  // The length is read from the last two characters, or from the last one
+  // alone when the one before it is the tag's full stop.
+  std::size_t digits = directory[directory.size() - 2] == '.' ? 1 : 2;
+  std::int32_t seconds = read_leading_int(directory.substr(directory.size() - digits));
+  mode.po33_mode = true;
+  mode.max_pack_seconds = (seconds < 1 || seconds > 40) ? kPo33MaxSeconds : seconds;
+  return mode;
+}
+
+int run_kitweaver(int argc, const char* const* argv) {
+  std::printf("Kitweaver 1.0\n");
+  if (argc != 2) {
+    std::printf("\nUsage:\n\t kitweaver <WAV files directory location>\n");
+    std::printf("\n");
+    return kExitUsage;
+  }
+
+  PackJob job;
+  int status = kExitNoPack;
+  try {
+    job.directory = trim_directory_argument(argv[1]);
+    ModeChoice mode = detect_mode(job.directory);
+    job.po33_mode = mode.po33_mode;
+    job.max_pack_seconds = mode.max_pack_seconds;
+    if (job.po33_mode) {
+      std::printf("\nPO-33 mode; max. pack length %.1fs, inserting %.1fs pause between samples\n\n",
+                  job.max_pack_seconds, static_cast<double>(kPo33PauseSeconds));
+    } else {
+      std::printf("\nOP-1/OP-Z mode; max. pack length %.1fs\n\n", job.max_pack_seconds);
+    }
+    status = run_stages(job);
+  } catch (const std::bad_alloc&) {
+    std::printf("Out of memory\n");
+    status = kExitNoPack;
+  }
+  release_pack_job(job);
+  std::printf("\n");
+  return status;
+}
+
+}  // namespace kitweaver

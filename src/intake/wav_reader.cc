@@ -1,0 +1,208 @@
+#include "intake/wav_reader.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "kitweaver/byte_order.h"
+
+namespace kitweaver {
+namespace {
+
+// RIFF WAVE layout as read here (all numbers little-endian):
+//
+//   0   "RIFF"
+//   4   RIFF size (ignored)
+//   8   "WAVE"
+//   12  chunks: 4-byte ID, 4-byte body size, body, one pad byte after an odd
+//       body. Only "fmt " (the first one) and "data" (the first one after the
+//       format) are read; every other chunk is skipped.
+//
+// "fmt " body (at least 16 bytes):
+//   0   format tag: 1 = PCM, 0xFFFE = extensible (then at least 40 bytes)
+//   2   channel count
+//   4   sample rate in Hz
+//   8   byte rate (bytes per second)
+//   12  block align (ignored)
+//   14  bits per sample
+//   16  extension size, 18 valid bits (ignored)
+//   20  channel mask (ignored)
+//   24  sub-format GUID, which must be PCM for an extensible file
+constexpr std::size_t kChunkHeaderSize = 8;
+constexpr std::size_t kFmtMinSize = 16;
+constexpr std::size_t kFmtExtensibleSize = 40;
+constexpr std::size_t kSubFormatOffset = 24;
+constexpr std::uint16_t kFormatPcm = 1;
+constexpr std::uint16_t kFormatExtensible = 0xFFFE;
+constexpr std::uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                            0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+bool id_is(const std::uint8_t* bytes, const char* id) { return std::memcmp(bytes, id, 4) == 0; }
+
+// Reads exactly `n` bytes at `offset`; false when the source ends first.
+bool read_at(const ByteSource& source, std::uint64_t offset, void* dst, std::size_t n) {
+  if (offset > source.size || n > source.size - offset) return false;
+  if (source.bytes != nullptr) {
+    std::memcpy(dst, source.bytes + offset, n);
+    return true;
+  }
+  auto* out = static_cast<std::uint8_t*>(dst);
+  std::size_t done = 0;
+  while (done < n) {
+    ssize_t got = pread(source.fd, out + done, n - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+bool body_fits(const ByteSource& source, std::uint64_t body, std::uint32_t size) {
+  return body <= source.size && size <= source.size - body;
+}
+
+bool read_format(const ByteSource& source, std::uint64_t body, std::uint32_t size,
+                 WavLayout* layout) {
+  if (size < kFmtMinSize || !body_fits(source, body, size)) return false;
+  std::uint8_t fmt[kFmtExtensibleSize];
+  std::size_t wanted = std::min<std::size_t>(size, kFmtExtensibleSize);
+  if (!read_at(source, body, fmt, wanted)) return false;
+  std::uint16_t tag = load_le16(fmt);
+  bool pcm = tag == kFormatPcm ||
+             (tag == kFormatExtensible && size >= kFmtExtensibleSize &&
+              std::memcmp(fmt + kSubFormatOffset, kPcmSubFormat, sizeof kPcmSubFormat) == 0);
+  if (!pcm) return false;
+  layout->channels = load_le16(fmt + 2);
+  layout->sample_rate = static_cast<std::int32_t>(load_le32(fmt + 4));
+  layout->byte_rate = static_cast<std::int32_t>(load_le32(fmt + 8));
+  layout->bits_per_sample = load_le16(fmt + 14);
+  return true;
+}
+
+// Numbers that later stages divide by or size buffers from.
+bool format_is_usable(const WavLayout& layout) {
+  int bits = layout.bits_per_sample;
+  return layout.byte_rate > 0 && layout.sample_rate > 0 && layout.channels > 0 &&
+         (bits == 8 || bits == 16 || bits == 24 || bits == 32) && layout.data_bytes >= 0;
+}
+
+void report_failure(const std::string& path) { std::printf("Processing [%s] failed.\n", path.c_str()); }
+
+}  // namespace
+
+WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout) {
+  std::uint8_t riff[12];
+  if (!read_at(source, 0, riff, 4) || !id_is(riff, "RIFF")) return WavVerdict::kNotRiff;
+  if (!read_at(source, 4, riff + 4, 8) || !id_is(riff + 8, "WAVE")) return WavVerdict::kRejected;
+
+  bool have_format = false;
+  std::uint64_t offset = 12;
+  for (;;) {
+    std::uint8_t header[kChunkHeaderSize];
+    if (!read_at(source, offset, header, kChunkHeaderSize)) return WavVerdict::kRejected;
+    std::uint32_t size = load_le32(header + 4);
+    std::uint64_t body = offset + kChunkHeaderSize;
+    if (id_is(header, "data")) {
+      // The data chunk may be cut short; its declared size is kept.
+      if (!have_format) return WavVerdict::kRejected;
+      layout->data_bytes = static_cast<std::int32_t>(size);
+      layout->data_offset = body;
+      break;
+    }
+    if (id_is(header, "fmt ") && !have_format) {
+      if (!read_format(source, body, size, layout)) return WavVerdict::kRejected;
+      have_format = true;
+    } else if (!body_fits(source, body, size)) {
+      return WavVerdict::kRejected;
+    }
+    offset = body + size + (size & 1u);
+  }
+  return format_is_usable(*layout) ? WavVerdict::kAccepted : WavVerdict::kRejected;
+}
+
+bool read_wav_file(PackJob& job, const std::string& path) {
+  if (path.size() >= kPathBufferSize) {
+    report_failure(path);
+    return false;
+  }
+  // Only regular files (or links to them) are opened: a pipe or a device
+  // could block the read forever. The open never blocks, and the descriptor
+  // is checked again in case the entry changed in between.
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return false;
+  }
+
+  ByteSource source;
+  source.size = static_cast<std::uint64_t>(info.st_size);
+  source.fd = fd;
+  WavLayout layout;
+  WavVerdict verdict = read_wav_header(source, &layout);
+  if (verdict != WavVerdict::kAccepted) {
+    close(fd);
+    if (verdict == WavVerdict::kRejected) report_failure(path);
+    return false;
+  }
+
+  // Hold only the data bytes the file really has: a short file declaring a
+  // huge data chunk costs nothing.
+  std::uint64_t available = source.size - layout.data_offset;
+  auto filled = static_cast<std::int64_t>(
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(layout.data_bytes), available));
+  std::unique_ptr<std::uint8_t[]> pcm(new (std::nothrow) std::uint8_t[filled > 0 ? filled : 1]);
+  std::unique_ptr<SampleRecord> record(new (std::nothrow) SampleRecord);
+  if (!pcm || !record ||
+      !read_at(source, layout.data_offset, pcm.get(), static_cast<std::size_t>(filled))) {
+    close(fd);
+    report_failure(path);
+    return false;
+  }
+  close(fd);
+
+  record->pcm = std::move(pcm);
+  record->pcm_filled = filled;
+  record->path = path;
+  record->data_bytes = layout.data_bytes;
+  record->byte_rate = layout.byte_rate;
+  record->channels = layout.channels;
+  record->bits_per_sample = layout.bits_per_sample;
+  record->sample_rate = layout.sample_rate;
+  record->chromatic_note = -1;
+  job.samples[static_cast<std::size_t>(job.sample_count)] = std::move(record);
+  ++job.sample_count;
+  job.total_seconds += static_cast<double>(layout.data_bytes) / static_cast<double>(layout.byte_rate);
+  return true;
+}
+
+bool scan_directory(PackJob& job) {
+  std::string prefix = job.directory;
+  if (prefix.empty() || prefix.back() != '/') prefix += '/';
+  DIR* listing = opendir(prefix.c_str());
+  if (listing == nullptr) {
+    std::printf("Could not open directory [%s]: %s\n", job.directory.c_str(), std::strerror(errno));
+    return false;
+  }
+  std::string path;
+  while (const dirent* entry = readdir(listing)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    // The listing runs to its end, but nothing past the last slot is opened.
+    if (job.sample_count >= kSlotCount) continue;
+    path.assign(prefix).append(entry->d_name);
+    read_wav_file(job, path);
+  }
+  closedir(listing);
+  return true;
+}
+
+}  // namespace kitweaver

@@ -1,0 +1,52 @@
+// Directory scan and WAV reader: the intake of a run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "kitweaver/records.h"
+
+namespace kitweaver {
+
+// Longest full path, terminating zero included, that the intake handles.
+inline constexpr std::size_t kPathBufferSize = 4096;
+
+// Where header bytes come from: a byte array in memory, or an open file
+// descriptor read with positioned reads. `size` is the total length.
+struct ByteSource {
+  const std::uint8_t* bytes = nullptr;
+  std::uint64_t size = 0;
+  int fd = -1;
+};
+
+// What the header walk found.
+enum class WavVerdict {
+  kAccepted,  // a PCM WAV file we can read
+  kNotRiff,   // fewer than 4 bytes, or not "RIFF": passed over without a word
+  kRejected,  // a RIFF file of a shape we can't use: reported
+};
+
+// The format and the position of the sound data of an accepted file.
+struct WavLayout {
+  std::int32_t channels = 0;
+  std::int32_t sample_rate = 0;
+  std::int32_t byte_rate = 0;
+  std::int32_t bits_per_sample = 0;
+  std::int32_t data_bytes = 0;      // as declared by the data chunk
+  std::uint64_t data_offset = 0;    // first byte of the data chunk's body
+};
+
+// Walks the RIFF chunks of `source` and checks the format.
+WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout);
+
+// Reads one file into a new record appended to `job`. Prints
+// "Processing [path] failed." for RIFF files it can't use. Returns whether a
+// record was appended.
+bool read_wav_file(PackJob& job, const std::string& path);
+
+// Lists `job.directory` once and reads up to kSlotCount files in listing
+// order. Returns false (after printing why) when the directory can't be
+// opened.
+bool scan_directory(PackJob& job);
+
+}  // namespace kitweaver

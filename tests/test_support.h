@@ -1,0 +1,110 @@
+// Scoped temporary folders and running the built program, for the tests.
+#pragma once
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "wav_builder.h"
+
+namespace kitweaver::testing {
+
+// A fresh folder below the system's temporary folder, removed with its
+// contents when the object goes out of scope. `name` becomes the last
+// component, so tests can choose mode tags.
+struct TempDir {
+  std::string root;
+  std::string path;
+  explicit TempDir(const std::string& name = "kit") {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kitweaver-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    root = mkdtemp(buffer.data());
+    path = root + "/" + name;
+    std::filesystem::create_directories(path);
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(root, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  std::string file(const std::string& name) const { return path + "/" + name; }
+  void write(const std::string& name, const wav::Bytes& bytes) const {
+    wav::write_file(file(name), bytes);
+  }
+};
+
+inline wav::Bytes read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return wav::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A mono 16-bit 44.1 kHz WAV of `frames` frames holding a ramp.
+inline wav::Bytes mono16(std::size_t frames, std::uint32_t rate = 44100) {
+  std::vector<std::int16_t> samples(frames);
+  for (std::size_t i = 0; i < frames; ++i) samples[i] = static_cast<std::int16_t>(i % 2000 - 1000);
+  wav::WavSpec spec;
+  spec.sample_rate = rate;
+  spec.data = wav::pcm16(samples);
+  return wav::wav_bytes(spec);
+}
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+};
+
+// Runs the built kitweaver with `args` (no shell) and collects its standard
+// output.
+inline RunResult run_program(const std::vector<std::string>& args,
+                             const char* binary = KITWEAVER_BINARY) {
+  int pipe_fds[2];
+  RunResult result;
+  if (pipe(pipe_fds) != 0) return result;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipe_fds[1], 1);
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(binary));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(binary, argv.data());
+    _exit(127);
+  }
+  close(pipe_fds[1]);
+  char buffer[4096];
+  ssize_t got;
+  while ((got = read(pipe_fds[0], buffer, sizeof buffer)) > 0) {
+    result.out.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(pipe_fds[0]);
+  int wait_status = 0;
+  waitpid(pid, &wait_status, 0);
+  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  return result;
+}
+
+// The entry names of a folder in the order the system lists them.
+inline std::vector<std::string> listing_order(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+}  // namespace kitweaver::testing

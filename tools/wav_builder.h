@@ -1,0 +1,107 @@
+// Builds WAV file bytes in memory: the example generator writes the demo kits
+// with it, and the tests write every header shape (broken ones too) with it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "kitweaver/byte_order.h"
+
+namespace kitweaver::wav {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct WavSpec {
+  std::uint16_t format_tag = 1;     // 1 = PCM, 3 = float, 0xFFFE = extensible
+  std::uint16_t channels = 1;
+  std::uint32_t sample_rate = 44100;
+  std::uint32_t byte_rate = 0;      // 0: computed from the others
+  std::uint16_t bits_per_sample = 16;
+  std::uint32_t fmt_size = 16;      // 16, 18 or 40 (40 writes the extensible tail)
+  bool pcm_sub_format = true;       // extensible sub-format GUID is PCM
+  bool list_before_data = false;    // a LIST chunk between "fmt " and "data"
+  bool declare_data_size = false;   // write `declared_data_size` instead of the real size
+  std::uint32_t declared_data_size = 0;
+  Bytes data;                       // the data chunk's body
+};
+
+inline void append_id(Bytes& out, const char* id) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(id[i]));
+}
+
+inline void append_le32(Bytes& out, std::uint32_t v) {
+  std::uint8_t b[4];
+  store_le32(b, v);
+  for (std::uint8_t x : b) out.push_back(x);
+}
+
+inline void append_le16(Bytes& out, std::uint16_t v) {
+  std::uint8_t b[2];
+  store_le16(b, v);
+  for (std::uint8_t x : b) out.push_back(x);
+}
+
+inline Bytes wav_bytes(const WavSpec& spec) {
+  std::uint16_t block_align =
+      static_cast<std::uint16_t>(spec.channels * ((spec.bits_per_sample + 7) / 8));
+  std::uint32_t byte_rate = spec.byte_rate != 0 ? spec.byte_rate : spec.sample_rate * block_align;
+  Bytes out;
+  append_id(out, "RIFF");
+  append_le32(out, 0);  // RIFF size, patched below
+  append_id(out, "WAVE");
+  append_id(out, "fmt ");
+  append_le32(out, spec.fmt_size);
+  append_le16(out, spec.format_tag);
+  append_le16(out, spec.channels);
+  append_le32(out, spec.sample_rate);
+  append_le32(out, byte_rate);
+  append_le16(out, block_align);
+  append_le16(out, spec.bits_per_sample);
+  if (spec.fmt_size >= 18) append_le16(out, static_cast<std::uint16_t>(spec.fmt_size - 18));
+  if (spec.fmt_size >= 40) {
+    append_le16(out, spec.bits_per_sample);  // valid bits
+    append_le32(out, 0);                     // channel mask
+    const std::uint8_t pcm_guid[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                       0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    out.insert(out.end(), pcm_guid, pcm_guid + 16);
+    if (!spec.pcm_sub_format) out[out.size() - 16] = 0x03;  // IEEE float
+  }
+  for (std::uint32_t i = 40; i < spec.fmt_size; ++i) out.push_back(0);
+  if (spec.list_before_data) {
+    // What common encoders write: LIST/INFO naming the software. The text is
+    // 13 bytes, so the LIST body is odd and a pad byte follows it.
+    const char text[] = "Lavf59.27.100";
+    append_id(out, "LIST");
+    append_le32(out, 4 + 8 + 13);
+    append_id(out, "INFO");
+    append_id(out, "ISFT");
+    append_le32(out, 13);
+    out.insert(out.end(), text, text + 13);
+    out.push_back(0);  // pad byte after the odd LIST body
+  }
+  append_id(out, "data");
+  append_le32(out, spec.declare_data_size ? spec.declared_data_size
+                                          : static_cast<std::uint32_t>(spec.data.size()));
+  out.insert(out.end(), spec.data.begin(), spec.data.end());
+  store_le32(out.data() + 4, static_cast<std::uint32_t>(out.size() - 8));
+  return out;
+}
+
+// 16-bit samples as little-endian bytes.
+inline Bytes pcm16(const std::vector<std::int16_t>& samples) {
+  Bytes out;
+  out.reserve(samples.size() * 2);
+  for (std::int16_t s : samples) append_le16(out, static_cast<std::uint16_t>(s));
+  return out;
+}
+
+inline bool write_file(const std::string& path, const Bytes& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace kitweaver::wav
