@@ -6,6 +6,7 @@
 #include "intake/wav_reader.h"
 #include "kitweaver/name_text.h"
 #include "kitweaver/records.h"
+#include "slice/planner.h"
 
 namespace kitweaver {
 namespace {
@@ -21,6 +22,11 @@ bool has_po33_tag(std::string_view name) {
 
 int run_stages(PackJob& job) {
   scan_directory(job);
+  if (job.sample_count > 0) {
+    if (!check_pack_room(job)) return kExitNoPack;
+    const double factor = compute_compression_factor(job);
+    for (std::int32_t slot = 0; slot < job.sample_count; ++slot) plan_slice(job, slot, factor);
+  }
   if (job.sample_count == 0) {
     std::printf("No WAV files found\n");
     return kExitNoPack;

@@ -1,0 +1,44 @@
+// Time-compression planner: how much every slice is shortened so that all
+// recordings fit the pack, expressed as a resample rate on the
+// equal-tempered scale and a pitch correction in semitones.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "kitweaver/records.h"
+
+namespace kitweaver {
+
+// Frequencies of MIDI notes 108 to 119 (C8 to B8); lower notes divide them by
+// exact powers of two, so A4 (69) is exactly 440 Hz.
+inline constexpr std::array<double, 12> kTopOctaveHz = {
+    4186.01, 4434.92, 4698.63, 4978.03, 5274.04, 5587.65,
+    5919.91, 6271.93, 6644.88, 7040,    7458.62, 7902.13};
+
+inline constexpr int kHighestNote = 119;
+inline constexpr int kLowestNote = 21;
+inline constexpr int kReferenceNote = 69;
+inline constexpr double kReferenceHz = 440.0;
+// Longest slice, in pack frames, before its own factor is lowered. No slice
+// reaches it while the compression factor comes from a positive pack room.
+inline constexpr double kSliceCapFrames = 44100000.0;
+
+// Frequency of MIDI note m, 21 <= m <= 119.
+double note_frequency(int m);
+
+// Seconds of PO-33 gaps for n samples: the marker tone and one pause before
+// each slice, 0.2 s each, in single precision.
+float po33_pause_seconds(std::int32_t sample_count);
+
+// False (after saying so) when a PO-33 pack is too short to hold even its
+// gaps; nothing can then be planned.
+bool check_pack_room(const PackJob& job);
+
+// The run's compression factor in (0, 1]; needs sample_count >= 1.
+double compute_compression_factor(const PackJob& job);
+
+// Plans and renders the record in `slot`, printing its lines.
+void plan_slice(PackJob& job, std::int32_t slot, double factor);
+
+}  // namespace kitweaver
