@@ -15,6 +15,7 @@ demo:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKITWEAVER_TESTS=OFF
 	cmake --build $(BUILD) -j $(JOBS) --target kitweaver
 	./$(BUILD)/kitweaver "examples/demo kit"
+	@echo "The pack is examples/demo kit/samplepack.aif"
 
 test:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKITWEAVER_TESTS=ON

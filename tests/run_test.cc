@@ -1,5 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+
+#include "pack_support.h"
 #include "test_support.h"
 
 namespace kitweaver {
@@ -41,6 +51,153 @@ TEST(Run, FolderWithoutUsableFilesFindsNothing) {
                        "Processing [" + dir.file("broken.wav") + "] failed.\n" +
                        "No WAV files found\n\n");
   EXPECT_EQ(r.status, 1);
+}
+
+// Names of the entries of a folder, sorted.
+std::vector<std::string> entries(const std::string& dir) {
+  std::vector<std::string> names = testing::listing_order(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(Run, WritesAPackThatHoldsEverySliceAndReplacesTheLastOne) {
+  TempDir dir;
+  dir.write("a.wav", testing::mono16(44100));
+  dir.write("b Oneshot.wav", testing::mono16(22050));
+  std::string lines;
+  std::set<std::int64_t> expected_ends;
+  std::int64_t last_frame = 0;
+  for (const std::string& name : testing::listing_order(dir.path)) {
+    lines += "[" + dir.file(name) + "]\n\tlength " + (name == "a.wav" ? "1.00" : "0.50") +
+             "s, resampling to 44100Hz, pitching down 0 semitones\n";
+    last_frame += (name == "a.wav" ? 44100 : 22050) - 1;
+    expected_ends.insert(last_frame * 4056);
+  }
+  testing::RunResult first = run_program({dir.path + "/"});
+  EXPECT_EQ(first.status, 0);
+  EXPECT_EQ(first.out, std::string(kBanner) + "\nOP-1/OP-Z mode; max. pack length 12.0s\n\n" + lines + "\n");
+  wav::Bytes bytes = testing::read_bytes(dir.file("samplepack.aif"));
+  testing::PackFile pack = testing::parse_pack(bytes);
+  ASSERT_TRUE(pack.well_formed);
+  EXPECT_EQ(pack.frames, 529200u);
+  EXPECT_EQ(bytes.size(), 64 + pack.appl.size() + 2 * 529200);
+  EXPECT_EQ(bytes[bytes.size() - 1], 0);
+  EXPECT_EQ(bytes[bytes.size() - 2], 0);
+  std::vector<std::int64_t> ends = testing::list_of(pack.appl, "end");
+  EXPECT_EQ(std::set<std::int64_t>(ends.begin(), ends.end()), expected_ends);
+
+  // The next run skips the pack it finds and replaces it.
+  dir.write("c.wav", testing::mono16(4410));
+  testing::RunResult second = run_program({dir.path});
+  EXPECT_EQ(second.status, 0);
+  EXPECT_EQ(second.out.find("samplepack"), std::string::npos);
+  EXPECT_EQ(std::count(second.out.begin(), second.out.end(), '['), 3);
+  EXPECT_NE(testing::read_bytes(dir.file("samplepack.aif")), bytes);
+  EXPECT_EQ(entries(dir.path), (std::vector<std::string>{"a.wav", "b Oneshot.wav", "c.wav", "samplepack.aif"}));
+
+  // A plain create's permissions: 0666 less the umask.
+  mode_t mask = umask(0);
+  umask(mask);
+  struct stat info;
+  ASSERT_EQ(stat(dir.file("samplepack.aif").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
+}
+
+TEST(Run, UnwritablePackIsReportedAndLeavesNothingBehind) {
+  TempDir dir;
+  dir.write("a.wav", testing::mono16(441));
+  std::filesystem::create_directory(dir.file("samplepack.aif"));
+  testing::RunResult r = run_program({dir.path});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("\nCould not write [" + dir.file("samplepack.aif") + "]: Is a directory\n\n"),
+            std::string::npos);
+  EXPECT_EQ(entries(dir.path), (std::vector<std::string>{"a.wav", "samplepack.aif"}));
+}
+
+TEST(Run, FolderTooDeepForThePackPathIsAWriteFailure) {
+  TempDir dir;
+  std::string deep = dir.path;
+  while (deep.size() < 4000) {
+    deep += "/" + std::string(50, 'd');
+    std::filesystem::create_directory(deep);
+  }
+  deep += "/" + std::string(4085 - deep.size() - 1, 'e');  // 4085 bytes: the files fit, the pack doesn't
+  std::filesystem::create_directory(deep);
+  wav::write_file(deep + "/a.wav", testing::mono16(441));
+  testing::RunResult r = run_program({deep});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("\tlength 0.01s"), std::string::npos);
+  EXPECT_NE(r.out.find("Could not write [" + deep + "/samplepack.aif]: File name too long\n"),
+            std::string::npos);
+}
+
+TEST(Run, Po33PackTooShortForItsPausesIsNotWritten) {
+  TempDir dir("tiny PO-33.1");
+  for (const char* name : {"a.wav", "b.wav", "c.wav", "d.wav"}) dir.write(name, testing::mono16(441));
+  testing::RunResult r = run_program({dir.path});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, std::string(kBanner) +
+                       "\nPO-33 mode; max. pack length 1.0s, inserting 0.2s pause between samples\n\n"
+                       "PO-33 pack length 1.0s leaves no room for 4 samples and their pauses\n\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("samplepack.aif")));
+}
+
+// Runs a shell command and returns its standard output, or nothing when the
+// command is not installed.
+std::optional<std::string> command_output(const std::string& command) {
+  std::FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return std::nullopt;
+  std::string out;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+  int status = pclose(pipe);
+  if (WEXITSTATUS(status) == 127) return std::nullopt;
+  return out;
+}
+
+// Real AIFF readers must read every pack. Outside CI a missing reader skips
+// the test; in CI it fails it.
+TEST(Interop, SoxAndLibsndfileReadThePacks) {
+  bool in_ci = std::getenv("CI") != nullptr;
+  for (auto [name, seconds] : {std::pair{"kit", 12}, std::pair{"kit PO-33.5", 5}}) {
+    TempDir dir(name);
+    dir.write("a.wav", testing::mono16(30000));
+    dir.write("b Loop.wav", testing::mono16(9000, 22050));
+    ASSERT_EQ(run_program({dir.path}).status, 0);
+    std::string pack = "'" + dir.file("samplepack.aif") + "'";
+    std::string frames = std::to_string(seconds * 44100);
+
+    std::optional<std::string> sox = command_output("sox --i " + pack);
+    std::optional<std::string> sndfile = command_output("sndfile-info " + pack);
+    if (!sox || !sndfile) {
+      if (in_ci) FAIL() << "sox or sndfile-info is missing";
+      GTEST_SKIP() << "sox or sndfile-info is not installed";
+    }
+    EXPECT_NE(sox->find("Channels       : 1\n"), std::string::npos) << *sox;
+    EXPECT_NE(sox->find("Sample Rate    : 44100\n"), std::string::npos) << *sox;
+    EXPECT_NE(sox->find("Precision      : 16-bit\n"), std::string::npos) << *sox;
+    EXPECT_NE(sox->find("= " + frames + " samples"), std::string::npos) << *sox;
+    EXPECT_NE(sndfile->find("Frames      : " + frames + "\n"), std::string::npos) << *sndfile;
+    EXPECT_NE(sndfile->find("Channels    : 1\n"), std::string::npos) << *sndfile;
+    EXPECT_NE(sndfile->find("Sample Rate : 44100\n"), std::string::npos) << *sndfile;
+    EXPECT_EQ(sndfile->find("rror"), std::string::npos) << *sndfile;
+  }
+}
+
+TEST(Interop, MetadataIsJsonWithFiveListsOf24Numbers) {
+  TempDir dir;
+  dir.write("a.wav", testing::mono16(30000));
+  ASSERT_EQ(run_program({dir.path}).status, 0);
+  testing::PackFile pack = testing::parse_pack(testing::read_bytes(dir.file("samplepack.aif")));
+  ASSERT_EQ(pack.appl.substr(0, 4), "op-1");
+  nlohmann::json metadata = nlohmann::json::parse(pack.appl.substr(4));
+  for (const char* key : {"start", "end", "pitch", "playmode", "reverse"}) {
+    ASSERT_TRUE(metadata[key].is_array()) << key;
+    EXPECT_EQ(metadata[key].size(), 24u) << key;
+    for (const auto& v : metadata[key]) EXPECT_TRUE(v.is_number_integer()) << key;
+  }
+  EXPECT_EQ(metadata["name"], "user99");
+  EXPECT_EQ(metadata["type"], "drum");
 }
 
 }  // namespace

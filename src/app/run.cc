@@ -6,6 +6,7 @@
 #include "intake/wav_reader.h"
 #include "kitweaver/name_text.h"
 #include "kitweaver/records.h"
+#include "pack/aiff_writer.h"
 #include "slice/planner.h"
 
 namespace kitweaver {
@@ -27,11 +28,12 @@ int run_stages(PackJob& job) {
     const double factor = compute_compression_factor(job);
     for (std::int32_t slot = 0; slot < job.sample_count; ++slot) plan_slice(job, slot, factor);
   }
+  KeyMap keys;
   if (job.sample_count == 0) {
     std::printf("No WAV files found\n");
     return kExitNoPack;
   }
-  return kExitNoPack;
+  return write_aiff_pack(job, keys) ? kExitPackWritten : kExitNoPack;
 }
 
 }  // namespace

@@ -1,0 +1,65 @@
+#include "pack/layout.h"
+
+#include <cmath>
+#include <new>
+
+#include "kitweaver/byte_order.h"
+
+namespace kitweaver {
+namespace {
+
+// Half-period of the tone in frames; the last planned rate tunes it.
+constexpr double kToneHalfPeriodAt44100 = 100.22727272727273;  // 44100 / 440
+
+void write_marker_tone(const PackJob& job, PackBuffer& pack) {
+  const double half_period = job.last_resample_rate / 44100.0 * kToneHalfPeriodAt44100;
+  for (std::int32_t i = 0; i < kPo33GapFrames && i < pack.frames; ++i) {
+    std::int64_t q = half_period == 0.0 ? 0 : static_cast<std::int64_t>(i / half_period);
+    auto value = static_cast<std::uint16_t>(q % 2 == 0 ? kToneEven : kToneOdd);
+    store_le16(pack.bytes.get() + 2 * i, value);
+  }
+}
+
+}  // namespace
+
+std::int32_t pack_frame_count(const PackJob& job) {
+  return static_cast<std::int32_t>(job.max_pack_seconds * 44100.0);
+}
+
+PackBuffer lay_out_pack(PackJob& job) {
+  PackBuffer pack;
+  pack.frames = pack_frame_count(job);
+  pack.bytes.reset(new (std::nothrow) std::uint8_t[2 * static_cast<std::size_t>(pack.frames)]());
+  if (!pack.bytes) return pack;
+
+  std::int64_t position = 0;
+  if (job.po33_mode) {
+    write_marker_tone(job, pack);
+    position = kPo33GapFrames;
+  }
+  for (std::int32_t slot = 0; slot < job.sample_count; ++slot) {
+    SampleRecord& record = *job.samples[static_cast<std::size_t>(slot)];
+    record.pack_start = static_cast<std::int32_t>(position);
+    if (!record.resampled) {
+      // An unrendered slice takes no room and no pause.
+      record.pack_end = record.pack_start;
+      continue;
+    }
+    if (job.po33_mode) {
+      position += kPo33GapFrames;
+      record.pack_start = static_cast<std::int32_t>(position);
+    }
+    const std::int64_t frames = record.resampled_bytes / 2;
+    for (std::int64_t k = 0; k < frames; ++k) {
+      std::int64_t frame = position + k;
+      if (frame < 0 || frame >= pack.frames) continue;
+      store_be16(pack.bytes.get() + 2 * frame, static_cast<std::uint16_t>(record.resampled[k]));
+    }
+    // The next slice begins on this slice's last frame.
+    position += frames - 1;
+    record.pack_end = static_cast<std::int32_t>(position);
+  }
+  return pack;
+}
+
+}  // namespace kitweaver

@@ -1,0 +1,30 @@
+// Pack audio layout: every rendered slice laid one after another into one
+// 44.1 kHz mono 16-bit big-endian buffer of the pack's length.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "kitweaver/records.h"
+
+namespace kitweaver {
+
+// Gap before every PO-33 slice, and the length of the marker tone, in frames.
+inline constexpr std::int32_t kPo33GapFrames = 8820;
+// Marker tone values by half-period parity; stored low byte first.
+inline constexpr std::int16_t kToneEven = -32676;
+inline constexpr std::int16_t kToneOdd = 32676;
+
+struct PackBuffer {
+  std::unique_ptr<std::uint8_t[]> bytes;  // 2 * frames bytes; null if memory ran out
+  std::int32_t frames = 0;
+};
+
+// max_pack_seconds x 44100, truncated: 529200 for 12 s.
+std::int32_t pack_frame_count(const PackJob& job);
+
+// Builds the pack buffer and sets pack_start and pack_end of every record.
+// Frames that would fall outside the buffer are not written.
+PackBuffer lay_out_pack(PackJob& job);
+
+}  // namespace kitweaver
