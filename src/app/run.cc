@@ -7,6 +7,7 @@
 #include "kitweaver/name_text.h"
 #include "kitweaver/records.h"
 #include "pack/aiff_writer.h"
+#include "pack/key_map.h"
 #include "slice/planner.h"
 
 namespace kitweaver {
@@ -29,6 +30,7 @@ int run_stages(PackJob& job) {
     for (std::int32_t slot = 0; slot < job.sample_count; ++slot) plan_slice(job, slot, factor);
   }
   KeyMap keys;
+  if (!job.po33_mode) build_key_map(job, keys);
   if (job.sample_count == 0) {
     std::printf("No WAV files found\n");
     return kExitNoPack;
