@@ -67,41 +67,100 @@ double source_frame_value(const SourceView& source, std::int64_t k) {
   return sum / source.channels;
 }
 
-void render_slice(SampleRecord& record, double rate, std::int32_t frames, const ChordNotes& chord) {
-  const std::int64_t n = frames;
-  auto output = zeroed<std::int16_t>(n);
-  auto mix = zeroed<double>(n);
-  auto note_sum = zeroed<double>(n);
-  auto note_hits = zeroed<std::int64_t>(n);
-  if (!output || !mix || !note_sum || !note_hits) return;
+// The fast scatter. Positions j = 0, 1, 2 ... stand for X = j / 64, and
+// position j belongs to source frame k = round(X) = (j + 32) / 64. Its output
+// frame is round(m(j)) with m(j) = ((Q / S) * X) * ratio, evaluated exactly as
+// the literal walk does. Since every factor is positive, m is monotonic in j,
+// so the positions of one output frame form one run, and within it the
+// positions of one source frame form one sub-run of at most 64 positions.
+// Each sub-run is added as value x count. That equals the literal repeated
+// addition bit for bit when the frame value is a multiple of 1/2 (one or two
+// channels): every product and partial sum is then a multiple of 1/2 below
+// 2^52 in magnitude (at most 64 positions of |value| <= 32768 per frame, and
+// fewer than 2^31 frames in any file), so no addition ever rounds. A value of
+// three or more channels is a quotient, so there the additions are repeated
+// in the literal order. Positions past the data read from the file are
+// silence: they only add hits, which matters for the output frame they start
+// in; every later frame would add exactly +0.0 to the mix, so the walk stops.
+void add_note_average(const SourceView& source, double rate_ratio, double ratio, std::int64_t frames,
+                      double* mix) {
+  if (!std::isfinite(ratio) || source.frame_count < 2 || frames <= 0) return;
+  const std::int64_t positions = 64 * (source.frame_count - 1);
+  auto mapped = [rate_ratio, ratio](std::int64_t j) {
+    return (rate_ratio * (static_cast<double>(j) * kScatterStep)) * ratio;
+  };
+  const double per_position = rate_ratio * ratio * kScatterStep;
+  const bool exact_products = source.channels <= 2;
 
+  std::int64_t cached_frame = -1;
+  double cached_value = 0.0;
+  std::int64_t j = 0;
+  while (j < positions) {
+    const double first = std::round(mapped(j));
+    if (!(first < static_cast<double>(frames))) break;  // and so is every later position
+    const auto i = static_cast<std::int64_t>(first);
+
+    // End of output frame i: the first position whose mapped value reaches
+    // i + 0.5. Estimated, then settled with the exact expression.
+    const double threshold = static_cast<double>(i) + 0.5;
+    const double estimate = std::ceil(threshold / per_position);
+    std::int64_t end = estimate < static_cast<double>(positions) ? static_cast<std::int64_t>(estimate) : positions;
+    end = std::max(end, j + 1);
+    while (end > j + 1 && mapped(end - 1) >= threshold) --end;
+    while (end < positions && mapped(end) < threshold) ++end;
+
+    double sum = 0.0;
+    std::int64_t hits = 0;
+    bool past_data = false;
+    while (j < end) {
+      const std::int64_t k = (j + 32) / 64;
+      if (k >= source.frames_in_data) {
+        hits += end - j;
+        j = end;
+        past_data = true;
+        break;
+      }
+      const std::int64_t run_end = std::min(end, 64 * k + 32);
+      const std::int64_t count = run_end - j;
+      if (k != cached_frame) {
+        cached_value = source_frame_value(source, k);
+        cached_frame = k;
+      }
+      if (exact_products) {
+        sum += cached_value * static_cast<double>(count);
+      } else {
+        for (std::int64_t c = 0; c < count; ++c) sum += cached_value;
+      }
+      hits += count;
+      j = run_end;
+    }
+    mix[i] += sum / static_cast<double>(hits);
+    if (past_data) break;
+  }
+}
+
+bool attach_mix(SampleRecord& record, const double* mix, std::int64_t frames, std::int32_t note_count) {
+  auto output = zeroed<std::int16_t>(frames);
+  if (!output) return false;
+  // Divided by the full note count, also where a copy has ended.
+  for (std::int64_t i = 0; i < frames; ++i) output[i] = static_cast<std::int16_t>(mix[i] / note_count);
+  record.resampled = std::move(output);
+  record.resampled_bytes = static_cast<std::int32_t>(2 * frames);
+  return true;
+}
+
+std::unique_ptr<double[]> zeroed_mix(std::int64_t frames) { return zeroed<double>(frames); }
+
+void render_slice(SampleRecord& record, double rate, std::int32_t frames, const ChordNotes& chord) {
+  auto mix = zeroed<double>(frames);
+  if (!mix) return;
   const SourceView source = source_view(record);
   const double rate_ratio = rate / record.sample_rate;
-  const double last_position = static_cast<double>(source.frame_count - 1);
   for (std::int32_t j = 0; j < chord.note_count; ++j) {
     const double ratio = stretch_ratio(chord.semitones[static_cast<std::size_t>(j)]);
-    // Scatter every 1/64 of a source frame onto the nearest output frame.
-    for (double x = 0.0; x < last_position; x += kScatterStep) {
-      double mapped = std::round((rate_ratio * x) * ratio);
-      if (!(mapped < static_cast<double>(n))) continue;  // past the end, or not a number
-      auto i = static_cast<std::int64_t>(mapped);
-      note_sum[i] += source_frame_value(source, static_cast<std::int64_t>(std::round(x)));
-      note_hits[i] += 1;
-    }
-    // Average this note into the mix and clear its buffers for the next.
-    for (std::int64_t i = 0; i < n; ++i) {
-      if (note_hits[i] != 0) {
-        mix[i] += note_sum[i] / static_cast<double>(note_hits[i]);
-        note_hits[i] = 0;
-      }
-      note_sum[i] = 0.0;
-    }
+    add_note_average(source, rate_ratio, ratio, frames, mix.get());
   }
-  for (std::int64_t i = 0; i < n; ++i) {
-    output[i] = static_cast<std::int16_t>(mix[i] / chord.note_count);
-  }
-  record.resampled = std::move(output);
-  record.resampled_bytes = static_cast<std::int32_t>(2 * n);
+  attach_mix(record, mix.get(), frames, chord.note_count);
 }
 
 }  // namespace kitweaver

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "kitweaver/records.h"
 
@@ -40,6 +41,20 @@ SourceView source_view(const SampleRecord& record);
 // 16 bits as a signed value (8-bit samples re-centred and scaled). A frame not
 // wholly inside the data read from the file is 0.
 double source_frame_value(const SourceView& source, std::int64_t k);
+
+// For one chord note stretched by `ratio`, adds to mix[i] the average of the
+// source values whose positions land on output frame i, for every frame i
+// that some position reaches. rate_ratio is the resample rate over the
+// source rate.
+void add_note_average(const SourceView& source, double rate_ratio, double ratio, std::int64_t frames,
+                      double* mix);
+
+// A zero-filled mix of `frames` doubles, or null when memory ran out.
+std::unique_ptr<double[]> zeroed_mix(std::int64_t frames);
+
+// Turns the mix into the record's 16-bit slice (each frame divided by the
+// note count, truncated). False when memory ran out.
+bool attach_mix(SampleRecord& record, const double* mix, std::int64_t frames, std::int32_t note_count);
 
 // Renders `record` at `rate` Hz into `frames` output frames and attaches the
 // result. Leaves the record unrendered if memory can't be had.
