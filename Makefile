@@ -5,7 +5,7 @@ BUILD := build
 SANITIZE_BUILD := build-sanitize
 JOBS := $(shell nproc)
 
-.PHONY: demo test build examples clean
+.PHONY: demo test bench build examples clean
 
 build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -24,6 +24,12 @@ test:
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKITWEAVER_SANITIZE=ON -DKITWEAVER_TESTS=ON
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+
+# Speed and memory figures (a few minutes; not part of the tests).
+bench:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS) --target kitweaver kitweaver_bench
+	./$(BUILD)/kitweaver_bench ./$(BUILD)/kitweaver
 
 # Rewrites the WAV files in examples/ from our own synthesizer.
 examples:

@@ -45,43 +45,50 @@ double compute_compression_factor(const PackJob& job) {
   return 1.0 / std::max(1.0, r);
 }
 
-void plan_slice(PackJob& job, std::int32_t slot, double factor) {
-  SampleRecord& record = *job.samples[static_cast<std::size_t>(slot)];
+SlicePlan choose_slice_plan(const SampleRecord& record, double factor) {
   const double data_bytes = record.data_bytes;
   const double byte_rate = record.byte_rate;
-  std::printf("[%s]\n", record.path.c_str());
-
+  SlicePlan plan;
   double slice_factor = factor;
-  double compressed = std::trunc(data_bytes * factor / byte_rate * 44100.0);
-  if (compressed > kSliceCapFrames) {
-    std::printf("\tneeds further adjustment to fit in 4 second slice limit\n");
+  if (std::trunc(data_bytes * factor / byte_rate * 44100.0) > kSliceCapFrames) {
+    plan.capped = true;
     slice_factor = kSliceCapFrames / (data_bytes / byte_rate * 44100.0);
   }
-
-  ChordNotes chord = decode_chord_tags(record.path);
-
   int note = kHighestNote;
   while (note >= kLowestNote && !(slice_factor * kReferenceHz >= note_frequency(note))) --note;
+  if (note < kLowestNote) return plan;
+  plan.note = note;
+  plan.rate = note_frequency(note) * 44100.0 / kReferenceHz;
   // The slice's length in pack frames: source duration times the new rate.
-  double rate = note >= kLowestNote ? note_frequency(note) * 44100.0 / kReferenceHz : 0.0;
-  double frames = std::trunc(rate / 44100.0 * data_bytes / byte_rate * 44100.0);
-  if (note < kLowestNote || !(frames <= std::numeric_limits<std::int32_t>::max() / 2)) {
+  double frames = std::trunc(plan.rate / 44100.0 * data_bytes / byte_rate * 44100.0);
+  if (!(frames <= std::numeric_limits<std::int32_t>::max() / 2)) return plan;
+  plan.frames = static_cast<std::int32_t>(frames);
+  plan.resampled = true;
+  return plan;
+}
+
+void plan_slice(PackJob& job, std::int32_t slot, double factor) {
+  SampleRecord& record = *job.samples[static_cast<std::size_t>(slot)];
+  std::printf("[%s]\n", record.path.c_str());
+  const SlicePlan plan = choose_slice_plan(record, factor);
+  if (plan.capped) std::printf("\tneeds further adjustment to fit in 4 second slice limit\n");
+  ChordNotes chord = decode_chord_tags(record.path);
+  if (!plan.resampled) {
     std::printf("[%s] :: could not resample (frequency too low)\n", record.path.c_str());
     return;
   }
-
   float seconds = static_cast<float>(record.data_bytes) / static_cast<float>(record.byte_rate);
-  int semitones_down = kReferenceNote - note;
+  int semitones_down = kReferenceNote - plan.note;
   std::printf("\tlength %02.2fs, resampling to %dHz, pitching down %d semitones\n",
-              static_cast<double>(seconds), static_cast<int>(rate), semitones_down);
+              static_cast<double>(seconds), static_cast<int>(plan.rate), semitones_down);
   if (job.po33_mode && semitones_down > 12) {
     std::printf(
         "\tWARNING: pitching down past PO-33's 12 semitone pitch range! Consider increasing "
         "sample pack length.\n");
   }
-  record.pitch_semitones = note - kReferenceNote;
-  job.last_resample_rate = rate;
-  render_slice(record, rate, static_cast<std::int32_t>(frames), chord);
+  record.pitch_semitones = plan.note - kReferenceNote;
+  job.last_resample_rate = plan.rate;
+  render_slice(record, plan.rate, plan.frames, chord);
 }
 
 }  // namespace kitweaver

@@ -38,6 +38,19 @@ bool check_pack_room(const PackJob& job);
 // The run's compression factor in (0, 1]; needs sample_count >= 1.
 double compute_compression_factor(const PackJob& job);
 
+// The plan of one slice: the note chosen, its rate and the slice's length.
+struct SlicePlan {
+  bool capped = false;    // the per-slice cap lowered the factor
+  bool resampled = false; // false: no note is low enough (or the length is absurd)
+  int note = 0;
+  double rate = 0.0;
+  std::int32_t frames = 0;
+};
+
+// Chooses the note, rate and frame count of a record for `factor`; prints
+// nothing.
+SlicePlan choose_slice_plan(const SampleRecord& record, double factor);
+
 // Plans and renders the record in `slot`, printing its lines.
 void plan_slice(PackJob& job, std::int32_t slot, double factor);
 

@@ -82,15 +82,37 @@ double source_frame_value(const SourceView& source, std::int64_t k) {
 // in the literal order. Positions past the data read from the file are
 // silence: they only add hits, which matters for the output frame they start
 // in; every later frame would add exactly +0.0 to the mix, so the walk stops.
-void add_note_average(const SourceView& source, double rate_ratio, double ratio, std::int64_t frames,
-                      double* mix) {
-  if (!std::isfinite(ratio) || source.frame_count < 2 || frames <= 0) return;
+namespace {
+
+// Frame decoders for the scatter. The fixed ones inline the common layouts;
+// they must give exactly what source_frame_value gives for a frame inside the
+// data.
+template <int kChannels, int kWidth>
+struct FixedLayout {
+  const std::uint8_t* pcm;
+  double operator()(std::int64_t k) const {
+    const std::uint8_t* frame = pcm + k * kChannels * kWidth;
+    if constexpr (kChannels == 1) {
+      return sample_value(frame, kWidth);
+    } else {
+      return (sample_value(frame, kWidth) + sample_value(frame + kWidth, kWidth)) * 0.5;
+    }
+  }
+};
+
+struct AnyLayout {
+  const SourceView* source;
+  double operator()(std::int64_t k) const { return source_frame_value(*source, k); }
+};
+
+template <typename Decode>
+void scatter(const SourceView& source, Decode decode, bool exact_products, double rate_ratio, double ratio,
+             std::int64_t frames, double* mix) {
   const std::int64_t positions = 64 * (source.frame_count - 1);
   auto mapped = [rate_ratio, ratio](std::int64_t j) {
     return (rate_ratio * (static_cast<double>(j) * kScatterStep)) * ratio;
   };
   const double per_position = rate_ratio * ratio * kScatterStep;
-  const bool exact_products = source.channels <= 2;
 
   std::int64_t cached_frame = -1;
   double cached_value = 0.0;
@@ -112,8 +134,8 @@ void add_note_average(const SourceView& source, double rate_ratio, double ratio,
     double sum = 0.0;
     std::int64_t hits = 0;
     bool past_data = false;
+    std::int64_t k = (j + 32) / 64;
     while (j < end) {
-      const std::int64_t k = (j + 32) / 64;
       if (k >= source.frames_in_data) {
         hits += end - j;
         j = end;
@@ -123,7 +145,7 @@ void add_note_average(const SourceView& source, double rate_ratio, double ratio,
       const std::int64_t run_end = std::min(end, 64 * k + 32);
       const std::int64_t count = run_end - j;
       if (k != cached_frame) {
-        cached_value = source_frame_value(source, k);
+        cached_value = decode(k);
         cached_frame = k;
       }
       if (exact_products) {
@@ -133,10 +155,33 @@ void add_note_average(const SourceView& source, double rate_ratio, double ratio,
       }
       hits += count;
       j = run_end;
+      if (j == 64 * k + 32) ++k;
     }
     mix[i] += sum / static_cast<double>(hits);
     if (past_data) break;
   }
+}
+
+template <int kChannels>
+void scatter_channels(const SourceView& source, double rate_ratio, double ratio, std::int64_t frames,
+                      double* mix) {
+  switch (source.bytes_per_sample) {
+    case 1: return scatter(source, FixedLayout<kChannels, 1>{source.pcm}, true, rate_ratio, ratio, frames, mix);
+    case 2: return scatter(source, FixedLayout<kChannels, 2>{source.pcm}, true, rate_ratio, ratio, frames, mix);
+    case 3: return scatter(source, FixedLayout<kChannels, 3>{source.pcm}, true, rate_ratio, ratio, frames, mix);
+    case 4: return scatter(source, FixedLayout<kChannels, 4>{source.pcm}, true, rate_ratio, ratio, frames, mix);
+    default: return scatter(source, AnyLayout{&source}, true, rate_ratio, ratio, frames, mix);
+  }
+}
+
+}  // namespace
+
+void add_note_average(const SourceView& source, double rate_ratio, double ratio, std::int64_t frames,
+                      double* mix) {
+  if (!std::isfinite(ratio) || source.frame_count < 2 || frames <= 0) return;
+  if (source.channels == 1) return scatter_channels<1>(source, rate_ratio, ratio, frames, mix);
+  if (source.channels == 2) return scatter_channels<2>(source, rate_ratio, ratio, frames, mix);
+  scatter(source, AnyLayout{&source}, false, rate_ratio, ratio, frames, mix);
 }
 
 bool attach_mix(SampleRecord& record, const double* mix, std::int64_t frames, std::int32_t note_count) {
