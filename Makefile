@@ -5,7 +5,7 @@ BUILD := build
 SANITIZE_BUILD := build-sanitize
 JOBS := $(shell nproc)
 
-.PHONY: demo test bench build examples clean
+.PHONY: demo test memcheck fuzz bench build examples clean
 
 build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -24,6 +24,18 @@ test:
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKITWEAVER_SANITIZE=ON -DKITWEAVER_TESTS=ON
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+
+# The end-to-end tests with every run of kitweaver under valgrind's memcheck:
+# any error or definitely or indirectly lost byte fails the run's test.
+MEMCHECK := valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect
+memcheck: build
+	KITWEAVER_WRAPPER="$(MEMCHECK)" ./$(BUILD)/tests/kitweaver_tests \
+	  --gtest_filter='Run.*:Interop.*:KeyMap.RunPrints*'
+
+# Every fuzz target for FUZZ_SECONDS each (clang and libFuzzer).
+FUZZ_SECONDS := 60
+fuzz:
+	bash fuzz/run.sh $(FUZZ_SECONDS)
 
 # Speed and memory figures (a few minutes; not part of the tests).
 bench:

@@ -192,6 +192,7 @@ TEST_F(IntakeTest, BrokenRiffFilesAreReportedOthersPassedOverSilently) {
   mkfifo(dir.file("pipe.wav").c_str(), 0666);  // must not block the scan
   symlink(dir.file("missing.wav").c_str(), dir.file("dangling.wav").c_str());
   symlink(dir.file(".hidden.wav").c_str(), dir.file("link.wav").c_str());
+  symlink("/dev/zero", dir.file("endless.wav").c_str());  // a device: never read
 
   ::testing::internal::CaptureStdout();
   scan_directory(job);

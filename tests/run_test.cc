@@ -142,6 +142,54 @@ TEST(Run, Po33PackTooShortForItsPausesIsNotWritten) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("samplepack.aif")));
 }
 
+TEST(Run, HugeFolderOpensOnlyTheFirst24WavsInFlatMemory) {
+  TempDir small("small");
+  TempDir huge("huge");
+  wav::Bytes wav = testing::mono16(2000);
+  wav::Bytes broken = wav;
+  broken[20] = 3;
+  for (int i = 0; i < 30; ++i) {
+    std::string name = std::to_string(i);
+    name.insert(0, "w").append(".wav");
+    small.write(name, wav);
+    huge.write(name, wav);
+  }
+  for (int i = 0; i < 9970; ++i) {
+    std::string name = std::to_string(i);
+    name.insert(0, "note").append(".txt");
+    huge.write(name, {'x'});
+  }
+  // Broken WAVs past the 24th would be reported if they were opened.
+  for (int i = 0; i < 5; ++i) {
+    std::string name = std::to_string(i);
+    name.insert(0, "zz broken").append(".wav");
+    huge.write(name, broken);
+  }
+  testing::RunResult a = run_program({small.path});
+  testing::RunResult b = run_program({huge.path});
+  EXPECT_EQ(a.status, 0);
+  EXPECT_EQ(b.status, 0);
+  std::size_t lines = 0;
+  for (std::size_t at = b.out.find("\tlength"); at != std::string::npos; at = b.out.find("\tlength", at + 1)) ++lines;
+  EXPECT_EQ(lines, 24u);
+  std::size_t failures = 0;
+  for (std::size_t at = b.out.find("Processing ["); at != std::string::npos; at = b.out.find("Processing [", at + 1)) {
+    ++failures;
+  }
+  // Only broken files met before the 24th WAV are opened and reported.
+  std::vector<std::string> order = testing::listing_order(huge.path);
+  std::size_t expected_failures = 0, wavs = 0;
+  for (const std::string& name : order) {
+    if (wavs == 24) break;
+    if (name.rfind("zz broken", 0) == 0) ++expected_failures;
+    if (name[0] == 'w') ++wavs;
+  }
+  EXPECT_EQ(failures, expected_failures);
+  if (testing::wrapper_words().empty()) {
+    EXPECT_LT(b.peak_kib - a.peak_kib, 2048) << "listing 10,000 entries should cost no memory";
+  }
+}
+
 // Runs a shell command and returns its standard output, or nothing when the
 // command is not installed.
 std::optional<std::string> command_output(const std::string& command) {

@@ -2,18 +2,22 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "wav_builder.h"
+
+#ifndef KITWEAVER_BINARY
+#define KITWEAVER_BINARY "kitweaver"
+#endif
 
 namespace kitweaver::testing {
 
@@ -47,8 +51,18 @@ struct TempDir {
 };
 
 inline wav::Bytes read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return wav::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  wav::Bytes bytes;
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (error || f == nullptr) {
+    if (f != nullptr) std::fclose(f);
+    return bytes;
+  }
+  bytes.resize(size);
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+  std::fclose(f);
+  return bytes;
 }
 
 // A mono 16-bit 44.1 kHz WAV of `frames` frames holding a ramp.
@@ -64,10 +78,29 @@ inline wav::Bytes mono16(std::size_t frames, std::uint32_t rate = 44100) {
 struct RunResult {
   int status = -1;
   std::string out;
+  long peak_kib = 0;  // peak resident memory of the child
 };
 
-// Runs the built kitweaver with `args` (no shell) and collects its standard
-// output.
+// The command that runs the program under a checker, from the environment
+// (e.g. KITWEAVER_WRAPPER="valgrind -q --error-exitcode=99"); empty when none.
+inline std::vector<std::string> wrapper_words() {
+  std::vector<std::string> words;
+  const char* wrapper = std::getenv("KITWEAVER_WRAPPER");
+  std::string word;
+  for (const char* p = wrapper != nullptr ? wrapper : ""; ; ++p) {
+    if (*p == ' ' || *p == '\0') {
+      if (!word.empty()) words.push_back(word);
+      word.clear();
+      if (*p == '\0') break;
+    } else {
+      word += *p;
+    }
+  }
+  return words;
+}
+
+// Runs the built kitweaver with `args` (no shell), under the wrapper if one
+// is set, and collects its standard output.
 inline RunResult run_program(const std::vector<std::string>& args,
                              const char* binary = KITWEAVER_BINARY) {
   int pipe_fds[2];
@@ -78,11 +111,13 @@ inline RunResult run_program(const std::vector<std::string>& args,
     dup2(pipe_fds[1], 1);
     close(pipe_fds[0]);
     close(pipe_fds[1]);
+    std::vector<std::string> words = wrapper_words();
+    words.push_back(binary);
+    words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(binary));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
-    execv(binary, argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   close(pipe_fds[1]);
@@ -93,7 +128,9 @@ inline RunResult run_program(const std::vector<std::string>& args,
   }
   close(pipe_fds[0]);
   int wait_status = 0;
-  waitpid(pid, &wait_status, 0);
+  rusage usage{};
+  wait4(pid, &wait_status, 0, &usage);
+  result.peak_kib = usage.ru_maxrss;
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
   return result;
 }

@@ -160,7 +160,7 @@ bool read_wav_file(PackJob& job, const std::string& path) {
   std::uint64_t available = source.size - layout.data_offset;
   auto filled = static_cast<std::int64_t>(
       std::min<std::uint64_t>(static_cast<std::uint64_t>(layout.data_bytes), available));
-  std::unique_ptr<std::uint8_t[]> pcm(new (std::nothrow) std::uint8_t[filled > 0 ? filled : 1]);
+  std::unique_ptr<std::uint8_t[]> pcm(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(filled) + 1]);
   std::unique_ptr<SampleRecord> record(new (std::nothrow) SampleRecord);
   if (!pcm || !record ||
       !read_at(source, layout.data_offset, pcm.get(), static_cast<std::size_t>(filled))) {

@@ -11,27 +11,12 @@
 
 #include "intake/wav_reader.h"
 #include "kitweaver/byte_order.h"
+#include "pack/aiff_format.h"
 #include "pack/drum_metadata.h"
 #include "pack/layout.h"
 
 namespace kitweaver {
 namespace {
-
-// samplepack.aif, all numbers big-endian (N frames, metadata of L bytes,
-// A = L rounded up to a multiple of 4):
-//
-//   0       "FORM", container size (file length - 8), "AIFF"
-//   12      "COMM", 18, channels 1, frames N, bits 16,
-//           rate 44100 as an 80-bit extended: 40 0E AC 44 00 00 00 00 00 00
-//   38      "APPL", A, the metadata text (its "op-1" is the application
-//           signature), A - L spaces
-//   46 + A  "SSND", 2N + 8, offset 0, block size 0, the pack's 2N bytes
-//   62 + A + 2N  zero bytes up to a multiple of 4 of the file length
-constexpr std::size_t kFormHeaderSize = 12;
-constexpr std::uint32_t kCommSize = 18;
-constexpr std::size_t kChunkHeaderSize = 8;
-constexpr std::uint32_t kSsndPrefixSize = 8;  // offset and block size
-constexpr std::uint8_t kRate44100[10] = {0x40, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0};
 
 struct Writer {
   std::vector<std::uint8_t>& out;
@@ -114,20 +99,20 @@ std::vector<std::uint8_t> aiff_header_bytes(std::int32_t frames, const std::stri
   out.reserve(kFormHeaderSize + 2 * kChunkHeaderSize + kCommSize + appl_size + kChunkHeaderSize +
               kSsndPrefixSize);
   Writer w{out};
-  w.id("FORM");
+  w.id(kFormId);
   w.be32(static_cast<std::uint32_t>(file_size - 8));
-  w.id("AIFF");
-  w.id("COMM");
+  w.id(kAiffType);
+  w.id(kCommId);
   w.be32(kCommSize);
   w.be16(1);
   w.be32(static_cast<std::uint32_t>(frames));
   w.be16(16);
   w.bytes(kRate44100, sizeof kRate44100);
-  w.id("APPL");
+  w.id(kApplId);
   w.be32(static_cast<std::uint32_t>(appl_size));
   out.insert(out.end(), metadata.begin(), metadata.end());
   out.resize(out.size() + appl_size - text_size, ' ');
-  w.id("SSND");
+  w.id(kSsndId);
   w.be32(static_cast<std::uint32_t>(sound_bytes + kSsndPrefixSize));
   w.be32(0);
   w.be32(0);

@@ -1,0 +1,189 @@
+#include "inspect/pack_reader.h"
+
+#include <cstring>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <utility>
+
+#include "kitweaver/byte_order.h"
+#include "pack/aiff_format.h"
+#include "pack/drum_metadata.h"
+#include "pack/layout.h"
+
+namespace kitweaver::inspect {
+namespace {
+
+bool id_is(const std::uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
+
+struct Chunks {
+  const std::uint8_t* comm = nullptr;
+  std::uint32_t comm_size = 0;
+  const std::uint8_t* ssnd = nullptr;
+  std::uint32_t ssnd_size = 0;
+  std::string metadata;  // the op-1 text after its signature
+  bool have_metadata = false;
+};
+
+// Walks the chunks in any order; a chunk cut short by the end of the file
+// keeps what is there.
+std::string walk_chunks(const std::vector<std::uint8_t>& bytes, Pack* pack, Chunks* chunks) {
+  if (bytes.size() < kFormHeaderSize || !id_is(bytes.data(), kFormId) ||
+      !(id_is(bytes.data() + 8, kAiffType) || id_is(bytes.data() + 8, kAifcType))) {
+    return "not an AIFF file";
+  }
+  pack->aifc = id_is(bytes.data() + 8, kAifcType);
+  std::size_t at = kFormHeaderSize;
+  while (at + kChunkHeaderSize <= bytes.size()) {
+    const std::uint8_t* header = bytes.data() + at;
+    std::size_t size = load_be32(header + 4);
+    const std::uint8_t* body = header + kChunkHeaderSize;
+    size = std::min(size, bytes.size() - at - kChunkHeaderSize);
+    if (id_is(header, kCommId) && chunks->comm == nullptr) {
+      chunks->comm = body;
+      chunks->comm_size = static_cast<std::uint32_t>(size);
+    } else if (id_is(header, kSsndId) && chunks->ssnd == nullptr) {
+      chunks->ssnd = body;
+      chunks->ssnd_size = static_cast<std::uint32_t>(size);
+    } else if (id_is(header, kApplId) && !chunks->have_metadata && size >= 4 && id_is(body, kAppSignature)) {
+      chunks->metadata.assign(reinterpret_cast<const char*>(body) + 4, size - 4);
+      chunks->have_metadata = true;
+    }
+    at += kChunkHeaderSize + size + (size & 1u);
+  }
+  if (chunks->comm == nullptr || chunks->comm_size < kCommSize) return "no common (COMM) chunk";
+  if (chunks->ssnd == nullptr || chunks->ssnd_size < kSsndPrefixSize) return "no sound data (SSND) chunk";
+  if (!chunks->have_metadata) return "no op-1 application chunk";
+  return "";
+}
+
+std::string read_sound(const Chunks& chunks, Pack* pack) {
+  const std::uint8_t* comm = chunks.comm;
+  pack->channels = load_be16(comm);
+  pack->frames = load_be32(comm + 2);
+  pack->bits = load_be16(comm + 6);
+  pack->rate = decode_extended80(comm + 8);
+  if (pack->aifc) {
+    if (chunks.comm_size < kAifcCommMinSize) return "AIFC common chunk without a compression type";
+    const std::uint8_t* type = comm + kCommSize;
+    pack->little_endian = id_is(type, kCompressionSowt);
+    if (!pack->little_endian && !id_is(type, kCompressionNone) && !id_is(type, kCompressionTwos)) {
+      return "compressed AIFC sound (" + std::string(reinterpret_cast<const char*>(type), 4) + ") is not supported";
+    }
+  }
+  if (pack->bits != 16 || pack->channels < 1) {
+    return "sound of " + std::to_string(pack->bits) + " bits and " + std::to_string(pack->channels) +
+           " channels is not a pack's 16-bit sound";
+  }
+  const std::uint32_t offset = load_be32(chunks.ssnd);
+  const std::size_t frame_size = 2 * static_cast<std::size_t>(pack->channels);
+  const std::size_t available =
+      offset <= chunks.ssnd_size - kSsndPrefixSize ? chunks.ssnd_size - kSsndPrefixSize - offset : 0;
+  const std::size_t frames = std::min<std::size_t>(pack->frames, available / frame_size);
+  if (frames < pack->frames) {
+    pack->warnings.push_back("the sound data holds " + std::to_string(frames) + " of the " +
+                             std::to_string(pack->frames) + " frames its header declares");
+  }
+  const std::uint8_t* data = chunks.ssnd + kSsndPrefixSize + offset;
+  pack->samples.resize(frames);
+  for (std::size_t i = 0; i < frames; ++i) {
+    const std::uint8_t* p = data + i * frame_size;
+    pack->samples[i] = static_cast<std::int16_t>(pack->little_endian ? load_le16(p) : load_be16(p));
+  }
+  return "";
+}
+
+// Our PO-33 packs open with 8820 frames of the two marker values, stored low
+// byte first (so read big-endian they are 0x5C80 and 0xA47F).
+bool opens_with_marker_tone(const Pack& pack) {
+  const auto even = static_cast<std::int16_t>(0x5C80);
+  const auto odd = static_cast<std::int16_t>(0xA47F);
+  if (pack.little_endian || pack.samples.size() < static_cast<std::size_t>(kPo33GapFrames)) return false;
+  if (pack.samples[0] != even) return false;
+  for (std::int32_t i = 0; i < kPo33GapFrames; ++i) {
+    if (pack.samples[static_cast<std::size_t>(i)] != even && pack.samples[static_cast<std::size_t>(i)] != odd) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string read_list(const nlohmann::json& metadata, const char* key, std::array<std::int64_t, kSlotCount>* out) {
+  auto it = metadata.find(key);
+  if (it == metadata.end() || !it->is_array() || it->size() != kSlotCount) {
+    return std::string("the \"") + key + "\" list does not hold 24 numbers";
+  }
+  for (std::size_t k = 0; k < kSlotCount; ++k) {
+    const nlohmann::json& v = (*it)[k];
+    if (!v.is_number()) return std::string("the \"") + key + "\" list does not hold 24 numbers";
+    (*out)[k] = v.is_number_integer() ? v.get<std::int64_t>() : static_cast<std::int64_t>(v.get<double>());
+  }
+  return "";
+}
+
+std::string read_keys(const std::string& text, Pack* pack) {
+  nlohmann::json metadata = nlohmann::json::parse(text, nullptr, false);
+  if (metadata.is_discarded() || !metadata.is_object()) return "metadata not valid JSON";
+  std::array<std::int64_t, kSlotCount> start{}, end{}, pitch{}, reverse{}, mode{};
+  for (auto [key, list] : {std::pair{"start", &start}, std::pair{"end", &end}, std::pair{"pitch", &pitch},
+                           std::pair{"reverse", &reverse}, std::pair{"playmode", &mode}}) {
+    std::string error = read_list(metadata, key, list);
+    if (!error.empty()) return error;
+  }
+  std::map<std::pair<std::int64_t, std::int64_t>, int> slices;
+  for (std::size_t k = 0; k < kSlotCount; ++k) {
+    KeyRow& row = pack->keys[k];
+    row.start_raw = start[k];
+    row.end_raw = end[k];
+    row.pitch_raw = pitch[k];
+    row.reverse = reverse[k];
+    row.play_mode = mode[k];
+    auto [it, added] = slices.try_emplace({row.start_raw, row.end_raw}, static_cast<int>(slices.size()) + 1);
+    row.slice = it->second;
+    const std::string key = "key " + std::to_string(k) + ": ";
+    if (row.end_frame() >= static_cast<double>(pack->samples.size()) || row.start_raw < 0) {
+      return key + "a slice beyond the sound data";
+    }
+    if (row.start_raw % kPositionScale != 0 || row.end_raw % kPositionScale != 0) {
+      pack->warnings.push_back(key + "start or end is not a whole frame");
+    }
+    if (row.end_raw < row.start_raw) pack->warnings.push_back(key + "ends before it starts");
+    if (row.pitch_raw % kPitchScale != 0) pack->warnings.push_back(key + "pitch is not a whole semitone");
+    if (row.reverse != kForwards && row.reverse != kReversed) {
+      pack->warnings.push_back(key + "direction " + std::to_string(row.reverse) + " is unknown");
+    }
+    if (row.play_mode != kPlayOneShot && row.play_mode != kPlayLoop && row.play_mode != kPlayPlain) {
+      pack->warnings.push_back(key + "play mode " + std::to_string(row.play_mode) + " is unknown");
+    }
+  }
+  pack->slice_count = static_cast<int>(slices.size());
+  return "";
+}
+
+}  // namespace
+
+std::string read_pack(const std::vector<std::uint8_t>& bytes, Pack* pack) {
+  Chunks chunks;
+  std::string error = walk_chunks(bytes, pack, &chunks);
+  if (error.empty()) error = read_sound(chunks, pack);
+  if (!error.empty()) return error;
+  pack->po33 = opens_with_marker_tone(*pack);
+  // The text may end in a zero byte and padding spaces.
+  std::string text = chunks.metadata;
+  while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
+  return read_keys(text, pack);
+}
+
+std::string direction_name(std::int64_t reverse) {
+  if (reverse == kForwards) return "forwards";
+  if (reverse == kReversed) return "reversed";
+  return std::to_string(reverse);
+}
+
+std::string play_mode_name(std::int64_t play_mode) {
+  if (play_mode == kPlayOneShot) return "one-shot";
+  if (play_mode == kPlayLoop) return "loop";
+  if (play_mode == kPlayPlain) return "plain";
+  return std::to_string(play_mode);
+}
+
+}  // namespace kitweaver::inspect

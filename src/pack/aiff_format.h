@@ -1,0 +1,56 @@
+// The AIFF container as Kitweaver writes it and its inspector reads it: chunk
+// identifiers and fixed sizes, shared by both.
+//
+// samplepack.aif, all numbers big-endian (N frames, metadata of L bytes,
+// A = L rounded up to a multiple of 4):
+//
+//   0       "FORM", container size (file length - 8), "AIFF"
+//   12      "COMM", 18, channels 1, frames N, bits 16,
+//           rate 44100 as an 80-bit extended: 40 0E AC 44 00 00 00 00 00 00
+//   38      "APPL", A, the metadata text (its "op-1" is the application
+//           signature), A - L spaces
+//   46 + A  "SSND", 2N + 8, offset 0, block size 0, the pack's 2N bytes
+//   62 + A + 2N  zero bytes up to a multiple of 4 of the file length
+//
+// Other writers may use the compressed form type "AIFC", whose COMM chunk
+// adds a 4-byte compression type after the rate ("NONE" or "twos":
+// big-endian samples, "sowt": little-endian), and may order chunks freely.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+namespace kitweaver {
+
+inline constexpr char kFormId[] = "FORM";
+inline constexpr char kAiffType[] = "AIFF";
+inline constexpr char kAifcType[] = "AIFC";
+inline constexpr char kCommId[] = "COMM";
+inline constexpr char kApplId[] = "APPL";
+inline constexpr char kSsndId[] = "SSND";
+inline constexpr char kAppSignature[] = "op-1";
+inline constexpr char kCompressionNone[] = "NONE";
+inline constexpr char kCompressionTwos[] = "twos";
+inline constexpr char kCompressionSowt[] = "sowt";
+
+inline constexpr std::size_t kFormHeaderSize = 12;
+inline constexpr std::size_t kChunkHeaderSize = 8;
+inline constexpr std::uint32_t kCommSize = 18;
+inline constexpr std::uint32_t kAifcCommMinSize = 22;
+inline constexpr std::uint32_t kSsndPrefixSize = 8;  // offset and block size
+inline constexpr std::uint8_t kRate44100[10] = {0x40, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0};
+
+// An 80-bit IEEE 754 extended number (sign, 15-bit exponent, 64-bit
+// mantissa with explicit integer bit), as AIFF stores sample rates.
+inline double decode_extended80(const std::uint8_t* p) {
+  const int sign = (p[0] & 0x80) != 0 ? -1 : 1;
+  const int exponent = ((p[0] & 0x7F) << 8) | p[1];
+  std::uint64_t mantissa = 0;
+  for (int i = 2; i < 10; ++i) mantissa = (mantissa << 8) | p[i];
+  if (exponent == 0 && mantissa == 0) return 0.0;
+  if (exponent == 0x7FFF) return NAN;
+  return sign * std::ldexp(static_cast<double>(mantissa), exponent - 16383 - 63);
+}
+
+}  // namespace kitweaver

@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "app/run.h"
+#include "inspect/pack_reader.h"
+#include "inspect/report.h"
+#include "intake/wav_reader.h"
+#include "kitweaver/byte_order.h"
+#include "pack/aiff_writer.h"
+#include "pack/key_map.h"
+#include "slice/planner.h"
+#include "test_support.h"
+
+namespace kitweaver {
+namespace {
+
+using inspect::Pack;
+using testing::TempDir;
+
+// Runs the stages of a run in-process, so that the records that made the
+// pack are still there to compare with what the inspector reads.
+struct MadePack {
+  PackJob job;
+  KeyMap keys;
+  wav::Bytes bytes;
+};
+
+void make_pack(TempDir& dir, MadePack* made) {
+  made->job.directory = dir.path;
+  ModeChoice mode = detect_mode(dir.path);
+  made->job.po33_mode = mode.po33_mode;
+  made->job.max_pack_seconds = mode.max_pack_seconds;
+  ::testing::internal::CaptureStdout();
+  scan_directory(made->job);
+  const double factor = compute_compression_factor(made->job);
+  for (std::int32_t slot = 0; slot < made->job.sample_count; ++slot) plan_slice(made->job, slot, factor);
+  if (!made->job.po33_mode) build_key_map(made->job, made->keys);
+  const bool written = write_aiff_pack(made->job, made->keys);
+  ::testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(written);
+  made->bytes = testing::read_bytes(dir.file("samplepack.aif"));
+}
+
+Pack read_ok(const wav::Bytes& bytes) {
+  Pack pack;
+  EXPECT_EQ(inspect::read_pack(bytes, &pack), "");
+  return pack;
+}
+
+const SampleRecord& record(const MadePack& made, std::size_t slot) { return *made.job.samples[slot]; }
+
+TEST(Inspect, RepetitionPackMatchesItsRecords) {
+  TempDir dir("kit");
+  dir.write("a.wav", testing::mono16(30000));
+  dir.write("b Oneshot.wav", testing::mono16(20000));
+  dir.write("c Loop.wav", testing::mono16(500000));  // long enough to be shortened
+  MadePack made;
+  make_pack(dir, &made);
+  Pack pack = read_ok(made.bytes);
+  EXPECT_FALSE(pack.aifc);
+  EXPECT_FALSE(pack.po33);
+  EXPECT_EQ(pack.frames, 529200u);
+  EXPECT_EQ(pack.rate, 44100.0);
+  EXPECT_EQ(pack.slice_count, 3);
+  EXPECT_TRUE(pack.warnings.empty());
+  const int detune_plain[8] = {0, 0, -3, 3, -3, 3, -4, 4};
+  const int detune_loop[8] = {0, 0, -12, 12, -12, 12, -24, 24};
+  for (std::size_t k = 0; k < 24; ++k) {
+    const SampleRecord& r = record(made, k % 3);
+    const inspect::KeyRow& row = pack.keys[k];
+    EXPECT_EQ(row.start_frame(), r.pack_start) << k;
+    EXPECT_EQ(row.end_frame(), r.pack_end) << k;
+    bool loop = r.path.find(" Loop.") != std::string::npos;
+    const int* detune = loop ? detune_loop : detune_plain;
+    EXPECT_EQ(row.pitch_semitones(), r.pitch_semitones + detune[k / 3]) << k;
+    EXPECT_EQ(inspect::direction_name(row.reverse), (k / 3 == 1 || k / 3 == 4 || k / 3 == 5) ? "reversed" : "forwards");
+    std::string mode = r.path.find("Oneshot") != std::string::npos ? "one-shot" : loop ? "loop" : "plain";
+    EXPECT_EQ(inspect::play_mode_name(row.play_mode), mode) << k;
+  }
+  std::string table = inspect::text_report(pack);
+  EXPECT_EQ(table.substr(0, 62), "AIFF, 529200 frames at 44100 Hz (12.000 s), 16-bit, 1 channel\n");
+  EXPECT_NE(table.find("3 distinct slices"), std::string::npos);
+}
+
+TEST(Inspect, ChromaticAndPo33Packs) {
+  TempDir chromatic("keys");
+  chromatic.write("K ChromaticMultiSample,0.wav", testing::mono16(9000));
+  chromatic.write("K ChromaticMultiSample,5.wav", testing::mono16(7000));
+  MadePack made;
+  make_pack(chromatic, &made);
+  Pack pack = read_ok(made.bytes);
+  for (std::size_t k = 0; k < 24; ++k) {
+    const SampleRecord& r = record(made, static_cast<std::size_t>(made.keys.key_slots[k]));
+    EXPECT_EQ(pack.keys[k].start_frame(), r.pack_start);
+    EXPECT_EQ(pack.keys[k].pitch_semitones(), made.keys.key_pitches[k]);
+    EXPECT_EQ(pack.keys[k].reverse, 8192);
+  }
+
+  TempDir pocket("pocket PO-33.6");
+  pocket.write("a.wav", testing::mono16(44100));
+  pocket.write("b.wav", testing::mono16(22050));
+  MadePack po;
+  make_pack(pocket, &po);
+  Pack po_pack = read_ok(po.bytes);
+  EXPECT_TRUE(po_pack.po33);
+  EXPECT_EQ(po_pack.frames, 6u * 44100);
+  EXPECT_NE(inspect::text_report(po_pack).find("PO-33 pack"), std::string::npos);
+  for (std::size_t k = 0; k < 2; ++k) EXPECT_EQ(po_pack.keys[k].start_frame(), record(po, k).pack_start);
+  EXPECT_GE(po_pack.keys[0].start_frame(), 17640);
+}
+
+// Rewrites our pack as AIFC "sowt": little-endian samples, the chunks in
+// another order, an extra chunk, and the text ending in a zero byte.
+wav::Bytes as_sowt(const wav::Bytes& aiff) {
+  Pack ours = read_ok(aiff);
+  auto chunk = [](const char* id, const wav::Bytes& body) {
+    wav::Bytes out(id, id + 4);
+    std::uint8_t size[4];
+    store_be32(size, static_cast<std::uint32_t>(body.size()));
+    out.insert(out.end(), size, size + 4);
+    out.insert(out.end(), body.begin(), body.end());
+    if (body.size() % 2 == 1) out.push_back(0);
+    return out;
+  };
+  wav::Bytes comm(aiff.begin() + 20, aiff.begin() + 38);
+  const char sowt[] = "sowt\x0elittle-endian";  // type, then a Pascal string
+  comm.insert(comm.end(), sowt, sowt + 4 + 1 + 14);
+  const std::uint32_t appl_size = load_be32(aiff.data() + 42);
+  wav::Bytes appl(aiff.begin() + 46, aiff.begin() + 46 + appl_size);
+  while (appl.back() == ' ') appl.pop_back();
+  appl.push_back(0);
+  wav::Bytes ssnd(8, 0);
+  for (std::int16_t s : ours.samples) {
+    ssnd.push_back(static_cast<std::uint8_t>(s & 0xFF));
+    ssnd.push_back(static_cast<std::uint8_t>((s >> 8) & 0xFF));
+  }
+  wav::Bytes body = {'A', 'I', 'F', 'C'};
+  for (const wav::Bytes& c : {chunk("FVER", {0xA2, 0x80, 0x51, 0x40}), chunk("SSND", ssnd), chunk("APPL", appl),
+                              chunk("COMM", comm)}) {
+    body.insert(body.end(), c.begin(), c.end());
+  }
+  return chunk("FORM", body);
+}
+
+TEST(Inspect, ReadsAifcSowtWithChunksInAnyOrder) {
+  TempDir dir("kit");
+  dir.write("a.wav", testing::mono16(30000));
+  dir.write("b.wav", testing::mono16(3000));
+  MadePack made;
+  make_pack(dir, &made);
+  Pack ours = read_ok(made.bytes);
+  Pack sowt = read_ok(as_sowt(made.bytes));
+  EXPECT_TRUE(sowt.aifc);
+  EXPECT_TRUE(sowt.little_endian);
+  EXPECT_EQ(sowt.frames, ours.frames);
+  EXPECT_EQ(sowt.samples, ours.samples);
+  for (std::size_t k = 0; k < 24; ++k) {
+    EXPECT_EQ(sowt.keys[k].start_raw, ours.keys[k].start_raw);
+    EXPECT_EQ(sowt.keys[k].end_raw, ours.keys[k].end_raw);
+    EXPECT_EQ(sowt.keys[k].pitch_raw, ours.keys[k].pitch_raw);
+  }
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  text.replace(text.find(from), from.size(), to);
+  return text;
+}
+
+// The text with the first number of one list replaced.
+std::string first_value_replaced(std::string text, const std::string& list, const std::string& value) {
+  std::size_t at = text.find('[', text.find("\"" + list + "\" :")) + 2;
+  text.replace(at, text.find(',', at) - at, value);
+  return text;
+}
+
+// Our pack with its metadata text replaced.
+wav::Bytes with_metadata(const wav::Bytes& aiff, const std::string& text) {
+  const std::uint32_t appl_size = load_be32(aiff.data() + 42);
+  wav::Bytes out(aiff.begin(), aiff.begin() + 42);
+  std::uint8_t size[4];
+  store_be32(size, static_cast<std::uint32_t>((text.size() + 1) / 2 * 2));
+  out.insert(out.end(), size, size + 4);
+  out.insert(out.end(), text.begin(), text.end());
+  if (text.size() % 2 == 1) out.push_back(' ');
+  out.insert(out.end(), aiff.begin() + 46 + appl_size, aiff.end());
+  store_be32(out.data() + 4, static_cast<std::uint32_t>(out.size() - 8));
+  return out;
+}
+
+TEST(Inspect, BrokenPacksGetOneLineAndAFailingStatus) {
+  TempDir dir("kit");
+  dir.write("a.wav", testing::mono16(3000));
+  MadePack made;
+  make_pack(dir, &made);
+  const std::uint32_t appl_size = load_be32(made.bytes.data() + 42);
+  const std::string text(made.bytes.begin() + 46, made.bytes.begin() + 46 + appl_size);
+  wav::Bytes no_appl = made.bytes;
+  std::memcpy(no_appl.data() + 46, "xp-1", 4);
+  struct Case {
+    const char* name;
+    wav::Bytes bytes;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"wav", testing::mono16(10), "not an AIFF file"},
+      {"empty", {}, "not an AIFF file"},
+      {"no-appl", no_appl, "no op-1 application chunk"},
+      {"bad-json", with_metadata(made.bytes, replaced(text, "\"drum_version\" : 3,", "\"drum_version\" : ,")),
+       "metadata not valid JSON"},
+      {"short-list", with_metadata(made.bytes, replaced(text, "\"pitch\" : [ 0, ", "\"pitch\" : [ ")),
+       "the \"pitch\" list does not hold 24 numbers"},
+      {"beyond", with_metadata(made.bytes, first_value_replaced(text, "end", "2146435200")),
+       "key 0: a slice beyond the sound data"},
+  };
+  for (const Case& c : cases) {
+    Pack pack;
+    EXPECT_EQ(inspect::read_pack(c.bytes, &pack), c.error) << c.name;
+  }
+  // The program says so on one line and fails.
+  dir.write("broken.aif", cases[3].bytes);
+  testing::RunResult r = testing::run_program({dir.file("broken.aif")}, KITWEAVER_INSPECT_BINARY);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+
+  // Odd values are read, each with a warning.
+  Pack odd;
+  std::string odd_text = first_value_replaced(first_value_replaced(text, "reverse", "5"), "playmode", "77");
+  ASSERT_EQ(inspect::read_pack(with_metadata(made.bytes, odd_text), &odd), "");
+  EXPECT_EQ(odd.warnings, (std::vector<std::string>{"key 0: direction 5 is unknown", "key 0: play mode 77 is unknown"}));
+  EXPECT_NE(inspect::text_report(odd).find("  5          77 "), std::string::npos);
+}
+
+TEST(Inspect, DrawsOneLabelledRegionPerSlice) {
+  TempDir dir("kit");
+  dir.write("a.wav", testing::mono16(30000));
+  dir.write("b.wav", testing::mono16(20000));
+  dir.write("c.wav", testing::mono16(10000));
+  MadePack made;
+  make_pack(dir, &made);
+  testing::RunResult r = testing::run_program(
+      {"--json", dir.file("samplepack.aif"), "--svg", dir.file("pack.svg")}, KITWEAVER_INSPECT_BINARY);
+  ASSERT_EQ(r.status, 0);
+  nlohmann::json doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["keys"].size(), 24u);
+  EXPECT_EQ(doc["slices"], 3);
+  wav::Bytes svg_bytes = testing::read_bytes(dir.file("pack.svg"));
+  std::string svg(svg_bytes.begin(), svg_bytes.end());
+  std::size_t regions = 0;
+  for (std::size_t at = svg.find("<g class=\"slice\""); at != std::string::npos; at = svg.find("<g class=\"slice\"", at + 1)) {
+    ++regions;
+  }
+  EXPECT_EQ(regions, 3u);
+  EXPECT_NE(svg.find("keys 0,3,6,9,12,15,18,21"), std::string::npos);
+  EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
+
+  // A real renderer must accept it.
+  std::string command = "rsvg-convert -o '" + dir.file("pack.png") + "' '" + dir.file("pack.svg") + "' 2>&1";
+  int status = std::system(command.c_str());
+  if (WEXITSTATUS(status) == 127) {
+    if (std::getenv("CI") != nullptr) FAIL() << "rsvg-convert is missing";
+    GTEST_SKIP() << "rsvg-convert is not installed";
+  }
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("pack.png")));
+}
+
+}  // namespace
+}  // namespace kitweaver
