@@ -69,12 +69,12 @@ Bytes sound(const Kit& kit, int index) {
       for (int b = 4 - width; b < 4; ++b) data[at++] = static_cast<std::uint8_t>(s >> (8 * b));
     }
   }
-  kitweaver::wav::WavSpec spec;
-  spec.channels = static_cast<std::uint16_t>(kit.channels);
-  spec.bits_per_sample = static_cast<std::uint16_t>(kit.bits);
-  spec.sample_rate = kit.rate;
-  spec.data = std::move(data);
-  return kitweaver::wav::wav_bytes(spec);
+  kitweaver::wav::WavShape shape;
+  shape.channels = static_cast<std::uint16_t>(kit.channels);
+  shape.bits_per_sample = static_cast<std::uint16_t>(kit.bits);
+  shape.sample_rate = kit.rate;
+  shape.data = std::move(data);
+  return kitweaver::wav::wav_bytes(shape);
 }
 
 std::vector<std::string> make_kit(const fs::path& root, const Kit& kit) {

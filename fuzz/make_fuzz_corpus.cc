@@ -12,7 +12,7 @@
 namespace {
 
 using kitweaver::wav::Bytes;
-using kitweaver::wav::WavSpec;
+using kitweaver::wav::WavShape;
 
 Bytes tone(std::size_t bytes) {
   Bytes out(bytes);
@@ -25,16 +25,16 @@ std::vector<Bytes> wav_seeds() {
   for (int channels : {1, 2, 3}) {
     for (int bits : {8, 16, 24, 32}) {
       for (std::uint32_t rate : {8000u, 44100u, 96000u}) {
-        WavSpec spec;
-        spec.channels = static_cast<std::uint16_t>(channels);
-        spec.bits_per_sample = static_cast<std::uint16_t>(bits);
-        spec.sample_rate = rate;
-        spec.data = tone(static_cast<std::size_t>(channels * bits / 8 * 300));
-        seeds.push_back(kitweaver::wav::wav_bytes(spec));
+        WavShape shape;
+        shape.channels = static_cast<std::uint16_t>(channels);
+        shape.bits_per_sample = static_cast<std::uint16_t>(bits);
+        shape.sample_rate = rate;
+        shape.data = tone(static_cast<std::size_t>(channels * bits / 8 * 300));
+        seeds.push_back(kitweaver::wav::wav_bytes(shape));
       }
     }
   }
-  WavSpec shaped;
+  WavShape shaped;
   shaped.data = tone(400);
   shaped.list_before_data = true;
   seeds.push_back(kitweaver::wav::wav_bytes(shaped));
@@ -46,7 +46,7 @@ std::vector<Bytes> wav_seeds() {
   seeds.push_back(kitweaver::wav::wav_bytes(shaped));
   shaped.pcm_sub_format = false;
   seeds.push_back(kitweaver::wav::wav_bytes(shaped));
-  WavSpec broken;
+  WavShape broken;
   broken.data = tone(100);
   broken.format_tag = 3;
   seeds.push_back(kitweaver::wav::wav_bytes(broken));

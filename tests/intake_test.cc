@@ -12,7 +12,7 @@ namespace {
 
 using testing::TempDir;
 using wav::Bytes;
-using wav::WavSpec;
+using wav::WavShape;
 
 WavVerdict verdict_of(const Bytes& bytes, WavLayout* layout = nullptr) {
   WavLayout scratch;
@@ -22,26 +22,26 @@ WavVerdict verdict_of(const Bytes& bytes, WavLayout* layout = nullptr) {
   return read_wav_header(source, layout != nullptr ? layout : &scratch);
 }
 
-WavSpec ramp_spec() {
-  WavSpec spec;
-  spec.data = wav::pcm16({1, 2, 3, 4});
-  return spec;
+WavShape ramp_shape() {
+  WavShape shape;
+  shape.data = wav::pcm16({1, 2, 3, 4});
+  return shape;
 }
 
 TEST(WavHeader, AcceptsPcmInTheLayoutsCommonToolsWrite) {
   struct Case {
     const char* what;
-    WavSpec spec;
+    WavShape shape;
   };
   std::vector<Case> cases;
-  cases.push_back({"plain 44-byte header", ramp_spec()});
-  WavSpec list = ramp_spec();
+  cases.push_back({"plain 44-byte header", ramp_shape()});
+  WavShape list = ramp_shape();
   list.list_before_data = true;
   cases.push_back({"LIST chunk before data", list});
-  WavSpec fmt18 = ramp_spec();
+  WavShape fmt18 = ramp_shape();
   fmt18.fmt_size = 18;
   cases.push_back({"18-byte format chunk", fmt18});
-  WavSpec extensible = ramp_spec();
+  WavShape extensible = ramp_shape();
   extensible.format_tag = 0xFFFE;
   extensible.fmt_size = 40;
   extensible.channels = 2;
@@ -50,13 +50,13 @@ TEST(WavHeader, AcceptsPcmInTheLayoutsCommonToolsWrite) {
   cases.push_back({"extensible 24-bit stereo", extensible});
   for (const Case& c : cases) {
     WavLayout layout;
-    Bytes bytes = wav::wav_bytes(c.spec);
+    Bytes bytes = wav::wav_bytes(c.shape);
     ASSERT_EQ(verdict_of(bytes, &layout), WavVerdict::kAccepted) << c.what;
-    EXPECT_EQ(layout.channels, c.spec.channels) << c.what;
-    EXPECT_EQ(layout.sample_rate, static_cast<std::int32_t>(c.spec.sample_rate)) << c.what;
-    EXPECT_EQ(layout.bits_per_sample, c.spec.bits_per_sample) << c.what;
+    EXPECT_EQ(layout.channels, c.shape.channels) << c.what;
+    EXPECT_EQ(layout.sample_rate, static_cast<std::int32_t>(c.shape.sample_rate)) << c.what;
+    EXPECT_EQ(layout.bits_per_sample, c.shape.bits_per_sample) << c.what;
     EXPECT_EQ(layout.byte_rate,
-              static_cast<std::int32_t>(c.spec.sample_rate * c.spec.channels * c.spec.bits_per_sample / 8));
+              static_cast<std::int32_t>(c.shape.sample_rate * c.shape.channels * c.shape.bits_per_sample / 8));
     EXPECT_EQ(layout.data_bytes, 8) << c.what;
     EXPECT_EQ(layout.data_offset, bytes.size() - 8) << c.what;
   }
@@ -69,32 +69,32 @@ TEST(WavHeader, RejectsShapesItCannotUse) {
   };
   std::vector<Case> cases;
   auto with = [](auto change) {
-    WavSpec spec = ramp_spec();
-    change(spec);
-    return wav::wav_bytes(spec);
+    WavShape shape = ramp_shape();
+    change(shape);
+    return wav::wav_bytes(shape);
   };
-  cases.push_back({"float format", with([](WavSpec& s) { s.format_tag = 3; })});
-  cases.push_back({"extensible float", with([](WavSpec& s) {
+  cases.push_back({"float format", with([](WavShape& s) { s.format_tag = 3; })});
+  cases.push_back({"extensible float", with([](WavShape& s) {
                      s.format_tag = 0xFFFE;
                      s.fmt_size = 40;
                      s.pcm_sub_format = false;
                    })});
-  cases.push_back({"extensible tag in a short chunk", with([](WavSpec& s) {
+  cases.push_back({"extensible tag in a short chunk", with([](WavShape& s) {
                      s.format_tag = 0xFFFE;
                      s.fmt_size = 18;
                    })});
-  cases.push_back({"format chunk too small", with([](WavSpec& s) { s.fmt_size = 14; })});
-  cases.push_back({"byte rate 0", with([](WavSpec& s) { s.byte_rate = 0; s.sample_rate = 0; })});
-  cases.push_back({"negative byte rate", with([](WavSpec& s) { s.byte_rate = 0x80000000u; })});
-  cases.push_back({"sample rate 0", with([](WavSpec& s) { s.sample_rate = 0; s.byte_rate = 88200; })});
-  cases.push_back({"no channels", with([](WavSpec& s) { s.channels = 0; s.byte_rate = 88200; })});
-  cases.push_back({"12 bits", with([](WavSpec& s) { s.bits_per_sample = 12; })});
-  cases.push_back({"negative data size", with([](WavSpec& s) {
+  cases.push_back({"format chunk too small", with([](WavShape& s) { s.fmt_size = 14; })});
+  cases.push_back({"byte rate 0", with([](WavShape& s) { s.byte_rate = 0; s.sample_rate = 0; })});
+  cases.push_back({"negative byte rate", with([](WavShape& s) { s.byte_rate = 0x80000000u; })});
+  cases.push_back({"sample rate 0", with([](WavShape& s) { s.sample_rate = 0; s.byte_rate = 88200; })});
+  cases.push_back({"no channels", with([](WavShape& s) { s.channels = 0; s.byte_rate = 88200; })});
+  cases.push_back({"12 bits", with([](WavShape& s) { s.bits_per_sample = 12; })});
+  cases.push_back({"negative data size", with([](WavShape& s) {
                      s.declare_data_size = true;
                      s.declared_data_size = 0x80000000u;
                    })});
 
-  Bytes good = wav::wav_bytes(ramp_spec());
+  Bytes good = wav::wav_bytes(ramp_shape());
   Bytes avi = good;
   std::memcpy(avi.data() + 8, "AVI ", 4);
   cases.push_back({"RIFF but not WAVE", avi});
@@ -126,7 +126,7 @@ TEST(WavHeader, NonRiffInputIsNotReported) {
 }
 
 TEST(WavHeader, EveryTruncationFailsCleanlyUntilTheHeaderIsWhole) {
-  Bytes good = wav::wav_bytes(ramp_spec());
+  Bytes good = wav::wav_bytes(ramp_shape());
   for (std::size_t length = 0; length <= good.size(); ++length) {
     Bytes cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(length));
     WavVerdict expected = length < 4    ? WavVerdict::kNotRiff
@@ -145,10 +145,10 @@ class IntakeTest : public ::testing::Test {
 };
 
 TEST_F(IntakeTest, RecordHoldsTheFormatAndOnlyTheBytesInTheFile) {
-  WavSpec spec = ramp_spec();
-  spec.declare_data_size = true;
-  spec.declared_data_size = 0x7FFFFFFF;  // a 52-byte file promising 2 GB
-  dir.write("huge.wav", wav::wav_bytes(spec));
+  WavShape shape = ramp_shape();
+  shape.declare_data_size = true;
+  shape.declared_data_size = 0x7FFFFFFF;  // a 52-byte file promising 2 GB
+  dir.write("huge.wav", wav::wav_bytes(shape));
   dir.write("one second.wav", testing::mono16(44100));
 
   ::testing::internal::CaptureStdout();

@@ -114,6 +114,21 @@ TEST(Run, UnwritablePackIsReportedAndLeavesNothingBehind) {
   EXPECT_EQ(entries(dir.path), (std::vector<std::string>{"a.wav", "samplepack.aif"}));
 }
 
+TEST(Run, FailedWriteKeepsTheEarlierPack) {
+  TempDir dir;
+  dir.write("a.wav", testing::mono16(441));
+  ASSERT_EQ(run_program({dir.path}).status, 0);
+  wav::Bytes earlier = testing::read_bytes(dir.file("samplepack.aif"));
+  dir.write("b.wav", testing::mono16(4410));
+  // Every write past 100 kB fails, as on a full disk.
+  testing::RunResult r = run_program({dir.path}, KITWEAVER_BINARY, 100000);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("\nCould not write [" + dir.file("samplepack.aif") + "]: File too large\n\n"),
+            std::string::npos);
+  EXPECT_EQ(testing::read_bytes(dir.file("samplepack.aif")), earlier);
+  EXPECT_EQ(entries(dir.path), (std::vector<std::string>{"a.wav", "b.wav", "samplepack.aif"}));
+}
+
 TEST(Run, FolderTooDeepForThePackPathIsAWriteFailure) {
   TempDir dir;
   std::string deep = dir.path;

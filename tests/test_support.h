@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -69,10 +70,10 @@ inline wav::Bytes read_bytes(const std::string& path) {
 inline wav::Bytes mono16(std::size_t frames, std::uint32_t rate = 44100) {
   std::vector<std::int16_t> samples(frames);
   for (std::size_t i = 0; i < frames; ++i) samples[i] = static_cast<std::int16_t>(i % 2000 - 1000);
-  wav::WavSpec spec;
-  spec.sample_rate = rate;
-  spec.data = wav::pcm16(samples);
-  return wav::wav_bytes(spec);
+  wav::WavShape shape;
+  shape.sample_rate = rate;
+  shape.data = wav::pcm16(samples);
+  return wav::wav_bytes(shape);
 }
 
 struct RunResult {
@@ -101,13 +102,20 @@ inline std::vector<std::string> wrapper_words() {
 
 // Runs the built kitweaver with `args` (no shell), under the wrapper if one
 // is set, and collects its standard output.
+// A non-negative `file_size_limit` caps the size of every file the program
+// writes, so that its writes fail as on a full disk.
 inline RunResult run_program(const std::vector<std::string>& args,
-                             const char* binary = KITWEAVER_BINARY) {
+                             const char* binary = KITWEAVER_BINARY, long file_size_limit = -1) {
   int pipe_fds[2];
   RunResult result;
   if (pipe(pipe_fds) != 0) return result;
   pid_t pid = fork();
   if (pid == 0) {
+    if (file_size_limit >= 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     dup2(pipe_fds[1], 1);
     close(pipe_fds[0]);
     close(pipe_fds[1]);

@@ -81,10 +81,10 @@ bool save(const std::string& dir, const std::string& name, const Signal& s) {
     double v = std::max(-1.0, std::min(1.0, s[i] * 0.8));
     samples[i] = static_cast<std::int16_t>(std::lround(v * 32767.0));
   }
-  kitweaver::wav::WavSpec spec;
-  spec.data = kitweaver::wav::pcm16(samples);
+  kitweaver::wav::WavShape shape;
+  shape.data = kitweaver::wav::pcm16(samples);
   std::string path = dir + "/" + name;
-  if (!kitweaver::wav::write_file(path, kitweaver::wav::wav_bytes(spec))) {
+  if (!kitweaver::wav::write_file(path, kitweaver::wav::wav_bytes(shape))) {
     std::fprintf(stderr, "could not write %s\n", path.c_str());
     return false;
   }

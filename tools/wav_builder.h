@@ -13,7 +13,7 @@ namespace kitweaver::wav {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct WavSpec {
+struct WavShape {
   std::uint16_t format_tag = 1;     // 1 = PCM, 3 = float, 0xFFFE = extensible
   std::uint16_t channels = 1;
   std::uint32_t sample_rate = 44100;
@@ -43,33 +43,33 @@ inline void append_le16(Bytes& out, std::uint16_t v) {
   for (std::uint8_t x : b) out.push_back(x);
 }
 
-inline Bytes wav_bytes(const WavSpec& spec) {
+inline Bytes wav_bytes(const WavShape& shape) {
   std::uint16_t block_align =
-      static_cast<std::uint16_t>(spec.channels * ((spec.bits_per_sample + 7) / 8));
-  std::uint32_t byte_rate = spec.byte_rate != 0 ? spec.byte_rate : spec.sample_rate * block_align;
+      static_cast<std::uint16_t>(shape.channels * ((shape.bits_per_sample + 7) / 8));
+  std::uint32_t byte_rate = shape.byte_rate != 0 ? shape.byte_rate : shape.sample_rate * block_align;
   Bytes out;
   append_id(out, "RIFF");
   append_le32(out, 0);  // RIFF size, patched below
   append_id(out, "WAVE");
   append_id(out, "fmt ");
-  append_le32(out, spec.fmt_size);
-  append_le16(out, spec.format_tag);
-  append_le16(out, spec.channels);
-  append_le32(out, spec.sample_rate);
+  append_le32(out, shape.fmt_size);
+  append_le16(out, shape.format_tag);
+  append_le16(out, shape.channels);
+  append_le32(out, shape.sample_rate);
   append_le32(out, byte_rate);
   append_le16(out, block_align);
-  append_le16(out, spec.bits_per_sample);
-  if (spec.fmt_size >= 18) append_le16(out, static_cast<std::uint16_t>(spec.fmt_size - 18));
-  if (spec.fmt_size >= 40) {
-    append_le16(out, spec.bits_per_sample);  // valid bits
+  append_le16(out, shape.bits_per_sample);
+  if (shape.fmt_size >= 18) append_le16(out, static_cast<std::uint16_t>(shape.fmt_size - 18));
+  if (shape.fmt_size >= 40) {
+    append_le16(out, shape.bits_per_sample);  // valid bits
     append_le32(out, 0);                     // channel mask
     const std::uint8_t pcm_guid[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                        0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
     out.insert(out.end(), pcm_guid, pcm_guid + 16);
-    if (!spec.pcm_sub_format) out[out.size() - 16] = 0x03;  // IEEE float
+    if (!shape.pcm_sub_format) out[out.size() - 16] = 0x03;  // IEEE float
   }
-  for (std::uint32_t i = 40; i < spec.fmt_size; ++i) out.push_back(0);
-  if (spec.list_before_data) {
+  for (std::uint32_t i = 40; i < shape.fmt_size; ++i) out.push_back(0);
+  if (shape.list_before_data) {
     // What common encoders write: LIST/INFO naming the software. The text is
     // 13 bytes, so the LIST body is odd and a pad byte follows it.
     const char text[] = "Lavf59.27.100";
@@ -82,9 +82,9 @@ inline Bytes wav_bytes(const WavSpec& spec) {
     out.push_back(0);  // pad byte after the odd LIST body
   }
   append_id(out, "data");
-  append_le32(out, spec.declare_data_size ? spec.declared_data_size
-                                          : static_cast<std::uint32_t>(spec.data.size()));
-  out.insert(out.end(), spec.data.begin(), spec.data.end());
+  append_le32(out, shape.declare_data_size ? shape.declared_data_size
+                                          : static_cast<std::uint32_t>(shape.data.size()));
+  out.insert(out.end(), shape.data.begin(), shape.data.end());
   store_le32(out.data() + 4, static_cast<std::uint32_t>(out.size() - 8));
   return out;
 }
