@@ -1,5 +1,6 @@
 #include "slice/resampler.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <new>
