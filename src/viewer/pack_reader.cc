@@ -1,4 +1,4 @@
-#include "inspect/pack_reader.h"
+#include "viewer/pack_reader.h"
 
 #include <cstring>
 #include <map>

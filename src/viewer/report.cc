@@ -1,4 +1,4 @@
-#include "inspect/report.h"
+#include "viewer/report.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "inspect/pack_reader.h"
-#include "inspect/report.h"
+#include "viewer/pack_reader.h"
+#include "viewer/report.h"
 
 namespace {
 

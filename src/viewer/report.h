@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "inspect/pack_reader.h"
+#include "viewer/pack_reader.h"
 
 namespace kitweaver::inspect {
 

@@ -5,8 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "app/run.h"
-#include "inspect/pack_reader.h"
-#include "inspect/report.h"
+#include "viewer/pack_reader.h"
+#include "viewer/report.h"
 #include "intake/wav_reader.h"
 #include "kitweaver/byte_order.h"
 #include "pack/aiff_writer.h"
