@@ -1,23 +1,27 @@
 # Thin wrapper over CMake. `make demo` builds kitweaver and makes a pack from
 # the bundled demo kit; `make test` builds and runs every test, once plainly
-# and once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# and once under AddressSanitizer and UndefinedBehaviorSanitizer. Both first
+# install the Debian packages they need (tools/install-packages; set
+# KITWEAVER_NO_INSTALL=1 to skip that).
 BUILD := build
 SANITIZE_BUILD := build-sanitize
 JOBS := $(shell nproc)
 
-.PHONY: demo test memcheck fuzz bench build examples clean
+.PHONY: demo test memcheck fuzz bench build examples package clean
 
 build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo:
+	tools/install-packages demo
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKITWEAVER_TESTS=OFF
 	cmake --build $(BUILD) -j $(JOBS) --target kitweaver
 	./$(BUILD)/kitweaver "examples/demo kit"
 	@echo "The pack is examples/demo kit/samplepack.aif"
 
 test:
+	tools/install-packages test
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKITWEAVER_TESTS=ON
 	cmake --build $(BUILD) -j $(JOBS)
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -42,6 +46,10 @@ bench:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS) --target kitweaver kitweaver_bench
 	./$(BUILD)/kitweaver_bench ./$(BUILD)/kitweaver
+
+# The Debian package of kitweaver (and kitweaver-inspect when it is built).
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 # Rewrites the WAV files in examples/ from our own synthesizer.
 examples:

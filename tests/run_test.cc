@@ -29,6 +29,28 @@ TEST(Run, WrongArgumentCountPrintsUsage) {
   }
 }
 
+TEST(Run, HelpAndVersionAnswerWhileAFolderOfThatNameIsStillReached) {
+  for (const char* option : {"--help", "-h"}) {
+    testing::RunResult r = run_program({option});
+    EXPECT_EQ(r.status, 0) << option;
+    EXPECT_EQ(r.out.rfind(kUsage, 0), 0u) << option << r.out;
+    EXPECT_NE(r.out.find(" Oneshot.wav"), std::string::npos) << option;
+    EXPECT_NE(r.out.find("man kitweaver\n\n"), std::string::npos) << option;
+  }
+  testing::RunResult version = run_program({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, kBanner);
+
+  TempDir dir("--help");
+  dir.write("a.wav", testing::mono16(441));
+  const std::filesystem::path here = std::filesystem::current_path();
+  std::filesystem::current_path(dir.root);
+  testing::RunResult r = run_program({"./--help"});
+  std::filesystem::current_path(here);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(std::filesystem::exists(dir.file("samplepack.aif")));
+}
+
 TEST(Run, MissingDirectoryIsReportedAndFindsNothing) {
   TempDir dir;
   std::string missing = dir.file("gone PO-33.5");

@@ -22,6 +22,25 @@ bool has_po33_tag(std::string_view name) {
   return (name.size() >= 8 && tag_in_last(8)) || (name.size() >= 9 && tag_in_last(9));
 }
 
+// What --help adds after the usage text.
+constexpr char kHelpText[] =
+    "\n"
+    "Makes samplepack.aif, a 24-key drum kit, from up to 24 WAV files in the\n"
+    "folder and writes it into the same folder. A folder whose name ends in\n"
+    "\" PO-33.<seconds>\" makes a PO-33 pack of 1 to 40 s; any other folder an\n"
+    "OP-1/OP-Z pack of 12 s.\n"
+    "\n"
+    "Tags in a file name:\n"
+    "  Kick Oneshot.wav             one-shot (also ONESHOT, oneshot)\n"
+    "  Pad Loop.wav                 loop (also LOOP, loop)\n"
+    "  Piano Chord,Ebmin7.wav       a chord built from the recording (as C)\n"
+    "  Pad ChordSemitones,4,7.wav   copies 4 and 7 semitones up, mixed in\n"
+    "  Keys ChromaticMultiSample,5.wav\n"
+    "                               note 5 of a multisample (0 plays on key 7)\n"
+    "\n"
+    "Exit status: 0 a pack was written, 1 no pack, 2 wrong arguments.\n"
+    "A folder called --help is given as ./--help. More in: man kitweaver\n";
+
 int run_stages(PackJob& job) {
   scan_directory(job);
   if (job.sample_count > 0) {
@@ -59,10 +78,14 @@ ModeChoice detect_mode(std::string_view directory) {
 
 int run_kitweaver(int argc, const char* const* argv) {
   std::printf("Kitweaver 1.0\n");
-  if (argc != 2) {
+  const std::string_view argument = argc == 2 ? argv[1] : "";
+  if (argument == "--version") return kExitPackWritten;
+  const bool help = argument == "--help" || argument == "-h";
+  if (argc != 2 || help) {
     std::printf("\nUsage:\n\t kitweaver <WAV files directory location>\n");
+    if (help) std::fputs(kHelpText, stdout);
     std::printf("\n");
-    return kExitUsage;
+    return help ? kExitPackWritten : kExitUsage;
   }
 
   PackJob job;
