@@ -1,10 +1,10 @@
-// Benchmark: generates three kits and prints, for each, the median of several
-// runs of the whole program against the time to read the same bytes, the
-// literal against the fast scatter on the same slices, and the peak resident
-// memory of the run. Usage: kitweaver_bench PATH_TO_KITWEAVER
+// Benchmark of whole runs: generates four kits and prints, for each, the
+// median of several interleaved runs of kitweaver, of the read floor (`cat`
+// of the same files, which reads each once through one reused 128 KB
+// buffer) and, when sox is installed, of sox on the same files, with the peak
+// resident memory of the kitweaver run. Usage: kitweaver_bench PATH_TO_KITWEAVER
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,15 +13,10 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "intake/wav_reader.h"
-#include "slice/planner.h"
-#include "slice/resampler.h"
-#include "slice/resampler_reference.h"
 #include "wav_builder.h"
 
 namespace {
@@ -37,18 +32,16 @@ struct Kit {
   int bits;
   int channels;
   std::uint32_t rate;
-  const char* tag;  // appended to every file name
-  std::vector<std::int32_t> chord;
-  int literal_runs;
+  const char* tag;                // appended to every file name
+  std::uint32_t sparse_bytes;     // > 0: a header declaring this many data bytes, and no data
+  bool time_floor;                // time cat on the files too
+  bool time_sox;                  // and sox, with `sox_effect` after the output
+  std::vector<std::string> sox_effect;
 };
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-double ms_since(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
 // A decaying tone with some noise, in the kit's format.
@@ -85,56 +78,55 @@ std::vector<std::string> make_kit(const fs::path& root, const Kit& kit) {
     char name[64];
     std::snprintf(name, sizeof name, "sound %02d%s.wav", i, kit.tag);
     paths.push_back((dir / name).string());
-    kitweaver::wav::write_file(paths.back(), sound(kit, i));
+    if (kit.sparse_bytes > 0) {
+      kitweaver::wav::WavShape shape;
+      shape.declare_data_size = true;
+      shape.declared_data_size = kit.sparse_bytes;
+      Bytes header = kitweaver::wav::wav_bytes(shape);
+      kitweaver::wav::write_file(paths.back(), header);
+      fs::resize_file(paths.back(), header.size() + kit.sparse_bytes);  // a hole, no blocks
+    } else {
+      kitweaver::wav::write_file(paths.back(), sound(kit, i));
+    }
   }
   return paths;
 }
 
-// Reads every byte of every file: the floor no implementation can beat.
-double read_floor_ms(const std::vector<std::string>& paths) {
-  static std::vector<char> buffer(1 << 20);
-  auto start = Clock::now();
-  for (const std::string& p : paths) {
-    int fd = open(p.c_str(), O_RDONLY);
-    while (read(fd, buffer.data(), buffer.size()) > 0) {
-    }
-    close(fd);
-  }
-  return ms_since(start);
-}
+struct Run {
+  double ms = 0;
+  long peak_kib = 0;
+  double user_ms = 0;
+  double system_ms = 0;
+  int status = -1;
+};
 
-// One run of the program; returns wall milliseconds and peak RSS in KiB.
-std::pair<double, long> run_once(const std::string& program, const std::string& dir) {
-  auto start = Clock::now();
+// Runs `argv` with standard output to /dev/null; wall time and resources.
+Run run(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const auto start = Clock::now();
   pid_t pid = fork();
   if (pid == 0) {
     int null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
-    execl(program.c_str(), program.c_str(), dir.c_str(), static_cast<char*>(nullptr));
+    dup2(null, 2);
+    execvp(args[0], args.data());
     _exit(127);
   }
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
-  return {ms_since(start), usage.ru_maxrss};
+  Run r;
+  r.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  r.peak_kib = usage.ru_maxrss;
+  r.user_ms = static_cast<double>(usage.ru_utime.tv_sec) * 1e3 + static_cast<double>(usage.ru_utime.tv_usec) / 1e3;
+  r.system_ms = static_cast<double>(usage.ru_stime.tv_sec) * 1e3 + static_cast<double>(usage.ru_stime.tv_usec) / 1e3;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
 }
 
-// Times one scatter implementation over every slice of the kit.
-double scatter_ms(kitweaver::PackJob& job, const std::vector<std::int32_t>& offsets,
-                  void (*render)(kitweaver::SampleRecord&, double, std::int32_t, const kitweaver::ChordNotes&)) {
-  kitweaver::ChordNotes chord;
-  chord.note_count = static_cast<std::int32_t>(offsets.size());
-  std::copy(offsets.begin(), offsets.end(), chord.semitones.begin());
-  const double factor = kitweaver::compute_compression_factor(job);
-  auto start = Clock::now();
-  for (std::int32_t slot = 0; slot < job.sample_count; ++slot) {
-    kitweaver::SampleRecord& record = *job.samples[static_cast<std::size_t>(slot)];
-    kitweaver::SlicePlan plan = kitweaver::choose_slice_plan(record, factor);
-    record.resampled.reset();
-    if (plan.resampled) render(record, plan.rate, plan.frames, chord);
-  }
-  return ms_since(start);
-}
+bool have_sox() { return run({"sox", "--version"}).status == 0; }
 
 }  // namespace
 
@@ -145,48 +137,61 @@ int main(int argc, char** argv) {
   }
   const std::string program = fs::absolute(argv[1]).string();
   const fs::path root = fs::temp_directory_path() / ("kitweaver-bench-" + std::to_string(getpid()));
+  const std::vector<std::string> rate_q = {"rate", "-q", "2756"};
   const Kit kits[] = {
-      {"typical", 24, 0.5, 16, 1, 44100, "", {0}, 5},
-      {"big", 24, 8.0, 24, 2, 96000, "", {0}, 3},
-      {"chords", 24, 8.0, 24, 2, 96000, " Chord,Cmaj7", {0, 4, 7, 11}, 3},
+      {"typical", 24, 0.5, 16, 1, 44100, "", 0, true, true, {}},
+      {"big", 24, 8.0, 24, 2, 96000, "", 0, true, true, rate_q},
+      {"chords", 24, 8.0, 24, 2, 96000, " Chord,Cmaj7", 0, true, false, {}},
+      {"huge", 24, 0, 16, 1, 44100, "", 1000000000u, false, false, {}},
   };
-  std::printf("%u cores; medians of 7 runs (scatter: of the runs shown)\n\n", std::thread::hardware_concurrency());
-  std::printf("%-8s %9s %9s %9s %9s %11s %9s %9s %10s %12s\n", "kit", "input MB", "run ms", "read ms",
-              "run/read", "literal ms", "fast ms", "speedup", "peak MB", "peak-input");
+  const bool sox = have_sox();
+  constexpr int kRounds = 9;
+  std::printf("%u cores; medians of %d interleaved runs; times in ms, input in MB, peak resident memory in MiB\n\n",
+              std::thread::hardware_concurrency(), kRounds);
+  std::printf("%-8s %8s %9s %8s %8s %9s %7s %8s %8s %8s\n", "kit", "input", "kitweaver", "user", "system",
+              "read floor", "ratio", "sox", "ratio", "peak");
   for (const Kit& kit : kits) {
     std::vector<std::string> paths = make_kit(root, kit);
     double input = 0;
     for (const std::string& p : paths) input += static_cast<double>(fs::file_size(p));
     const std::string dir = (root / kit.name).string();
+    std::vector<std::string> cat = {"cat"};
+    cat.insert(cat.end(), paths.begin(), paths.end());
+    std::vector<std::string> sox_run = {"sox"};
+    sox_run.insert(sox_run.end(), paths.begin(), paths.end());
+    for (const char* word : {"-b", "16", "-c", "1"}) sox_run.push_back(word);
+    sox_run.push_back((root / "sox-out.aif").string());
+    sox_run.insert(sox_run.end(), kit.sox_effect.begin(), kit.sox_effect.end());
+    const bool time_sox = sox && kit.time_sox;
 
-    std::vector<double> runs, reads;
+    if (kit.time_floor) run(cat);  // warm the page cache
+    std::vector<double> ours, user, system, floor, peer;
     long peak_kib = 0;
-    read_floor_ms(paths);  // warm the page cache for both
-    for (int i = 0; i < 7; ++i) {
-      reads.push_back(read_floor_ms(paths));
-      auto [ms, kib] = run_once(program, dir);
-      runs.push_back(ms);
-      peak_kib = std::max(peak_kib, kib);
+    for (int i = 0; i < kRounds; ++i) {
+      Run r = run({program, dir});
+      ours.push_back(r.ms);
+      user.push_back(r.user_ms);
+      system.push_back(r.system_ms);
+      peak_kib = std::max(peak_kib, r.peak_kib);
+      if (kit.time_floor) floor.push_back(run(cat).ms);
+      if (time_sox) peer.push_back(run(sox_run).ms);
     }
 
-    kitweaver::PackJob job;
-    job.directory = dir;
-    job.max_pack_seconds = 12.0;
-    for (const std::string& p : paths) kitweaver::read_wav_file(job, p);
-    std::vector<double> literal, fast;
-    for (int i = 0; i < kit.literal_runs; ++i) {
-      literal.push_back(scatter_ms(job, kit.chord, kitweaver::render_slice_literal));
-      fast.push_back(scatter_ms(job, kit.chord, kitweaver::render_slice));
+    const double mb = 1e6;
+    std::printf("%-8s %8.1f %9.1f %8.1f %8.1f", kit.name, input / mb, median(ours), median(user), median(system));
+    if (kit.time_floor) {
+      std::printf(" %9.1f %7.2f", median(floor), median(ours) / median(floor));
+    } else {
+      std::printf(" %9s %7s", "-", "-");
     }
-    for (int i = kit.literal_runs; i < 7; ++i) fast.push_back(scatter_ms(job, kit.chord, kitweaver::render_slice));
-
-    const double mb = 1024.0 * 1024.0;
-    std::printf("%-8s %9.1f %9.1f %9.1f %9.2f %11.1f %9.2f %9.1f %10.1f %12.1f\n", kit.name, input / mb,
-                median(runs), median(reads), median(runs) / median(reads), median(literal), median(fast),
-                median(literal) / median(fast), static_cast<double>(peak_kib) / 1024.0,
-                static_cast<double>(peak_kib) / 1024.0 - input / mb);
+    if (time_sox) {
+      std::printf(" %8.1f %8.2f", median(peer), median(ours) / median(peer));
+    } else {
+      std::printf(" %8s %8s", "-", "-");
+    }
+    std::printf(" %8.1f\n", static_cast<double>(peak_kib) / 1024.0);
     std::fflush(stdout);
-    kitweaver::release_pack_job(job);
+    fs::remove_all(root / kit.name);
   }
   fs::remove_all(root);
   return 0;

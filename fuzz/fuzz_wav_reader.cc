@@ -1,12 +1,18 @@
 // Fuzz target: the WAV header walk on arbitrary bytes, and for every file it
-// accepts, the planning and rendering of its slice.
+// accepts, the planning and streaming rendering of its slice, read in pieces
+// of an awkward size, which must match the literal scatter bit for bit.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "intake/wav_reader.h"
 #include "slice/planner.h"
 #include "slice/resampler.h"
+#include "slice/resampler_reference.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kitweaver;
@@ -16,13 +22,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   WavLayout layout;
   if (read_wav_header(source, &layout) != WavVerdict::kAccepted) return 0;
 
-  // The record the intake would make, holding only the bytes present.
+  // The record the intake would make, over a file holding the input.
   auto record = std::make_unique<SampleRecord>();
+  record->source = FileHandle(memfd_create("fuzz", MFD_CLOEXEC));
+  if (record->source.fd < 0 || write(record->source.fd, data, size) != static_cast<ssize_t>(size)) return 0;
   const std::uint64_t available = size - layout.data_offset;
-  const std::uint64_t filled = std::min<std::uint64_t>(static_cast<std::uint64_t>(layout.data_bytes), available);
-  record->pcm.reset(new std::uint8_t[filled + 1]);
-  if (filled > 0) std::memcpy(record->pcm.get(), data + layout.data_offset, filled);
-  record->pcm_filled = static_cast<std::int64_t>(filled);
+  record->data_offset = layout.data_offset;
+  record->data_present = static_cast<std::int64_t>(
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(layout.data_bytes), available));
   record->data_bytes = layout.data_bytes;
   record->channels = layout.channels;
   record->sample_rate = layout.sample_rate;
@@ -34,12 +41,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   job.total_seconds = static_cast<double>(layout.data_bytes) / layout.byte_rate;
   job.samples[0] = std::move(record);
   job.sample_count = 1;
-  const SlicePlan plan = choose_slice_plan(*job.samples[0], compute_compression_factor(job));
+  SampleRecord& accepted = *job.samples[0];
+  const SlicePlan plan = choose_slice_plan(accepted, compute_compression_factor(job));
   if (plan.resampled) {
     ChordNotes chord;
-    chord.note_count = 2;
-    chord.semitones = {0, static_cast<std::int32_t>(size % 49) - 24, 0, 0};
-    render_slice(*job.samples[0], plan.rate, plan.frames, chord);
+    chord.note_count = 1 + static_cast<std::int32_t>(size % 3);
+    chord.semitones = {0, static_cast<std::int32_t>(size % 49) - 24, static_cast<std::int32_t>(size % 13), 0};
+    const StreamSettings settings{pread, 1 + size % 11};
+    if (render_slice(accepted, plan.rate, plan.frames, chord, settings) != 0) std::abort();
+    // The literal walk visits every promised position: only where that is quick.
+    if (promised_frames(accepted) > 1000000) return 0;
+    SampleRecord reference;
+    reference.source = FileHandle(dup(accepted.source.fd));
+    reference.data_offset = accepted.data_offset;
+    reference.data_present = accepted.data_present;
+    reference.data_bytes = accepted.data_bytes;
+    reference.channels = accepted.channels;
+    reference.sample_rate = accepted.sample_rate;
+    reference.byte_rate = accepted.byte_rate;
+    reference.bits_per_sample = accepted.bits_per_sample;
+    render_slice_literal(reference, plan.rate, plan.frames, chord);
+    if (accepted.resampled_bytes != reference.resampled_bytes ||
+        std::memcmp(accepted.resampled.get(), reference.resampled.get(),
+                    static_cast<std::size_t>(accepted.resampled_bytes)) != 0) {
+      std::abort();
+    }
   }
   return 0;
 }

@@ -163,14 +163,15 @@ TEST_F(IntakeTest, RecordHoldsTheFormatAndOnlyTheBytesInTheFile) {
     EXPECT_EQ(r.bits_per_sample, 16);
     EXPECT_EQ(r.chromatic_note, -1);
     EXPECT_EQ(r.resampled, nullptr);
+    EXPECT_GE(r.source.fd, 0);  // kept open until the slice is rendered
     if (r.path == dir.file("huge.wav")) {
       EXPECT_EQ(r.data_bytes, 0x7FFFFFFF);
-      EXPECT_EQ(r.pcm_filled, 8);
-      EXPECT_EQ(r.pcm[0], 1);
+      EXPECT_EQ(r.data_present, 8);
+      EXPECT_EQ(r.data_offset, 44u);
     } else {
       EXPECT_EQ(r.path, dir.file("one second.wav"));
       EXPECT_EQ(r.data_bytes, 88200);
-      EXPECT_EQ(r.pcm_filled, 88200);
+      EXPECT_EQ(r.data_present, 88200);
     }
   }
   EXPECT_DOUBLE_EQ(job.total_seconds, 1.0 + 2147483647.0 / 88200.0);

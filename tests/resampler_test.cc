@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "slice/resampler.h"
+#include "slice/resampler_reference.h"
 #include "slice_fixtures.h"
 
 namespace kitweaver {

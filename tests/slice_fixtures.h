@@ -1,6 +1,10 @@
 // Records built in memory for the planner and resampler tests.
 #pragma once
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -10,15 +14,21 @@
 
 namespace kitweaver::testing {
 
-// A record as the intake would make it from `pcm`, with its format.
+// A record as the intake would make it from a file whose data chunk holds
+// `pcm`, with its format. The file lives in memory only.
 inline std::unique_ptr<SampleRecord> make_record(const std::vector<std::uint8_t>& pcm, int channels,
                                                  int bits, int sample_rate,
                                                  std::int32_t declared_bytes = -1,
                                                  const std::string& path = "/kit/a.wav") {
   auto record = std::make_unique<SampleRecord>();
-  record->pcm.reset(new std::uint8_t[pcm.size() + 1]);
-  if (!pcm.empty()) std::memcpy(record->pcm.get(), pcm.data(), pcm.size());
-  record->pcm_filled = static_cast<std::int64_t>(pcm.size());
+  const std::uint8_t header[44] = {'R', 'I', 'F', 'F'};  // what comes before the data chunk's body
+  record->source = FileHandle(memfd_create("record", MFD_CLOEXEC));
+  if (write(record->source.fd, header, sizeof header) != sizeof header ||
+      (!pcm.empty() && write(record->source.fd, pcm.data(), pcm.size()) != static_cast<ssize_t>(pcm.size()))) {
+    std::abort();
+  }
+  record->data_offset = sizeof header;
+  record->data_present = static_cast<std::int64_t>(pcm.size());
   record->data_bytes = declared_bytes >= 0 ? declared_bytes : static_cast<std::int32_t>(pcm.size());
   record->channels = channels;
   record->bits_per_sample = bits;

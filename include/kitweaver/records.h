@@ -6,10 +6,13 @@
 // and is let go when the record is released.
 #pragma once
 
+#include <unistd.h>
+
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace kitweaver {
 
@@ -18,13 +21,39 @@ inline constexpr int kSlotCount = 24;
 // Pack sample rate in Hz; every pack position is a frame at this rate.
 inline constexpr int kPackRate = 44100;
 
+// An open file descriptor, closed when its owner lets it go.
+struct FileHandle {
+  int fd = -1;
+
+  FileHandle() = default;
+  explicit FileHandle(int descriptor) : fd(descriptor) {}
+  FileHandle(FileHandle&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+  FileHandle& operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+      reset();
+      fd = std::exchange(other.fd, -1);
+    }
+    return *this;
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle() { reset(); }
+
+  void reset() {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+};
+
 struct SampleRecord {
-  // The data chunk's bytes as stored in the file (little-endian, interleaved).
-  // Only the bytes actually present in the file: `pcm_filled` may be less than
-  // `data_bytes` for a truncated file, and later stages treat the rest as
-  // silence.
-  std::unique_ptr<std::uint8_t[]> pcm;
-  std::int64_t pcm_filled = 0;
+  // Where the sound is. No record holds sound data: the file stays open from
+  // intake until its slice is rendered, which reads the data chunk (from
+  // `data_offset`, little-endian interleaved samples) straight from it.
+  // `data_present` is how many of its bytes the file held at intake; for a
+  // truncated file it is less than `data_bytes`, and the rest is silence.
+  FileHandle source;
+  std::uint64_t data_offset = 0;
+  std::int64_t data_present = 0;
   // Full path: directory, "/", entry name. File-name tags are searched here.
   std::string path;
   // The data chunk size the file declares.

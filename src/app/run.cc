@@ -1,6 +1,8 @@
 #include "app/run.h"
 
+#include <array>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "intake/wav_reader.h"
@@ -41,12 +43,28 @@ constexpr char kHelpText[] =
     "Exit status: 0 a pack was written, 1 no pack, 2 wrong arguments.\n"
     "A folder called --help is given as ./--help. More in: man kitweaver\n";
 
-int run_stages(PackJob& job) {
+// Plans every slot, printing its lines, then renders them all from their
+// files. A read that fails is reported once, after every slot's lines, and
+// no pack is made.
+bool plan_and_render(PackJob& job, const StreamSettings& reading) {
+  const double factor = compute_compression_factor(job);
+  std::array<SlicePlan, kSlotCount> plans;
+  for (std::int32_t slot = 0; slot < job.sample_count; ++slot) {
+    plans[static_cast<std::size_t>(slot)] = announce_slice_plan(job, slot, factor);
+  }
+  const RenderFailure failure = render_planned_slices(job, plans, reading);
+  if (failure.slot >= 0) {
+    std::printf("Could not read [%s]: %s\n", job.samples[static_cast<std::size_t>(failure.slot)]->path.c_str(),
+                std::strerror(failure.error));
+    return false;
+  }
+  return true;
+}
+
+int run_stages(PackJob& job, const StreamSettings& reading) {
   scan_directory(job);
   if (job.sample_count > 0) {
-    if (!check_pack_room(job)) return kExitNoPack;
-    const double factor = compute_compression_factor(job);
-    for (std::int32_t slot = 0; slot < job.sample_count; ++slot) plan_slice(job, slot, factor);
+    if (!check_pack_room(job) || !plan_and_render(job, reading)) return kExitNoPack;
   }
   KeyMap keys;
   if (!job.po33_mode) build_key_map(job, keys);
@@ -76,7 +94,7 @@ ModeChoice detect_mode(std::string_view directory) {
   return mode;
 }
 
-int run_kitweaver(int argc, const char* const* argv) {
+int run_kitweaver(int argc, const char* const* argv, const StreamSettings& reading) {
   std::printf("Kitweaver 1.0\n");
   const std::string_view argument = argc == 2 ? argv[1] : "";
   if (argument == "--version") return kExitPackWritten;
@@ -101,7 +119,7 @@ int run_kitweaver(int argc, const char* const* argv) {
     } else {
       std::printf("\nOP-1/OP-Z mode; max. pack length %.1fs\n\n", job.max_pack_seconds);
     }
-    status = run_stages(job);
+    status = run_stages(job, reading);
   } catch (const std::bad_alloc&) {
     std::printf("Out of memory\n");
     status = kExitNoPack;

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "slice/source_stream.h"
+
 namespace kitweaver {
 
 // Exit statuses of a run.
@@ -29,7 +31,8 @@ std::string trim_directory_argument(std::string_view argument);
 ModeChoice detect_mode(std::string_view directory);
 
 // The whole program: prints everything to standard output and returns the
-// exit status.
-int run_kitweaver(int argc, const char* const* argv);
+// exit status. `reading` says how recordings are read while rendering; only
+// tests change it.
+int run_kitweaver(int argc, const char* const* argv, const StreamSettings& reading = {});
 
 }  // namespace kitweaver

@@ -144,34 +144,29 @@ bool read_wav_file(PackJob& job, const std::string& path) {
     return false;
   }
 
+  FileHandle file(fd);
   ByteSource source;
   source.size = static_cast<std::uint64_t>(info.st_size);
   source.fd = fd;
   WavLayout layout;
   WavVerdict verdict = read_wav_header(source, &layout);
   if (verdict != WavVerdict::kAccepted) {
-    close(fd);
     if (verdict == WavVerdict::kRejected) report_failure(path);
     return false;
   }
-
-  // Hold only the data bytes the file really has: a short file declaring a
-  // huge data chunk costs nothing.
-  std::uint64_t available = source.size - layout.data_offset;
-  auto filled = static_cast<std::int64_t>(
-      std::min<std::uint64_t>(static_cast<std::uint64_t>(layout.data_bytes), available));
-  std::unique_ptr<std::uint8_t[]> pcm(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(filled) + 1]);
   std::unique_ptr<SampleRecord> record(new (std::nothrow) SampleRecord);
-  if (!pcm || !record ||
-      !read_at(source, layout.data_offset, pcm.get(), static_cast<std::size_t>(filled))) {
-    close(fd);
+  if (!record) {
     report_failure(path);
     return false;
   }
-  close(fd);
 
-  record->pcm = std::move(pcm);
-  record->pcm_filled = filled;
+  // The sound stays in the file until its slice is rendered; only what it
+  // takes to find it again is kept, and how much of it the file really has.
+  const std::uint64_t available = source.size - layout.data_offset;
+  record->source = std::move(file);
+  record->data_offset = layout.data_offset;
+  record->data_present = static_cast<std::int64_t>(
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(layout.data_bytes), available));
   record->path = path;
   record->data_bytes = layout.data_bytes;
   record->byte_rate = layout.byte_rate;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 #include "kitweaver/records.h"
@@ -15,8 +16,12 @@ inline constexpr std::int32_t kPo33GapFrames = 8820;
 inline constexpr std::int16_t kToneEven = -32676;
 inline constexpr std::int16_t kToneOdd = 32676;
 
+struct FreeBytes {
+  void operator()(std::uint8_t* bytes) const { std::free(bytes); }
+};
+
 struct PackBuffer {
-  std::unique_ptr<std::uint8_t[]> bytes;  // 2 * frames bytes; null if memory ran out
+  std::unique_ptr<std::uint8_t[], FreeBytes> bytes;  // 2 * frames bytes; null if memory ran out
   std::int32_t frames = 0;
 };
 

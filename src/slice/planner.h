@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "kitweaver/records.h"
+#include "slice/resampler.h"
 
 namespace kitweaver {
 
@@ -45,13 +46,34 @@ struct SlicePlan {
   int note = 0;
   double rate = 0.0;
   std::int32_t frames = 0;
+  ChordNotes chord;       // from the record's file name
 };
 
 // Chooses the note, rate and frame count of a record for `factor`; prints
 // nothing.
 SlicePlan choose_slice_plan(const SampleRecord& record, double factor);
 
-// Plans and renders the record in `slot`, printing its lines.
-void plan_slice(PackJob& job, std::int32_t slot, double factor);
+// Plans the record in `slot` and prints its lines (the chord tags' among
+// them); sets its pitch correction and the job's last rate. Renders nothing.
+SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor);
+
+// Renders a planned slice from the record's file, then closes the file.
+// Returns 0, or the errno of a read that failed.
+int render_planned_slice(SampleRecord& record, const SlicePlan& plan, const StreamSettings& settings = {},
+                         RenderBuffers* buffers = nullptr);
+
+// The first slot, in slot order, whose file could not be read, and why.
+struct RenderFailure {
+  std::int32_t slot = -1;  // -1: every slot was rendered
+  int error = 0;
+};
+
+// Renders every slot of the job by its plan, the slots shared between two
+// threads when the machine has two cores, and closes their files.
+RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kSlotCount>& plans,
+                                    const StreamSettings& settings = {});
+
+// Plans, prints and renders the record in `slot`: the two steps above.
+int plan_slice(PackJob& job, std::int32_t slot, double factor, const StreamSettings& settings = {});
 
 }  // namespace kitweaver

@@ -4,29 +4,405 @@
 #include <cmath>
 #include <memory>
 #include <new>
+#include <type_traits>
+#include <vector>
 
 #include "kitweaver/byte_order.h"
 
 namespace kitweaver {
+
+// How the scatter is computed without visiting every position.
+//
+// Positions j = 0, 1, 2 ... stand for X = j / 64, and position j belongs to
+// source frame k = round(X) = (j + 32) / 64. Its output frame is round(m(j))
+// with m(j) = ((Q / S) * X) * ratio, evaluated exactly as the literal walk
+// does. Every factor is positive, so m is monotonic in j: the positions of
+// one output frame form one run, found by estimating its end and settling it
+// with m itself, and within a run the positions of one source frame form one
+// sub-run of at most 64 positions.
+//
+// With one or two channels a frame's value is a multiple of 1/2, so the sum
+// over a run is kept exactly as an integer in halves: a count times a value
+// for the partial frames at the run's ends, and 64 times a difference of
+// running sums for the whole frames between them. The literal walk's double
+// additions are exact too (multiples of 1/2 below 2^53: at most 64 positions
+// of |value| <= 32768 per frame, fewer than 2^31 frames in any file), so the
+// one division, sum / hits, rounds the same. A value of three or more
+// channels is a quotient; there the additions are repeated in the literal
+// order. A mapping that is a power of two (Q = S / 2^n, octave chord notes)
+// is exact, so its runs end at computed positions; Q = S with a ratio of 1
+// maps every frame onto itself.
+//
+// The source is read front to back once per pass. Notes whose ratios do not
+// increase share a pass: for every output frame the note with the larger
+// ratio finishes it first, so the mix receives the notes' averages in note
+// order, as the literal walk adds them. A note with a larger ratio than the
+// one before it starts the next pass, which reads the file again.
+//
+// Positions past the data read from the file are silence: they only add
+// hits, which matters for the output frame they start in; every later frame
+// would add exactly +0.0, so the note ends there.
 namespace {
 
 // Frame counts past this are not meaningful for any slice the planner can
 // accept (at most 640 s of source); it keeps every position exact in double.
 constexpr double kMaxSourceFrames = 70368744177664.0;  // 2^46
 
-double sample_value(const std::uint8_t* p, std::int32_t bytes_per_sample) {
-  switch (bytes_per_sample) {
-    case 1:
-      return (p[0] - 128) * 256;
-    case 2:
-      return static_cast<std::int16_t>(load_le16(p));
-    case 3:
-      return static_cast<std::int16_t>(load_le16(p + 1));
-    case 4:
-      return static_cast<std::int16_t>(load_le16(p + 2));
-    default:
-      return 0.0;
+// Frames decoded at a time, so that their running sums stay in the cache.
+constexpr std::size_t kDecodeFrames = 4096;
+
+// The upper 16 bits of a little-endian sample as a signed value; 8-bit
+// samples are re-centred and scaled.
+template <int kWidth>
+int sample16(const std::uint8_t* p) {
+  if constexpr (kWidth == 1) {
+    return (p[0] - 128) * 256;
+  } else {
+    return static_cast<std::int16_t>(load_le16(p + kWidth - 2));
   }
+}
+
+// Sample widths other than 1 to 4 bytes are silence.
+int sample16(const std::uint8_t* p, std::int32_t width) {
+  switch (width) {
+    case 1: return sample16<1>(p);
+    case 2: return sample16<2>(p);
+    case 3: return sample16<3>(p);
+    case 4: return sample16<4>(p);
+    default: return 0;
+  }
+}
+
+// Decoded frames [first, first + count) of one or two channels: running sums
+// of twice each frame's value, prefix[0] = 0.
+struct PrefixBlock {
+  std::int64_t first = 0;
+  std::int64_t count = 0;
+  const std::int64_t* prefix = nullptr;
+  std::int64_t twice_value(std::int64_t k) const { return prefix[k - first + 1] - prefix[k - first]; }
+};
+
+template <int kChannels, int kWidth>
+void decode_prefix(const std::uint8_t* raw, std::size_t count, std::int64_t* prefix) {
+  std::int64_t sum = 0;
+  prefix[0] = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::uint8_t* frame = raw + k * kChannels * kWidth;
+    if constexpr (kChannels == 1) {
+      sum += 2 * sample16<kWidth>(frame);
+    } else {
+      sum += sample16<kWidth>(frame) + sample16<kWidth>(frame + kWidth);
+    }
+    prefix[k + 1] = sum;
+  }
+}
+
+template <int kChannels>
+void decode_prefix(std::int32_t width, const std::uint8_t* raw, std::size_t count, std::int64_t* prefix) {
+  switch (width) {
+    case 1: return decode_prefix<kChannels, 1>(raw, count, prefix);
+    case 2: return decode_prefix<kChannels, 2>(raw, count, prefix);
+    case 3: return decode_prefix<kChannels, 3>(raw, count, prefix);
+    case 4: return decode_prefix<kChannels, 4>(raw, count, prefix);
+    default: std::fill(prefix, prefix + count + 1, 0); return;
+  }
+}
+
+// Decoded frames of three or more channels: the mean of their samples.
+struct ValueBlock {
+  std::int64_t first = 0;
+  std::int64_t count = 0;
+  const double* values = nullptr;
+};
+
+void decode_values(std::int32_t channels, std::int32_t width, const std::uint8_t* raw, std::size_t count,
+                   double* values) {
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::uint8_t* frame = raw + k * static_cast<std::size_t>(channels * width);
+    double sum = 0.0;
+    for (std::int32_t c = 0; c < channels; ++c) sum += sample16(frame + c * width, width);
+    values[k] = sum / channels;
+  }
+}
+
+// Sums over runs of positions, [from, to) within one block.
+struct IntegerSum {
+  std::int64_t halves = 0;  // twice the sum of the values
+
+  void add(const PrefixBlock& block, std::int64_t from, std::int64_t to) {
+    const std::int64_t ka = (from + 32) >> 6;
+    const std::int64_t kb = (to - 1 + 32) >> 6;
+    if (ka == kb) {
+      halves += (to - from) * block.twice_value(ka);
+      return;
+    }
+    halves += (64 * ka + 32 - from) * block.twice_value(ka) +
+              64 * (block.prefix[kb - block.first] - block.prefix[ka + 1 - block.first]) +
+              (to - (64 * kb - 32)) * block.twice_value(kb);
+  }
+  double average(std::int64_t hits) const {
+    return static_cast<double>(halves) / static_cast<double>(2 * hits);
+  }
+};
+
+struct RepeatedSum {
+  double sum = 0.0;
+
+  void add(const ValueBlock& block, std::int64_t from, std::int64_t to) {
+    for (std::int64_t j = from; j < to;) {
+      const std::int64_t k = (j + 32) >> 6;
+      const std::int64_t run_end = std::min(to, 64 * k + 32);
+      const double value = block.values[k - block.first];
+      for (; j < run_end; ++j) sum += value;
+    }
+  }
+  double average(std::int64_t hits) const { return sum / static_cast<double>(hits); }
+};
+
+// Where averages go: into the mix of a chord, or straight into the slice of
+// a single note (whose mix would be the average itself, divided by 1).
+struct MixSink {
+  double* mix;
+  void put(std::int64_t i, double average) const { mix[i] += average; }
+};
+struct SliceSink {
+  std::int16_t* slice;
+  void put(std::int64_t i, double average) const { slice[i] = static_cast<std::int16_t>(average); }
+};
+
+bool is_power_of_two(double x, int* exponent) {
+  return std::isfinite(x) && x > 0 && std::frexp(x, exponent) == 0.5;
+}
+
+// Round half away from zero, for 0 <= m < 2^62.
+std::int64_t round_position(double m) {
+  auto t = static_cast<std::int64_t>(m);
+  if (m - static_cast<double>(t) >= 0.5) ++t;
+  return t;
+}
+
+// The scatter of one chord note, carried from one block of frames to the next.
+template <typename Sum>
+struct NoteWalk {
+  double rate_ratio = 0;
+  double ratio = 0;
+  double positions_per_frame = 0;  // 1 / (rate_ratio x ratio / 64), for estimates
+  int end_shift = -1;              // >= 0: the run of frame i ends at (2i + 1) << end_shift
+  bool consecutive = false;        // every run's frame follows the one before
+  bool identity = false;           // every source frame is its own output frame
+
+  std::int64_t position = 0;       // next position to add
+  std::int64_t frame = 0;          // output frame of the current run
+  std::int64_t end = 0;            // first position past the current run
+  std::int64_t hits = 0;
+  Sum sum;
+  bool in_run = false;
+  bool done = false;
+
+  double mapped(std::int64_t j) const {
+    return (rate_ratio * (static_cast<double>(j) * kScatterStep)) * ratio;
+  }
+};
+
+template <typename Sum>
+NoteWalk<Sum> start_walk(double rate_ratio, double ratio, std::int64_t positions) {
+  NoteWalk<Sum> walk;
+  walk.rate_ratio = rate_ratio;
+  walk.ratio = ratio;
+  walk.positions_per_frame = 1.0 / (rate_ratio * ratio * kScatterStep);
+  walk.done = positions == 0;
+  int a = 0, b = 0;
+  if (is_power_of_two(rate_ratio, &a) && is_power_of_two(ratio, &b)) {
+    // Both are 2^(a - 1) and 2^(b - 1), so m(j) = j x 2^(a + b - 8) exactly,
+    // and m reaches i + 1/2 at j = (2i + 1) x 2^(7 - a - b).
+    const int shift = 7 - a - b;
+    if (shift >= 0 && shift <= 20) walk.end_shift = shift;
+  }
+  // While a position moves m by less than 1/2, the first position past the
+  // run of frame i (where m reaches i + 1/2) rounds to i + 1: no frame is
+  // skipped.
+  walk.consecutive = rate_ratio * ratio <= 16.0;
+  walk.identity = rate_ratio == 1.0 && ratio == 1.0;
+  return walk;
+}
+
+// Opens the run of the output frame that position `walk.position` lands on;
+// ends the walk when that frame is past the slice.
+template <typename Sum>
+bool open_run(NoteWalk<Sum>& walk, std::int64_t positions, std::int64_t frames) {
+  std::int64_t i;
+  if (walk.consecutive && walk.position > 0) {
+    i = walk.frame + 1;
+    if (i >= frames) {
+      walk.done = true;
+      return false;
+    }
+  } else {
+    const double m = walk.mapped(walk.position);
+    if (!(m < static_cast<double>(frames) - 0.5)) {  // rounds to `frames` or more, or is not a number
+      walk.done = true;
+      return false;
+    }
+    i = round_position(m);
+  }
+  std::int64_t end;
+  if (walk.end_shift >= 0) {
+    end = std::min((2 * i + 1) << walk.end_shift, positions);
+  } else {
+    const double threshold = static_cast<double>(i) + 0.5;
+    const double estimate = threshold * walk.positions_per_frame;
+    end = estimate < static_cast<double>(positions) ? static_cast<std::int64_t>(estimate) : positions;
+    end = std::max(end, walk.position + 1);
+    while (end > walk.position + 1 && walk.mapped(end - 1) >= threshold) --end;
+    while (end < positions && walk.mapped(end) < threshold) ++end;
+  }
+  walk.frame = i;
+  walk.end = end;
+  walk.hits = 0;
+  walk.sum = Sum{};
+  walk.in_run = true;
+  return true;
+}
+
+// Adds the positions that belong to `block`'s frames, emitting every run
+// that ends among them.
+template <typename Sum, typename Block, typename Sink>
+void advance(NoteWalk<Sum>& walk, const Block& block, std::int64_t positions, std::int64_t frames,
+             const Sink& sink) {
+  if constexpr (std::is_same_v<Block, PrefixBlock>) {
+    if (walk.identity) {
+      const std::int64_t stop = std::min({block.first + block.count, positions / 64 + 1, frames});
+      for (std::int64_t k = block.first; k < stop; ++k) sink.put(k, static_cast<double>(block.twice_value(k)) * 0.5);
+      walk.done = stop < block.first + block.count;
+      return;
+    }
+  }
+  const std::int64_t limit = std::min(64 * (block.first + block.count) - 32, positions);
+  while (!walk.done) {
+    if (!walk.in_run) {
+      if (walk.position >= positions) {
+        walk.done = true;
+        return;
+      }
+      if (walk.position >= limit || !open_run(walk, positions, frames)) return;
+    }
+    const std::int64_t stop = std::min(walk.end, limit);
+    if (stop > walk.position) {
+      walk.sum.add(block, walk.position, stop);
+      walk.hits += stop - walk.position;
+      walk.position = stop;
+    }
+    if (walk.position < walk.end) return;  // the run goes on in the next block
+    sink.put(walk.frame, walk.sum.average(walk.hits));
+    walk.in_run = false;
+  }
+}
+
+// The data ended before the positions did: the rest of the current run is
+// silence, and so is everything after it.
+template <typename Sum, typename Sink>
+void finish(NoteWalk<Sum>& walk, std::int64_t positions, std::int64_t frames, const Sink& sink) {
+  if (walk.done || walk.identity) return;
+  if (!walk.in_run && (walk.position >= positions || !open_run(walk, positions, frames))) return;
+  walk.hits += walk.end - walk.position;
+  sink.put(walk.frame, walk.sum.average(walk.hits));
+  walk.done = true;
+}
+
+struct Source {
+  std::int32_t channels = 0;
+  std::int32_t width = 0;        // bytes per sample
+  std::int32_t frame_bytes = 0;
+  std::int64_t positions = 0;    // 64 x (promised frames - 1)
+  std::uint64_t bytes = 0;       // bytes of the frames any position belongs to
+};
+
+Source describe_source(const SampleRecord& record) {
+  Source source;
+  source.channels = record.channels;
+  source.width = record.bits_per_sample / 8;
+  source.frame_bytes = source.channels * source.width;
+  const std::int64_t promised = promised_frames(record);
+  source.positions = promised >= 2 ? 64 * (promised - 1) : 0;
+  const std::int64_t in_file = record.data_present / source.frame_bytes;
+  source.bytes = static_cast<std::uint64_t>(std::min(promised, in_file)) * static_cast<std::uint64_t>(source.frame_bytes);
+  return source;
+}
+
+// One read of the source for the notes of `walks`, in their order.
+template <typename Sum, typename Sink>
+int run_pass(const SampleRecord& record, const Source& source, std::vector<NoteWalk<Sum>>& walks,
+             std::int64_t frames, const StreamSettings& settings, RenderBuffers& buffers, const Sink& sink) {
+  constexpr bool kIntegers = std::is_same_v<Sum, IntegerSum>;
+  auto& decoded = [&buffers]() -> auto& {
+    if constexpr (kIntegers) {
+      return buffers.sums;
+    } else {
+      return buffers.values;
+    }
+  }();
+  decoded.resize(kDecodeFrames + 1);
+  SourceStream& stream = buffers.stream;
+  restart_source_stream(stream, record, source.frame_bytes, source.bytes, settings);
+  auto all_done = [&walks] {
+    return std::all_of(walks.begin(), walks.end(), [](const NoteWalk<Sum>& w) { return w.done; });
+  };
+
+  std::int64_t first = 0;
+  const std::uint8_t* raw = nullptr;
+  while (!all_done()) {
+    const std::size_t count = next_frames(stream, &raw);
+    if (count == 0) break;
+    for (std::size_t at = 0; at < count && !all_done(); at += kDecodeFrames) {
+      const std::size_t n = std::min(kDecodeFrames, count - at);
+      const std::uint8_t* bytes = raw + at * static_cast<std::size_t>(source.frame_bytes);
+      if constexpr (kIntegers) {
+        if (source.channels == 1) {
+          decode_prefix<1>(source.width, bytes, n, decoded.data());
+        } else {
+          decode_prefix<2>(source.width, bytes, n, decoded.data());
+        }
+        const PrefixBlock block{first, static_cast<std::int64_t>(n), decoded.data()};
+        for (NoteWalk<Sum>& walk : walks) advance(walk, block, source.positions, frames, sink);
+      } else {
+        decode_values(source.channels, source.width, bytes, n, decoded.data());
+        const ValueBlock block{first, static_cast<std::int64_t>(n), decoded.data()};
+        for (NoteWalk<Sum>& walk : walks) advance(walk, block, source.positions, frames, sink);
+      }
+      first += static_cast<std::int64_t>(n);
+    }
+  }
+  if (stream.error != 0) return stream.error;
+  for (NoteWalk<Sum>& walk : walks) finish(walk, source.positions, frames, sink);
+  return 0;
+}
+
+template <typename Sum, typename Sink>
+int scatter_notes(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord,
+                  const StreamSettings& settings, RenderBuffers& buffers, const Sink& sink) {
+  const Source source = describe_source(record);
+  const double rate_ratio = rate / record.sample_rate;
+  std::vector<NoteWalk<Sum>> pass;
+  for (std::int32_t n = 0; n < chord.note_count; ++n) {
+    const double ratio = stretch_ratio(chord.semitones[static_cast<std::size_t>(n)]);
+    if (!std::isfinite(ratio)) continue;  // an endless stretch lands nowhere
+    if (!pass.empty() && ratio > pass.back().ratio) {
+      if (int error = run_pass(record, source, pass, frames, settings, buffers, sink)) return error;
+      pass.clear();
+    }
+    pass.push_back(start_walk<Sum>(rate_ratio, ratio, source.positions));
+  }
+  return pass.empty() ? 0 : run_pass(record, source, pass, frames, settings, buffers, sink);
+}
+
+template <typename Sink>
+int scatter(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord,
+            const StreamSettings& settings, RenderBuffers* buffers, const Sink& sink) {
+  if (frames <= 0 || record.channels <= 0 || record.bits_per_sample / 8 < 1) return 0;
+  RenderBuffers own;
+  RenderBuffers& use = buffers != nullptr ? *buffers : own;
+  if (record.channels <= 2) return scatter_notes<IntegerSum>(record, rate, frames, chord, settings, use, sink);
+  return scatter_notes<RepeatedSum>(record, rate, frames, chord, settings, use, sink);
 }
 
 template <typename T>
@@ -44,146 +420,18 @@ double stretch_ratio(std::int32_t semitones) {
   return std::ldexp(kSemitoneRatios[static_cast<std::size_t>(12 - step)], static_cast<int>(-octaves));
 }
 
-SourceView source_view(const SampleRecord& record) {
-  SourceView view;
-  view.pcm = record.pcm.get();
-  view.channels = record.channels;
-  view.bytes_per_sample = record.bits_per_sample / 8;
-  std::int64_t frame_size = std::int64_t{view.channels} * view.bytes_per_sample;
-  view.frames_in_data = frame_size > 0 ? record.pcm_filled / frame_size : 0;
-  double promised = std::trunc(static_cast<double>(record.data_bytes) / record.byte_rate *
-                               record.sample_rate);
-  view.frame_count = static_cast<std::int64_t>(std::min(promised, kMaxSourceFrames));
-  return view;
+std::int64_t promised_frames(const SampleRecord& record) {
+  const double promised =
+      std::trunc(static_cast<double>(record.data_bytes) / record.byte_rate * record.sample_rate);
+  return static_cast<std::int64_t>(std::min(promised, kMaxSourceFrames));
 }
 
-double source_frame_value(const SourceView& source, std::int64_t k) {
-  if (k >= source.frames_in_data) return 0.0;
-  const std::int32_t width = source.bytes_per_sample;
-  const std::uint8_t* frame = source.pcm + k * source.channels * width;
-  if (source.channels == 1) return sample_value(frame, width);
-  if (source.channels == 2) return (sample_value(frame, width) + sample_value(frame + width, width)) * 0.5;
-  double sum = 0.0;
-  for (std::int32_t c = 0; c < source.channels; ++c) sum += sample_value(frame + c * width, width);
-  return sum / source.channels;
+int mix_notes(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord,
+              const StreamSettings& settings, double* mix, RenderBuffers* buffers) {
+  return scatter(record, rate, frames, chord, settings, buffers, MixSink{mix});
 }
 
-// The fast scatter. Positions j = 0, 1, 2 ... stand for X = j / 64, and
-// position j belongs to source frame k = round(X) = (j + 32) / 64. Its output
-// frame is round(m(j)) with m(j) = ((Q / S) * X) * ratio, evaluated exactly as
-// the literal walk does. Since every factor is positive, m is monotonic in j,
-// so the positions of one output frame form one run, and within it the
-// positions of one source frame form one sub-run of at most 64 positions.
-// Each sub-run is added as value x count. That equals the literal repeated
-// addition bit for bit when the frame value is a multiple of 1/2 (one or two
-// channels): every product and partial sum is then a multiple of 1/2 below
-// 2^52 in magnitude (at most 64 positions of |value| <= 32768 per frame, and
-// fewer than 2^31 frames in any file), so no addition ever rounds. A value of
-// three or more channels is a quotient, so there the additions are repeated
-// in the literal order. Positions past the data read from the file are
-// silence: they only add hits, which matters for the output frame they start
-// in; every later frame would add exactly +0.0 to the mix, so the walk stops.
-namespace {
-
-// Frame decoders for the scatter. The fixed ones inline the common layouts;
-// they must give exactly what source_frame_value gives for a frame inside the
-// data.
-template <int kChannels, int kWidth>
-struct FixedLayout {
-  const std::uint8_t* pcm;
-  double operator()(std::int64_t k) const {
-    const std::uint8_t* frame = pcm + k * kChannels * kWidth;
-    if constexpr (kChannels == 1) {
-      return sample_value(frame, kWidth);
-    } else {
-      return (sample_value(frame, kWidth) + sample_value(frame + kWidth, kWidth)) * 0.5;
-    }
-  }
-};
-
-struct AnyLayout {
-  const SourceView* source;
-  double operator()(std::int64_t k) const { return source_frame_value(*source, k); }
-};
-
-template <typename Decode>
-void scatter(const SourceView& source, Decode decode, bool exact_products, double rate_ratio, double ratio,
-             std::int64_t frames, double* mix) {
-  const std::int64_t positions = 64 * (source.frame_count - 1);
-  auto mapped = [rate_ratio, ratio](std::int64_t j) {
-    return (rate_ratio * (static_cast<double>(j) * kScatterStep)) * ratio;
-  };
-  const double per_position = rate_ratio * ratio * kScatterStep;
-
-  std::int64_t cached_frame = -1;
-  double cached_value = 0.0;
-  std::int64_t j = 0;
-  while (j < positions) {
-    const double first = std::round(mapped(j));
-    if (!(first < static_cast<double>(frames))) break;  // and so is every later position
-    const auto i = static_cast<std::int64_t>(first);
-
-    // End of output frame i: the first position whose mapped value reaches
-    // i + 0.5. Estimated, then settled with the exact expression.
-    const double threshold = static_cast<double>(i) + 0.5;
-    const double estimate = std::ceil(threshold / per_position);
-    std::int64_t end = estimate < static_cast<double>(positions) ? static_cast<std::int64_t>(estimate) : positions;
-    end = std::max(end, j + 1);
-    while (end > j + 1 && mapped(end - 1) >= threshold) --end;
-    while (end < positions && mapped(end) < threshold) ++end;
-
-    double sum = 0.0;
-    std::int64_t hits = 0;
-    bool past_data = false;
-    std::int64_t k = (j + 32) / 64;
-    while (j < end) {
-      if (k >= source.frames_in_data) {
-        hits += end - j;
-        j = end;
-        past_data = true;
-        break;
-      }
-      const std::int64_t run_end = std::min(end, 64 * k + 32);
-      const std::int64_t count = run_end - j;
-      if (k != cached_frame) {
-        cached_value = decode(k);
-        cached_frame = k;
-      }
-      if (exact_products) {
-        sum += cached_value * static_cast<double>(count);
-      } else {
-        for (std::int64_t c = 0; c < count; ++c) sum += cached_value;
-      }
-      hits += count;
-      j = run_end;
-      if (j == 64 * k + 32) ++k;
-    }
-    mix[i] += sum / static_cast<double>(hits);
-    if (past_data) break;
-  }
-}
-
-template <int kChannels>
-void scatter_channels(const SourceView& source, double rate_ratio, double ratio, std::int64_t frames,
-                      double* mix) {
-  switch (source.bytes_per_sample) {
-    case 1: return scatter(source, FixedLayout<kChannels, 1>{source.pcm}, true, rate_ratio, ratio, frames, mix);
-    case 2: return scatter(source, FixedLayout<kChannels, 2>{source.pcm}, true, rate_ratio, ratio, frames, mix);
-    case 3: return scatter(source, FixedLayout<kChannels, 3>{source.pcm}, true, rate_ratio, ratio, frames, mix);
-    case 4: return scatter(source, FixedLayout<kChannels, 4>{source.pcm}, true, rate_ratio, ratio, frames, mix);
-    default: return scatter(source, AnyLayout{&source}, true, rate_ratio, ratio, frames, mix);
-  }
-}
-
-}  // namespace
-
-void add_note_average(const SourceView& source, double rate_ratio, double ratio, std::int64_t frames,
-                      double* mix) {
-  if (!std::isfinite(ratio) || source.frame_count < 2 || frames <= 0) return;
-  if (source.channels == 1) return scatter_channels<1>(source, rate_ratio, ratio, frames, mix);
-  if (source.channels == 2) return scatter_channels<2>(source, rate_ratio, ratio, frames, mix);
-  scatter(source, AnyLayout{&source}, false, rate_ratio, ratio, frames, mix);
-}
+std::unique_ptr<double[]> zeroed_mix(std::int64_t frames) { return zeroed<double>(frames); }
 
 bool attach_mix(SampleRecord& record, const double* mix, std::int64_t frames, std::int32_t note_count) {
   auto output = zeroed<std::int16_t>(frames);
@@ -195,18 +443,21 @@ bool attach_mix(SampleRecord& record, const double* mix, std::int64_t frames, st
   return true;
 }
 
-std::unique_ptr<double[]> zeroed_mix(std::int64_t frames) { return zeroed<double>(frames); }
-
-void render_slice(SampleRecord& record, double rate, std::int32_t frames, const ChordNotes& chord) {
-  auto mix = zeroed<double>(frames);
-  if (!mix) return;
-  const SourceView source = source_view(record);
-  const double rate_ratio = rate / record.sample_rate;
-  for (std::int32_t j = 0; j < chord.note_count; ++j) {
-    const double ratio = stretch_ratio(chord.semitones[static_cast<std::size_t>(j)]);
-    add_note_average(source, rate_ratio, ratio, frames, mix.get());
+int render_slice(SampleRecord& record, double rate, std::int32_t frames, const ChordNotes& chord,
+                 const StreamSettings& settings, RenderBuffers* buffers) {
+  if (chord.note_count == 1) {
+    auto slice = zeroed<std::int16_t>(frames);
+    if (!slice) return 0;
+    if (int error = scatter(record, rate, frames, chord, settings, buffers, SliceSink{slice.get()})) return error;
+    record.resampled = std::move(slice);
+    record.resampled_bytes = 2 * frames;
+    return 0;
   }
+  auto mix = zeroed<double>(frames);
+  if (!mix) return 0;
+  if (int error = mix_notes(record, rate, frames, chord, settings, mix.get(), buffers)) return error;
   attach_mix(record, mix.get(), frames, chord.note_count);
+  return 0;
 }
 
 }  // namespace kitweaver

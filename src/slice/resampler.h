@@ -1,16 +1,20 @@
-// Resampler and chord mixer: renders a record's PCM into 16-bit mono frames
+// Resampler and chord mixer: renders a record's sound into 16-bit mono frames
 // at the planned rate, one transposed copy per chord note, mixed.
 //
 // The method is scatter-and-average: the source is walked in steps of 1/64 of
 // a frame, each position is mapped to the nearest output frame, and all
-// source values landing on one output frame are averaged.
+// source values landing on one output frame are averaged. The sound is read
+// from the record's file as it is rendered, through one reused buffer, so
+// memory does not grow with the recording.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "kitweaver/records.h"
+#include "slice/source_stream.h"
 
 namespace kitweaver {
 
@@ -26,28 +30,24 @@ inline constexpr double kScatterStep = 0.015625;
 // below 1 (shorter, higher) for positive n, above 1 for negative n.
 double stretch_ratio(std::int32_t semitones);
 
-// A read-only view of a record's PCM that yields one mono value per frame.
-struct SourceView {
-  const std::uint8_t* pcm = nullptr;
-  std::int64_t frames_in_data = 0;  // frames wholly inside the bytes read
-  std::int32_t channels = 0;
-  std::int32_t bytes_per_sample = 0;
-  std::int64_t frame_count = 0;     // frames the header promises
+// The source frames the header promises (data_bytes / byte_rate x
+// sample_rate, truncated), capped where positions stop being exact.
+std::int64_t promised_frames(const SampleRecord& record);
+
+// The buffers a rendering reads and decodes through; reusing them from one
+// slice to the next spares the system fresh memory for each.
+struct RenderBuffers {
+  SourceStream stream;
+  std::vector<std::int64_t> sums;
+  std::vector<double> values;
 };
 
-SourceView source_view(const SampleRecord& record);
-
-// Mono value of source frame k: the mean of its channels, each sample's upper
-// 16 bits as a signed value (8-bit samples re-centred and scaled). A frame not
-// wholly inside the data read from the file is 0.
-double source_frame_value(const SourceView& source, std::int64_t k);
-
-// For one chord note stretched by `ratio`, adds to mix[i] the average of the
-// source values whose positions land on output frame i, for every frame i
-// that some position reaches. rate_ratio is the resample rate over the
-// source rate.
-void add_note_average(const SourceView& source, double rate_ratio, double ratio, std::int64_t frames,
-                      double* mix);
+// For every chord note in order, adds to mix[i] the average of the source
+// values whose positions land on output frame i, for every frame i that some
+// position reaches. `rate` is the resample rate. Returns 0, or the errno of a
+// read that failed.
+int mix_notes(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord,
+              const StreamSettings& settings, double* mix, RenderBuffers* buffers = nullptr);
 
 // A zero-filled mix of `frames` doubles, or null when memory ran out.
 std::unique_ptr<double[]> zeroed_mix(std::int64_t frames);
@@ -57,7 +57,9 @@ std::unique_ptr<double[]> zeroed_mix(std::int64_t frames);
 bool attach_mix(SampleRecord& record, const double* mix, std::int64_t frames, std::int32_t note_count);
 
 // Renders `record` at `rate` Hz into `frames` output frames and attaches the
-// result. Leaves the record unrendered if memory can't be had.
-void render_slice(SampleRecord& record, double rate, std::int32_t frames, const ChordNotes& chord);
+// result. Returns 0, or the errno of a read that failed (the record then
+// stays unrendered); leaves the record unrendered if memory can't be had.
+int render_slice(SampleRecord& record, double rate, std::int32_t frames, const ChordNotes& chord,
+                 const StreamSettings& settings = {}, RenderBuffers* buffers = nullptr);
 
 }  // namespace kitweaver

@@ -4,7 +4,59 @@
 #include <memory>
 #include <new>
 
+#include <unistd.h>
+
+#include "kitweaver/byte_order.h"
+
 namespace kitweaver {
+namespace {
+
+double sample_value(const std::uint8_t* p, std::int32_t bytes_per_sample) {
+  switch (bytes_per_sample) {
+    case 1:
+      return (p[0] - 128) * 256;
+    case 2:
+      return static_cast<std::int16_t>(load_le16(p));
+    case 3:
+      return static_cast<std::int16_t>(load_le16(p + 1));
+    case 4:
+      return static_cast<std::int16_t>(load_le16(p + 2));
+    default:
+      return 0.0;
+  }
+}
+
+}  // namespace
+
+SourceView source_view(const SampleRecord& record) {
+  SourceView view;
+  view.pcm.resize(static_cast<std::size_t>(record.data_present));
+  std::size_t done = 0;
+  while (done < view.pcm.size()) {
+    ssize_t got = pread(record.source.fd, view.pcm.data() + done, view.pcm.size() - done,
+                        static_cast<off_t>(record.data_offset + done));
+    if (got <= 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  view.pcm.resize(done);
+  view.channels = record.channels;
+  view.bytes_per_sample = record.bits_per_sample / 8;
+  const std::int64_t frame_size = std::int64_t{view.channels} * view.bytes_per_sample;
+  view.frames_in_data = frame_size > 0 ? static_cast<std::int64_t>(done) / frame_size : 0;
+  view.frame_count = promised_frames(record);
+  return view;
+}
+
+double source_frame_value(const SourceView& source, std::int64_t k) {
+  if (k >= source.frames_in_data) return 0.0;
+  const std::int32_t width = source.bytes_per_sample;
+  const std::uint8_t* frame = source.pcm.data() + k * source.channels * width;
+  if (source.channels == 1) return sample_value(frame, width);
+  if (source.channels == 2) return (sample_value(frame, width) + sample_value(frame + width, width)) * 0.5;
+  double sum = 0.0;
+  for (std::int32_t c = 0; c < source.channels; ++c) sum += sample_value(frame + c * width, width);
+  return sum / source.channels;
+}
 
 void add_note_average_literal(const SourceView& source, double rate_ratio, double ratio,
                               std::int64_t frames, double* mix, double* note_sum,
