@@ -3,12 +3,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 
+#include "app/run.h"
 #include "pack_support.h"
 #include "test_support.h"
 
@@ -225,6 +227,76 @@ TEST(Run, HugeFolderOpensOnlyTheFirst24WavsInFlatMemory) {
   if (testing::wrapper_words().empty()) {
     EXPECT_LT(b.peak_kib - a.peak_kib, 2048) << "listing 10,000 entries should cost no memory";
   }
+}
+
+ssize_t failing_read(int, void*, std::size_t, off_t) {
+  errno = EIO;
+  return -1;
+}
+ssize_t read_nothing(int, void*, std::size_t, off_t) { return 0; }
+
+TEST(Run, ReadFailureIsReportedAfterEveryPlanAndMakesNoPack) {
+  // A file that has become shorter since intake is silence; a failing read
+  // stops the pack, after every slot's lines, and leaves the earlier one.
+  TempDir dir;
+  for (const char* name : {"K ChromaticMultiSample,0.wav", "K ChromaticMultiSample,7.wav"}) {
+    dir.write(name, testing::mono16(441));
+  }
+  ASSERT_EQ(run_program({dir.path}).status, 0);
+  const wav::Bytes earlier = testing::read_bytes(dir.file("samplepack.aif"));
+  std::string plans, first;
+  for (const std::string& name : testing::listing_order(dir.path)) {
+    if (name == "samplepack.aif") continue;
+    if (first.empty()) first = dir.file(name);
+    plans += "[" + dir.file(name) + "]\n\tlength 0.01s, resampling to 44100Hz, pitching down 0 semitones\n";
+  }
+  const char* argv[] = {"kitweaver", dir.path.c_str()};
+  struct Case {
+    ReadAt read;
+    int status;
+    std::string tail;  // after the planning lines
+  };
+  const Case cases[] = {
+      {failing_read, 1, "Could not read [" + first + "]: Input/output error\n\n"},
+      {read_nothing, 0, "Sample allocation\n"},
+  };
+  for (const Case& c : cases) {
+    ::testing::internal::CaptureStdout();
+    const int status = run_kitweaver(2, argv, StreamSettings{c.read, kReadBytes});
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, c.status);
+    const std::string head = std::string(kBanner) + "\nOP-1/OP-Z mode; max. pack length 12.0s\n\n" + plans;
+    EXPECT_EQ(out.substr(0, head.size() + c.tail.size()), head + c.tail);
+    testing::PackFile pack = testing::parse_pack(testing::read_bytes(dir.file("samplepack.aif")));
+    if (c.status == 1) {
+      EXPECT_EQ(testing::read_bytes(dir.file("samplepack.aif")), earlier);
+    } else {
+      ASSERT_TRUE(pack.well_formed);
+      EXPECT_EQ(std::count(pack.sound.begin(), pack.sound.end(), 0), static_cast<std::ptrdiff_t>(pack.sound.size()));
+    }
+  }
+}
+
+TEST(Run, LargeKitRendersInSmallMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "memory is not measured under the sanitizers";
+#endif
+  if (!testing::wrapper_words().empty()) GTEST_SKIP() << "memory is not measured under a checker";
+  // About 50 MB of 24-bit stereo 96 kHz sound, two files rendered as chords.
+  TempDir dir;
+  wav::WavShape shape;
+  shape.channels = 2;
+  shape.bits_per_sample = 24;
+  shape.sample_rate = 96000;
+  shape.data.resize(4200000);
+  for (std::size_t i = 0; i < shape.data.size(); ++i) shape.data[i] = static_cast<std::uint8_t>(i * 7919 >> 5);
+  const wav::Bytes bytes = wav::wav_bytes(shape);
+  for (int i = 0; i < 12; ++i) {
+    dir.write("sound " + std::to_string(i) + (i < 2 ? " Chord,Cmaj7.wav" : ".wav"), bytes);
+  }
+  testing::RunResult r = run_program({dir.path});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_LT(r.peak_kib, 16 * 1024) << "peak resident memory in KiB";
 }
 
 // Runs a shell command and returns its standard output, or nothing when the
