@@ -105,7 +105,8 @@ int render_planned_slice(SampleRecord& record, const SlicePlan& plan, const Stre
 namespace {
 
 // Sound data from which rendering on two cores is faster than on one
-// (measured: 1 MB of sound renders faster on one).
+// (measured on 2 cores: the same time from 2 to 8 MB, 10% faster at 16 MB,
+// 30% faster at 110 MB; a 1 MB kit slower, for the second thread's start).
 constexpr std::int64_t kTwoThreadBytes = 8 << 20;
 
 }  // namespace
