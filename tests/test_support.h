@@ -2,11 +2,13 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -76,9 +78,24 @@ inline wav::Bytes mono16(std::size_t frames, std::uint32_t rate = 44100) {
   return wav::wav_bytes(shape);
 }
 
+// A mono 16-bit WAV of `frames` frames of a sine at `hz`, shaped by
+// `envelope` (a function of the frame index, 1 by default).
+template <typename Envelope = double (*)(std::size_t)>
+wav::Bytes sine16(std::size_t frames, double hz, Envelope envelope = [](std::size_t) { return 1.0; }) {
+  std::vector<std::int16_t> samples(frames);
+  for (std::size_t i = 0; i < frames; ++i) {
+    samples[i] = static_cast<std::int16_t>(
+        std::lround(16000.0 * envelope(i) * std::sin(2 * M_PI * hz * static_cast<double>(i) / 44100.0)));
+  }
+  wav::WavShape shape;
+  shape.data = wav::pcm16(samples);
+  return wav::wav_bytes(shape);
+}
+
 struct RunResult {
   int status = -1;
   std::string out;
+  std::string err;    // standard error, when asked for
   long peak_kib = 0;  // peak resident memory of the child
 };
 
@@ -105,12 +122,15 @@ inline std::vector<std::string> wrapper_words() {
 // A non-negative `file_size_limit` caps the size of every file the program
 // writes, so that its writes fail as on a full disk.
 inline RunResult run_program(const std::vector<std::string>& args,
-                             const char* binary = KITWEAVER_BINARY, long file_size_limit = -1) {
+                             const char* binary = KITWEAVER_BINARY, long file_size_limit = -1,
+                             bool capture_errors = false) {
   int pipe_fds[2];
   RunResult result;
   if (pipe(pipe_fds) != 0) return result;
+  const int errors = capture_errors ? memfd_create("stderr", MFD_CLOEXEC) : -1;
   pid_t pid = fork();
   if (pid == 0) {
+    if (errors >= 0) dup2(errors, 2);
     if (file_size_limit >= 0) {
       std::signal(SIGXFSZ, SIG_IGN);
       rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
@@ -139,6 +159,14 @@ inline RunResult run_program(const std::vector<std::string>& args,
   rusage usage{};
   wait4(pid, &wait_status, 0, &usage);
   result.peak_kib = usage.ru_maxrss;
+  if (errors >= 0) {
+    char text[4096];
+    ssize_t part;
+    for (off_t at = 0; (part = pread(errors, text, sizeof text, at)) > 0; at += part) {
+      result.err.append(text, static_cast<std::size_t>(part));
+    }
+    close(errors);
+  }
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
   return result;
 }

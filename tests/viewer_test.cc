@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "app/run.h"
 #include "viewer/pack_reader.h"
@@ -265,6 +268,165 @@ TEST(Inspect, DrawsOneLabelledRegionPerSlice) {
   }
   EXPECT_EQ(status, 0);
   EXPECT_TRUE(std::filesystem::exists(dir.file("pack.png")));
+}
+
+// Hearing and reusing a pack.
+
+// The frames of a 16-bit mono WAV file.
+std::vector<std::int16_t> wav_frames(const std::string& path) {
+  const wav::Bytes bytes = testing::read_bytes(path);
+  WavLayout layout;
+  ByteSource source{bytes.data(), bytes.size(), -1};
+  if (read_wav_header(source, &layout) != WavVerdict::kAccepted) return {};
+  std::vector<std::int16_t> frames(static_cast<std::size_t>(layout.data_bytes) / 2);
+  std::memcpy(frames.data(), bytes.data() + layout.data_offset, frames.size() * 2);
+  return frames;
+}
+
+// Stretches of sound between silences of 1000 frames or more.
+std::vector<std::vector<std::int16_t>> sounding_parts(const std::vector<std::int16_t>& frames) {
+  std::vector<std::vector<std::int16_t>> parts;
+  std::size_t start = 0, quiet = 0;
+  bool in_part = false;
+  for (std::size_t i = 0; i <= frames.size(); ++i) {
+    const bool sound = i < frames.size() && frames[i] != 0;
+    if (sound && !in_part) start = i, in_part = true;
+    quiet = sound ? 0 : quiet + 1;
+    if (in_part && (quiet == 1000 || i == frames.size())) {
+      parts.emplace_back(frames.begin() + static_cast<std::ptrdiff_t>(start),
+                         frames.begin() + static_cast<std::ptrdiff_t>(i + 1 - quiet));
+      in_part = false;
+    }
+  }
+  return parts;
+}
+
+TEST(Inspect, AuditionPlaysEachKeyAtItsRecordedPitchAndLength) {
+  // 24 s of recordings in a 12 s pack: every slice is an octave up, half as
+  // long, and its key pitches it back down.
+  TempDir dir("kit");
+  for (int i = 0; i < 24; ++i) dir.write("tone " + std::to_string(i) + ".wav", testing::sine16(44100, 440.0));
+  MadePack made;
+  make_pack(dir, &made);
+  ASSERT_EQ(record(made, 0).pitch_semitones, -12);
+  testing::RunResult r = testing::run_program(
+      {dir.file("samplepack.aif"), "--audition", dir.file("heard.wav"), "--keys", "0,5-6"}, KITWEAVER_INSPECT_BINARY);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, dir.file("heard.wav") + ": keys 0 5 6, " + r.out.substr(r.out.rfind(", ") + 2));
+  const auto parts = sounding_parts(wav_frames(dir.file("heard.wav")));
+  ASSERT_EQ(parts.size(), 3u);
+  for (const auto& part : parts) {
+    EXPECT_NEAR(static_cast<double>(part.size()), 44100.0, 0.03 * 44100);
+    std::size_t crossings = 0;
+    for (std::size_t i = part.size() / 10 + 1; i < part.size() * 9 / 10; ++i) {
+      crossings += (part[i - 1] < 0) != (part[i] < 0);
+    }
+    EXPECT_NEAR(static_cast<double>(crossings) / 2.0 / (0.8 * static_cast<double>(part.size()) / 44100.0), 440.0, 4.4);
+  }
+}
+
+TEST(Inspect, ReversedKeySoundsLikeItsForwardsKeyBackwards) {
+  // One file: key 2 plays it 3 semitones down, key 4 the same reversed.
+  TempDir dir("kit");
+  dir.write("decay.wav", testing::sine16(22050, 300.0, [](std::size_t i) { return std::exp(static_cast<double>(i) / -5000.0); }));
+  MadePack made;
+  make_pack(dir, &made);
+  std::vector<double> envelopes[2];
+  for (int side = 0; side < 2; ++side) {
+    const std::string out = dir.file(side == 0 ? "forwards.wav" : "reversed.wav");
+    ASSERT_EQ(testing::run_program({dir.file("samplepack.aif"), "--audition", out, "--keys", side == 0 ? "2" : "4"},
+                                   KITWEAVER_INSPECT_BINARY).status, 0);
+    std::vector<std::int16_t> frames = wav_frames(out);
+    if (side == 1) std::reverse(frames.begin(), frames.end());
+    for (std::size_t at = 0; at + 441 <= frames.size(); at += 441) {
+      double power = 0;
+      for (std::size_t i = at; i < at + 441; ++i) power += static_cast<double>(frames[i]) * frames[i];
+      envelopes[side].push_back(std::sqrt(power / 441));
+    }
+  }
+  ASSERT_EQ(envelopes[0].size(), envelopes[1].size());
+  ASSERT_GT(envelopes[0].size(), 50u);  // 0.5 s played 3 semitones down
+  EXPECT_GT(envelopes[0].front(), 20 * envelopes[0].back());
+  for (std::size_t w = 0; w < envelopes[0].size(); ++w) EXPECT_NEAR(envelopes[0][w], envelopes[1][w], 200.0) << w;
+}
+
+TEST(Inspect, RawSlicesExtractedFromAPackRebuildTheKit) {
+  // A PO-33 pack that needs no shortening holds every recording unchanged.
+  TempDir dir("pocket PO-33.5");
+  const std::pair<const char*, wav::Bytes> recordings[] = {
+      {"kick Oneshot.wav", testing::sine16(9000, 60.0)},
+      {"pad Loop.wav", testing::sine16(12000, 220.0)},
+      {"hat.wav", testing::mono16(5000)},
+  };
+  std::set<std::vector<std::int16_t>> originals;
+  for (const auto& [name, bytes] : recordings) {
+    dir.write(name, bytes);
+    originals.insert(wav_frames(dir.file(name)));
+  }
+  MadePack made;
+  make_pack(dir, &made);
+  dir.write("sowt.aif", as_sowt(made.bytes));
+
+  auto slices_of = [](const Pack& pack) {
+    std::multiset<std::pair<double, std::string>> slices;
+    for (std::size_t k = 0; k < 3; ++k) {
+      slices.insert({pack.keys[k].end_frame() - pack.keys[k].start_frame(), inspect::play_mode_name(pack.keys[k].play_mode)});
+    }
+    return slices;
+  };
+  for (const char* pack_name : {"samplepack.aif", "sowt.aif"}) {
+    const std::string out = dir.root + "/out " + pack_name + " PO-33.5";
+    testing::RunResult r =
+        testing::run_program({dir.file(pack_name), "--extract", out, "--raw"}, KITWEAVER_INSPECT_BINARY);
+    ASSERT_EQ(r.status, 0) << pack_name;
+    std::set<std::vector<std::int16_t>> extracted;
+    std::set<std::string> names;
+    for (const std::string& name : testing::listing_order(out)) {
+      extracted.insert(wav_frames(out + "/" + name));
+      names.insert(name);
+    }
+    EXPECT_EQ(extracted, originals) << pack_name;
+    EXPECT_EQ(names.size(), 3u);
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.ends_with(" Oneshot.wav"); }), 1);
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.ends_with(" Loop.wav"); }), 1);
+
+    // The extracted folder makes a kit of the same slices and play modes.
+    ASSERT_EQ(testing::run_program({out}).status, 0);
+    EXPECT_EQ(slices_of(read_ok(testing::read_bytes(out + "/samplepack.aif"))), slices_of(read_ok(made.bytes)));
+  }
+}
+
+TEST(Inspect, AuditionAndExtractFailuresGetOneLineAndLeaveNothing) {
+  TempDir dir("kit");
+  dir.write("a.wav", testing::mono16(3000));
+  dir.write("b.wav", testing::mono16(2000));
+  MadePack made;
+  make_pack(dir, &made);
+  const std::string pack = dir.file("samplepack.aif");
+  std::filesystem::create_directory(dir.file("taken"));
+  ASSERT_EQ(testing::run_program({pack, "--extract", dir.file("taken")}, KITWEAVER_INSPECT_BINARY).status, 0);
+  std::filesystem::remove(dir.file("taken/02 keys 1 3 5 7 9 11 13 15 17 19 21 23.wav"));  // one is gone
+  struct Case {
+    std::vector<std::string> args;
+    std::string line;
+  };
+  const Case cases[] = {
+      {{dir.file("none.aif"), "--audition", dir.file("x.wav")}, dir.file("none.aif") + ": cannot be read: No such file or directory"},
+      {{pack, "--audition", dir.file("nowhere/x.wav")}, "kitweaver-inspect: " + dir.file("nowhere/x.wav") + ": cannot be written: No such file or directory"},
+      {{pack, "--audition", dir.file("x.wav"), "--keys", "0,24"}, "kitweaver-inspect: key list \"0,24\" names a key out of range (keys are 0 to 23)"},
+      {{pack, "--audition", dir.file("x.wav"), "--keys", "3-x"}, "kitweaver-inspect: key list \"3-x\" is malformed (use numbers and ranges, as in 0,3,7-9)"},
+      {{pack, "--audition", dir.file("x.wav"), "--keys", "5-2,"}, "kitweaver-inspect: key list \"5-2,\" is malformed (use numbers and ranges, as in 0,3,7-9)"},
+      {{pack, "--extract", dir.file("taken")}, "kitweaver-inspect: " + dir.file("taken/01 keys 0 2 4 6 8 10 12 14 16 18 20 22.wav") + " already exists; nothing was written"},
+  };
+  for (const Case& c : cases) {
+    testing::RunResult r = testing::run_program(c.args, KITWEAVER_INSPECT_BINARY, -1, true);
+    EXPECT_EQ(r.status, 1) << c.line;
+    EXPECT_EQ(r.err, c.line + "\n");
+  }
+  EXPECT_EQ(testing::listing_order(dir.file("taken")).size(), 1u);
+  for (const std::string& name : testing::listing_order(dir.path)) {
+    EXPECT_TRUE(name == "a.wav" || name == "b.wav" || name == "samplepack.aif" || name == "taken") << name;
+  }
 }
 
 }  // namespace

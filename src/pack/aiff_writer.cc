@@ -69,13 +69,8 @@ struct Span {
 // Returns 0 or the errno of the call that failed; the new file never stays.
 int replace_file(const std::string& path, std::initializer_list<Span> parts) {
   std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return errno;
-  }
-  if (fd < 0) return EEXIST;
+  const int fd = create_temporary_beside(path, &temporary);
+  if (fd < 0) return errno;
   int error = 0;
   for (const Span& part : parts) {
     if (error == 0 && !write_all(fd, part.bytes, part.size)) error = errno;
@@ -88,6 +83,15 @@ int replace_file(const std::string& path, std::initializer_list<Span> parts) {
 }
 
 }  // namespace
+
+int create_temporary_beside(const std::string& path, std::string* temporary) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *temporary = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+    const int fd = open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;  // errno is EEXIST
+}
 
 std::vector<std::uint8_t> aiff_header_bytes(std::int32_t frames, const std::string& metadata) {
   const std::size_t text_size = metadata.size();

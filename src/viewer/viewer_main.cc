@@ -1,21 +1,38 @@
-// kitweaver-inspect: prints the key table of a drum pack and draws it.
+// kitweaver-inspect: prints the key table of a drum pack, draws it, plays its
+// keys into a WAV file and takes its slices out as WAV files.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "viewer/pack_reader.h"
+#include "viewer/playback.h"
 #include "viewer/report.h"
+#include "viewer/wav_output.h"
 
 namespace {
 
 const char kUsage[] =
     "Usage: kitweaver-inspect [--json] [--svg FILE] PACK.aif\n"
+    "       kitweaver-inspect PACK.aif --audition OUT.wav [--keys LIST]\n"
+    "       kitweaver-inspect PACK.aif --extract DIR [--raw]\n"
     "Prints the pack's form and a table of its 24 keys: slice start and end, length,\n"
     "pitch, direction and play mode, and which distinct slice each key plays.\n"
-    "  --json      print the table as JSON instead\n"
-    "  --svg FILE  also draw the pack's waveform and slices into FILE\n"
-    "  --help      print this text\n";
+    "  --json            print the table as JSON instead\n"
+    "  --svg FILE        also draw the pack's waveform and slices into FILE\n"
+    "  --audition FILE   write the keys as the device plays them, one after another\n"
+    "                    with 0.25 s between them, into FILE (WAV, 44.1 kHz, 16-bit,\n"
+    "                    mono) instead of printing the table\n"
+    "  --keys LIST       audition only these keys, in this order (e.g. 0,3,7-9)\n"
+    "  --extract DIR     write every distinct slice once into DIR as a WAV file named\n"
+    "                    by its keys and play mode (\"03 keys 2 9 16 23 Oneshot.wav\"),\n"
+    "                    sounding as its first forwards key plays it; an existing\n"
+    "                    file stops it before anything is written\n"
+    "  --raw             extract the frames as stored in the pack instead\n"
+    "  --help            print this text\n";
 
 bool read_file(const char* path, std::vector<std::uint8_t>* bytes) {
   std::FILE* f = std::fopen(path, "rb");
@@ -35,12 +52,71 @@ bool write_file(const std::string& path, const std::string& text) {
   return std::fclose(f) == 0 && ok;
 }
 
+// Takes the value of an option given as "--name VALUE" or "--name=VALUE".
+bool option_value(int argc, char** argv, int* i, const char* name, const char** value) {
+  const std::size_t length = std::strlen(name);
+  if (std::strcmp(argv[*i], name) == 0 && *i + 1 < argc) {
+    *value = argv[++*i];
+    return true;
+  }
+  if (std::strncmp(argv[*i], name, length) == 0 && argv[*i][length] == '=') {
+    *value = argv[*i] + length + 1;
+    return true;
+  }
+  return false;
+}
+
+int fail(const std::string& line) {
+  std::fprintf(stderr, "kitweaver-inspect: %s\n", line.c_str());
+  return 1;
+}
+
+double seconds(const kitweaver::inspect::Frames& frames) { return static_cast<double>(frames.size()) / 44100.0; }
+
+int write_audition(const kitweaver::inspect::Pack& pack, const char* path, const std::vector<int>& keys) {
+  kitweaver::inspect::Frames sound;
+  std::string error = kitweaver::inspect::audition(pack, keys, &sound);
+  if (error.empty()) error = kitweaver::inspect::write_wav(path, sound, true);
+  if (!error.empty()) return fail(error);
+  std::string listed;
+  for (int key : keys) listed += " " + std::to_string(key);
+  std::printf("%s: keys%s, %.3f s\n", path, listed.c_str(), seconds(sound));
+  return 0;
+}
+
+int write_extraction(const kitweaver::inspect::Pack& pack, const std::string& dir, bool raw) {
+  std::vector<kitweaver::inspect::ExtractedSlice> slices;
+  std::string error = kitweaver::inspect::extract_slices(pack, raw, &slices);
+  if (!error.empty()) return fail(error);
+  std::error_code made;
+  std::filesystem::create_directories(dir, made);
+  if (made) return fail(dir + ": cannot be made: " + made.message());
+  for (const auto& slice : slices) {
+    const std::string path = dir + "/" + slice.name;
+    std::error_code ignored;
+    if (std::filesystem::exists(std::filesystem::symlink_status(path, ignored))) {
+      return fail(path + " already exists; nothing was written");
+    }
+  }
+  for (const auto& slice : slices) {
+    const std::string path = dir + "/" + slice.name;
+    error = kitweaver::inspect::write_wav(path, slice.frames, false);
+    if (!error.empty()) return fail(error);
+    std::printf("%s: %.3f s\n", path.c_str(), seconds(slice.frames));
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const char* pack_path = nullptr;
   const char* svg_path = nullptr;
+  const char* audition_path = nullptr;
+  const char* key_list = nullptr;
+  const char* extract_dir = nullptr;
   bool json = false;
+  bool raw = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
@@ -48,10 +124,13 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[i], "--json") == 0) {
       json = true;
-    } else if (std::strcmp(argv[i], "--svg") == 0 && i + 1 < argc) {
-      svg_path = argv[++i];
-    } else if (std::strncmp(argv[i], "--svg=", 6) == 0) {
-      svg_path = argv[i] + 6;
+    } else if (std::strcmp(argv[i], "--raw") == 0) {
+      raw = true;
+    } else if (option_value(argc, argv, &i, "--svg", &svg_path) ||
+               option_value(argc, argv, &i, "--audition", &audition_path) ||
+               option_value(argc, argv, &i, "--keys", &key_list) ||
+               option_value(argc, argv, &i, "--extract", &extract_dir)) {
+      continue;
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
       std::fprintf(stderr, "kitweaver-inspect: unknown option %s\n%s", argv[i], kUsage);
       return 2;
@@ -62,10 +141,18 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (pack_path == nullptr) {
+  if (pack_path == nullptr || (key_list != nullptr && audition_path == nullptr) || (raw && extract_dir == nullptr)) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  std::vector<int> keys;
+  if (key_list != nullptr) {
+    const std::string error = kitweaver::inspect::parse_key_list(key_list, &keys);
+    if (!error.empty()) return fail(error);
+  } else {
+    for (int k = 0; k < kitweaver::kSlotCount; ++k) keys.push_back(k);
+  }
+
   std::vector<std::uint8_t> bytes;
   if (!read_file(pack_path, &bytes)) {
     std::fprintf(stderr, "%s: cannot be read: %s\n", pack_path, std::strerror(errno));
@@ -77,8 +164,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s\n", pack_path, error.c_str());
     return 1;
   }
-  const std::string report = json ? kitweaver::inspect::json_report(pack) : kitweaver::inspect::text_report(pack);
-  std::fputs(report.c_str(), stdout);
+  if (audition_path != nullptr && write_audition(pack, audition_path, keys) != 0) return 1;
+  if (extract_dir != nullptr && write_extraction(pack, extract_dir, raw) != 0) return 1;
+  if (audition_path == nullptr && extract_dir == nullptr) {
+    const std::string report = json ? kitweaver::inspect::json_report(pack) : kitweaver::inspect::text_report(pack);
+    std::fputs(report.c_str(), stdout);
+  }
   if (svg_path != nullptr && !write_file(svg_path, kitweaver::inspect::svg_picture(pack))) {
     std::fprintf(stderr, "%s: cannot be written: %s\n", svg_path, std::strerror(errno));
     return 1;

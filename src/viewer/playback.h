@@ -1,0 +1,45 @@
+// Playing a pack's keys as the device plays them, and taking its slices out
+// again as sounds to build a new kit from.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "viewer/pack_reader.h"
+
+namespace kitweaver::inspect {
+
+using Frames = std::vector<std::int16_t>;  // 16-bit mono at 44.1 kHz
+
+// Silence between two keys of an audition: 0.25 s.
+inline constexpr std::size_t kAuditionGapFrames = 11025;
+
+// Reads a key list such as "0,3,7-9" into keys in the order given (a range
+// counts up). Returns an empty text, or the line saying what is wrong.
+std::string parse_key_list(std::string_view text, std::vector<int>* keys);
+
+// The stored frames of a key's slice, from its start to its end frame.
+Frames slice_frames(const Pack& pack, const KeyRow& row);
+
+// What a key sounds like: its slice, reversed when it plays reversed, played
+// at its pitch (p semitones play 2^(p/12) times as fast; pitches beyond eight
+// octaves are played at eight). Returns an empty text or the error line.
+std::string key_sound(const Pack& pack, const KeyRow& row, Frames* sound);
+
+// The keys one after another, as they sound, with kAuditionGapFrames of
+// silence between two keys.
+std::string audition(const Pack& pack, const std::vector<int>& keys, Frames* sound);
+
+struct ExtractedSlice {
+  std::string name;  // "03 keys 2 9 16 23 Oneshot.wav"
+  Frames frames;
+};
+
+// Every distinct slice once, named by its number, the keys that play it and
+// the play mode of the first key that plays it forwards (which is also the
+// key whose sound it holds, unless `raw` asks for the stored frames).
+std::string extract_slices(const Pack& pack, bool raw, std::vector<ExtractedSlice>* slices);
+
+}  // namespace kitweaver::inspect
