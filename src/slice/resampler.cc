@@ -269,6 +269,7 @@ bool open_run(NoteWalk<Sum>& walk, std::int64_t positions, std::int64_t frames) 
 template <typename Sum, typename Block, typename Sink>
 void advance(NoteWalk<Sum>& walk, const Block& block, std::int64_t positions, std::int64_t frames,
              const Sink& sink) {
+  if (walk.done) return;
   if constexpr (std::is_same_v<Block, PrefixBlock>) {
     if (walk.identity) {
       const std::int64_t stop = std::min({block.first + block.count, positions / 64 + 1, frames});
