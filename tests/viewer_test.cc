@@ -411,7 +411,7 @@ TEST(Inspect, AuditionAndExtractFailuresGetOneLineAndLeaveNothing) {
     std::string line;
   };
   const Case cases[] = {
-      {{dir.file("none.aif"), "--audition", dir.file("x.wav")}, dir.file("none.aif") + ": cannot be read: No such file or directory"},
+      {{dir.file("none.aif"), "--audition", dir.file("x.wav")}, "kitweaver-inspect: " + dir.file("none.aif") + ": cannot be read: No such file or directory"},
       {{pack, "--audition", dir.file("nowhere/x.wav")}, "kitweaver-inspect: " + dir.file("nowhere/x.wav") + ": cannot be written: No such file or directory"},
       {{pack, "--audition", dir.file("x.wav"), "--keys", "0,24"}, "kitweaver-inspect: key list \"0,24\" names a key out of range (keys are 0 to 23)"},
       {{pack, "--audition", dir.file("x.wav"), "--keys", "3-x"}, "kitweaver-inspect: key list \"3-x\" is malformed (use numbers and ranges, as in 0,3,7-9)"},

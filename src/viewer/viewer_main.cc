@@ -154,16 +154,10 @@ int main(int argc, char** argv) {
   }
 
   std::vector<std::uint8_t> bytes;
-  if (!read_file(pack_path, &bytes)) {
-    std::fprintf(stderr, "%s: cannot be read: %s\n", pack_path, std::strerror(errno));
-    return 1;
-  }
+  if (!read_file(pack_path, &bytes)) return fail(std::string(pack_path) + ": cannot be read: " + std::strerror(errno));
   kitweaver::inspect::Pack pack;
   const std::string error = kitweaver::inspect::read_pack(bytes, &pack);
-  if (!error.empty()) {
-    std::fprintf(stderr, "%s: %s\n", pack_path, error.c_str());
-    return 1;
-  }
+  if (!error.empty()) return fail(std::string(pack_path) + ": " + error);
   if (audition_path != nullptr && write_audition(pack, audition_path, keys) != 0) return 1;
   if (extract_dir != nullptr && write_extraction(pack, extract_dir, raw) != 0) return 1;
   if (audition_path == nullptr && extract_dir == nullptr) {
@@ -171,8 +165,7 @@ int main(int argc, char** argv) {
     std::fputs(report.c_str(), stdout);
   }
   if (svg_path != nullptr && !write_file(svg_path, kitweaver::inspect::svg_picture(pack))) {
-    std::fprintf(stderr, "%s: cannot be written: %s\n", svg_path, std::strerror(errno));
-    return 1;
+    return fail(std::string(svg_path) + ": cannot be written: " + std::strerror(errno));
   }
   return 0;
 }
