@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -23,10 +24,25 @@ using testing::TempDir;
 const char kBanner[] = "Kitweaver 1.0\n";
 const char kUsage[] = "Kitweaver 1.0\n\nUsage:\n\t kitweaver <WAV files directory location>\n\n";
 
-TEST(Run, WrongArgumentCountPrintsUsage) {
-  for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"a", "b"}}) {
-    testing::RunResult r = run_program(args);
-    EXPECT_EQ(r.out, kUsage);
+TEST(Run, WrongArgumentsPrintUsage) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string complaint;  // the line before the usage text
+  };
+  const Case cases[] = {
+      {{}, ""},
+      {{"a", "b"}, ""},
+      {{"-o", "x.aif"}, ""},                          // no folder
+      {{"a", "-o", "x.aif"}, ""},                     // options come before the folder
+      {{"-x", "a"}, "Unknown option [-x]\n"},
+      {{"--hq=1", "a"}, "Unknown option [--hq=1]\n"},
+      {{"a", "-o"}, ""},
+      {{"-o"}, "Option [-o] needs a path\n"},
+      {{"--output"}, "Option [--output] needs a path\n"},
+  };
+  for (const Case& c : cases) {
+    testing::RunResult r = run_program(c.args);
+    EXPECT_EQ(r.out, kBanner + c.complaint + (kUsage + std::strlen(kBanner))) << c.args.size();
     EXPECT_EQ(r.status, 2);
   }
 }

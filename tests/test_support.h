@@ -120,10 +120,11 @@ inline std::vector<std::string> wrapper_words() {
 // Runs the built kitweaver with `args` (no shell), under the wrapper if one
 // is set, and collects its standard output.
 // A non-negative `file_size_limit` caps the size of every file the program
-// writes, so that its writes fail as on a full disk.
+// writes, so that its writes fail as on a full disk; a positive
+// `descriptor_limit` caps its open descriptors (soft and hard limit).
 inline RunResult run_program(const std::vector<std::string>& args,
                              const char* binary = KITWEAVER_BINARY, long file_size_limit = -1,
-                             bool capture_errors = false) {
+                             bool capture_errors = false, long descriptor_limit = -1) {
   int pipe_fds[2];
   RunResult result;
   if (pipe(pipe_fds) != 0) return result;
@@ -135,6 +136,10 @@ inline RunResult run_program(const std::vector<std::string>& args,
       std::signal(SIGXFSZ, SIG_IGN);
       rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
       setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (descriptor_limit > 0) {
+      rlimit limit{static_cast<rlim_t>(descriptor_limit), static_cast<rlim_t>(descriptor_limit)};
+      setrlimit(RLIMIT_NOFILE, &limit);
     }
     dup2(pipe_fds[1], 1);
     close(pipe_fds[0]);

@@ -51,7 +51,13 @@ struct SampleRecord {
   // `data_offset`, little-endian interleaved samples) straight from it.
   // `data_present` is how many of its bytes the file held at intake; for a
   // truncated file it is less than `data_bytes`, and the rest is silence.
+  // When descriptors run short the file is closed after intake and opened
+  // again for rendering; `device`, `inode` and `file_size` tell that it is
+  // still the same file.
   FileHandle source;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t file_size = 0;
   std::uint64_t data_offset = 0;
   std::int64_t data_present = 0;
   // Full path: directory, "/", entry name. File-name tags are searched here.

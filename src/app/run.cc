@@ -27,10 +27,16 @@ bool has_po33_tag(std::string_view name) {
 // What --help adds after the usage text.
 constexpr char kHelpText[] =
     "\n"
-    "Makes samplepack.aif, a 24-key drum kit, from up to 24 WAV files in the\n"
-    "folder and writes it into the same folder. A folder whose name ends in\n"
+    "Makes a 24-key drum kit from up to 24 WAV files in the folder and writes\n"
+    "it into the same folder as samplepack.aif. A folder whose name ends in\n"
     "\" PO-33.<seconds>\" makes a PO-33 pack of 1 to 40 s; any other folder an\n"
     "OP-1/OP-Z pack of 12 s.\n"
+    "\n"
+    "Options, before the folder:\n"
+    "  -o, --output PATH            write the pack to PATH instead; into an\n"
+    "                               existing folder as <folder name>.aif\n"
+    "  --                           ends the options\n"
+    "  -h, --help / --version       this text / the version line\n"
     "\n"
     "Tags in a file name:\n"
     "  Kick Oneshot.wav             one-shot (also ONESHOT, oneshot)\n"
@@ -41,7 +47,49 @@ constexpr char kHelpText[] =
     "                               note 5 of a multisample (0 plays on key 7)\n"
     "\n"
     "Exit status: 0 a pack was written, 1 no pack, 2 wrong arguments.\n"
-    "A folder called --help is given as ./--help. More in: man kitweaver\n";
+    "A folder whose name starts with - is given as ./-name. More in: man kitweaver\n";
+
+// What the command line asks for.
+struct RunOptions {
+  const char* directory = nullptr;
+  std::string output;  // -o PATH; empty: samplepack.aif in the folder
+};
+
+enum class Request { kRun, kHelp, kVersion, kUsage };
+
+// Options come before the folder, "--" ends them; exactly one folder.
+// Prints what is wrong with an option.
+Request parse_arguments(int argc, const char* const* argv, RunOptions* options) {
+  int folders = 0;
+  bool options_ended = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (options_ended || folders > 0 || word.size() < 2 || word[0] != '-') {
+      options->directory = argv[i];
+      ++folders;
+      continue;
+    }
+    if (word == "--") {
+      options_ended = true;
+    } else if (word == "--help" || word == "-h") {
+      return Request::kHelp;
+    } else if (word == "--version") {
+      return Request::kVersion;
+    } else if (word == "-o" || word == "--output") {
+      if (i + 1 == argc) {
+        std::printf("Option [%s] needs a path\n", argv[i]);
+        return Request::kUsage;
+      }
+      options->output = argv[++i];
+    } else if (word.rfind("--output=", 0) == 0) {
+      options->output = word.substr(9);
+    } else {
+      std::printf("Unknown option [%s]\n", argv[i]);
+      return Request::kUsage;
+    }
+  }
+  return folders == 1 ? Request::kRun : Request::kUsage;
+}
 
 // Plans every slot, printing its lines, then renders them all from their
 // files. A read that fails is reported once, after every slot's lines, and
@@ -55,13 +103,14 @@ bool plan_and_render(PackJob& job, const StreamSettings& reading) {
   const RenderFailure failure = render_planned_slices(job, plans, reading);
   if (failure.slot >= 0) {
     std::printf("Could not read [%s]: %s\n", job.samples[static_cast<std::size_t>(failure.slot)]->path.c_str(),
-                std::strerror(failure.error));
+                read_failure_reason(failure.error));
     return false;
   }
   return true;
 }
 
-int run_stages(PackJob& job, const StreamSettings& reading) {
+int run_stages(PackJob& job, const RunOptions& options, const StreamSettings& reading,
+               const WriteSettings& writing) {
   scan_directory(job);
   if (job.sample_count > 0) {
     if (!check_pack_room(job) || !plan_and_render(job, reading)) return kExitNoPack;
@@ -72,7 +121,10 @@ int run_stages(PackJob& job, const StreamSettings& reading) {
     std::printf("No WAV files found\n");
     return kExitNoPack;
   }
-  return write_aiff_pack(job, keys) ? kExitPackWritten : kExitNoPack;
+  const std::string path = pack_path(job.directory, options.output);
+  if (!write_aiff_pack(job, keys, path, writing)) return kExitNoPack;
+  if (!options.output.empty()) std::printf("Wrote %s\n", path.c_str());
+  return kExitPackWritten;
 }
 
 }  // namespace
@@ -94,22 +146,22 @@ ModeChoice detect_mode(std::string_view directory) {
   return mode;
 }
 
-int run_kitweaver(int argc, const char* const* argv, const StreamSettings& reading) {
+int run_kitweaver(int argc, const char* const* argv, const StreamSettings& reading, const WriteSettings& writing) {
   std::printf("Kitweaver 1.0\n");
-  const std::string_view argument = argc == 2 ? argv[1] : "";
-  if (argument == "--version") return kExitPackWritten;
-  const bool help = argument == "--help" || argument == "-h";
-  if (argc != 2 || help) {
+  RunOptions options;
+  const Request request = parse_arguments(argc, argv, &options);
+  if (request == Request::kVersion) return kExitPackWritten;
+  if (request != Request::kRun) {
     std::printf("\nUsage:\n\t kitweaver <WAV files directory location>\n");
-    if (help) std::fputs(kHelpText, stdout);
+    if (request == Request::kHelp) std::fputs(kHelpText, stdout);
     std::printf("\n");
-    return help ? kExitPackWritten : kExitUsage;
+    return request == Request::kHelp ? kExitPackWritten : kExitUsage;
   }
 
   PackJob job;
   int status = kExitNoPack;
   try {
-    job.directory = trim_directory_argument(argv[1]);
+    job.directory = trim_directory_argument(options.directory);
     ModeChoice mode = detect_mode(job.directory);
     job.po33_mode = mode.po33_mode;
     job.max_pack_seconds = mode.max_pack_seconds;
@@ -119,7 +171,7 @@ int run_kitweaver(int argc, const char* const* argv, const StreamSettings& readi
     } else {
       std::printf("\nOP-1/OP-Z mode; max. pack length %.1fs\n\n", job.max_pack_seconds);
     }
-    status = run_stages(job, reading);
+    status = run_stages(job, options, reading, writing);
   } catch (const std::bad_alloc&) {
     std::printf("Out of memory\n");
     status = kExitNoPack;

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "pack/file_replace.h"
 #include "slice/source_stream.h"
 
 namespace kitweaver {
@@ -31,8 +32,9 @@ std::string trim_directory_argument(std::string_view argument);
 ModeChoice detect_mode(std::string_view directory);
 
 // The whole program: prints everything to standard output and returns the
-// exit status. `reading` says how recordings are read while rendering; only
-// tests change it.
-int run_kitweaver(int argc, const char* const* argv, const StreamSettings& reading = {});
+// exit status. `reading` says how recordings are read while rendering and
+// `writing` how the pack is written; only tests change them.
+int run_kitweaver(int argc, const char* const* argv, const StreamSettings& reading = {},
+                  const WriteSettings& writing = {});
 
 }  // namespace kitweaver

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,6 +96,26 @@ bool format_is_usable(const WavLayout& layout) {
 
 void report_failure(const std::string& path) { std::printf("Processing [%s] failed.\n", path.c_str()); }
 
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+
+// Opens `path` for reading. When the process is out of descriptors, the
+// latest record still holding its file lets it go (it is opened again for
+// rendering), until the open succeeds or no record holds one.
+int open_for_intake(PackJob& job, const std::string& path) {
+  for (std::int32_t slot = job.sample_count;;) {
+    const int fd = open(path.c_str(), kReadFlags);
+    if (fd >= 0 || (errno != EMFILE && errno != ENFILE)) return fd;
+    while (slot > 0 && job.samples[static_cast<std::size_t>(slot - 1)]->source.fd < 0) --slot;
+    if (slot == 0) return -1;
+    job.samples[static_cast<std::size_t>(--slot)]->source.reset();
+  }
+}
+
+bool same_file(const struct stat& info, const SampleRecord& record) {
+  return S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_dev) == record.device &&
+         static_cast<std::uint64_t>(info.st_ino) == record.inode && info.st_size == record.file_size;
+}
+
 }  // namespace
 
 WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout) {
@@ -137,7 +158,7 @@ bool read_wav_file(PackJob& job, const std::string& path) {
   // is checked again in case the entry changed in between.
   struct stat info;
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int fd = open_for_intake(job, path);
   if (fd < 0) return false;
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
@@ -164,6 +185,9 @@ bool read_wav_file(PackJob& job, const std::string& path) {
   // takes to find it again is kept, and how much of it the file really has.
   const std::uint64_t available = source.size - layout.data_offset;
   record->source = std::move(file);
+  record->device = static_cast<std::uint64_t>(info.st_dev);
+  record->inode = static_cast<std::uint64_t>(info.st_ino);
+  record->file_size = static_cast<std::int64_t>(info.st_size);
   record->data_offset = layout.data_offset;
   record->data_present = static_cast<std::int64_t>(
       std::min<std::uint64_t>(static_cast<std::uint64_t>(layout.data_bytes), available));
@@ -178,6 +202,31 @@ bool read_wav_file(PackJob& job, const std::string& path) {
   ++job.sample_count;
   job.total_seconds += static_cast<double>(layout.data_bytes) / static_cast<double>(layout.byte_rate);
   return true;
+}
+
+void raise_descriptor_limit() {
+  // A run holds at most a slot's worth of files and a few more.
+  constexpr rlim_t kEnough = 256;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= kEnough) return;
+  limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? kEnough : std::min(limit.rlim_max, kEnough);
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+int reopen_source(SampleRecord& record) {
+  if (record.source.fd >= 0) return 0;
+  const int fd = open(record.path.c_str(), kReadFlags);
+  if (fd < 0) return errno;
+  FileHandle file(fd);
+  struct stat info;
+  if (fstat(fd, &info) != 0) return errno;
+  if (!same_file(info, record)) return kFileChanged;
+  record.source = std::move(file);
+  return 0;
+}
+
+const char* read_failure_reason(int error) {
+  return error == kFileChanged ? "the file changed during the run" : std::strerror(error);
 }
 
 bool scan_directory(PackJob& job) {

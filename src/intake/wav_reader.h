@@ -44,6 +44,22 @@ WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout);
 // record was appended.
 bool read_wav_file(PackJob& job, const std::string& path);
 
+// Raises the soft limit of open descriptors toward the hard one, so that
+// every recording can stay open from intake to rendering.
+void raise_descriptor_limit();
+
+// Why a record's file could not be read again: it is no longer the file
+// the intake read (another file, or another size).
+inline constexpr int kFileChanged = -1;
+
+// Opens the record's file again when the intake had to close it, and checks
+// that it is the same file. Returns 0, the errno of the open, or
+// kFileChanged.
+int reopen_source(SampleRecord& record);
+
+// The reason text of a read failure: kFileChanged or an errno.
+const char* read_failure_reason(int error);
+
 // Lists `job.directory` once and reads up to kSlotCount files in listing
 // order. Returns false (after printing why) when the directory can't be
 // opened.

@@ -1,18 +1,18 @@
 #include "pack/aiff_writer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
+#include <cstdlib>
 #include <new>
 
 #include "intake/wav_reader.h"
 #include "kitweaver/byte_order.h"
 #include "pack/aiff_format.h"
 #include "pack/drum_metadata.h"
+#include "pack/file_replace.h"
 #include "pack/layout.h"
 
 namespace kitweaver {
@@ -36,21 +36,10 @@ struct Writer {
   }
 };
 
-bool write_all(int fd, const std::uint8_t* bytes, std::size_t size) {
-  while (size > 0) {
-    ssize_t done = write(fd, bytes, size);
-    if (done < 0 && errno == EINTR) continue;
-    if (done == 0) errno = EIO;
-    if (done <= 0) return false;
-    bytes += done;
-    size -= static_cast<std::size_t>(done);
-  }
-  return true;
+void report(const std::string& path, const char* reason) {
+  std::printf("Could not write [%s]: %s\n", path.c_str(), reason);
 }
-
-void report(const std::string& path, int error) {
-  std::printf("Could not write [%s]: %s\n", path.c_str(), std::strerror(error));
-}
+void report(const std::string& path, int error) { report(path, std::strerror(error)); }
 
 std::size_t sound_size(std::int32_t frames) { return 2 * static_cast<std::size_t>(frames); }
 
@@ -60,38 +49,7 @@ std::size_t padded_file_size(std::size_t appl_size, std::size_t sound_bytes) {
   return (unpadded + 3) / 4 * 4;
 }
 
-struct Span {
-  const std::uint8_t* bytes;
-  std::size_t size;
-};
-
-// Writes `parts` to a new file beside `path` and renames it onto `path`.
-// Returns 0 or the errno of the call that failed; the new file never stays.
-int replace_file(const std::string& path, std::initializer_list<Span> parts) {
-  std::string temporary;
-  const int fd = create_temporary_beside(path, &temporary);
-  if (fd < 0) return errno;
-  int error = 0;
-  for (const Span& part : parts) {
-    if (error == 0 && !write_all(fd, part.bytes, part.size)) error = errno;
-  }
-  if (error == 0 && fsync(fd) != 0) error = errno;
-  if (close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) unlink(temporary.c_str());
-  return error;
-}
-
 }  // namespace
-
-int create_temporary_beside(const std::string& path, std::string* temporary) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *temporary = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-    const int fd = open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;  // errno is EEXIST
-}
 
 std::vector<std::uint8_t> aiff_header_bytes(std::int32_t frames, const std::string& metadata) {
   const std::size_t text_size = metadata.size();
@@ -123,12 +81,41 @@ std::vector<std::uint8_t> aiff_header_bytes(std::int32_t frames, const std::stri
   return out;
 }
 
-bool write_aiff_pack(PackJob& job, const KeyMap& keys) {
-  std::string path = job.directory;
-  if (path.empty() || path.back() != '/') path += '/';
-  path += kPackFileName;
+std::string kit_name(const std::string& directory) {
+  std::string name = directory;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  name = name.substr(name.rfind('/') + 1);
+  if (name.empty() || name == "." || name == "..") {
+    // Named by where it leads: "." run inside ~/kits/909 is 909.
+    char* real = realpath(directory.empty() ? "/" : directory.c_str(), nullptr);
+    name = real != nullptr ? real : "";
+    std::free(real);
+    name = name.substr(name.rfind('/') + 1);
+  }
+  return name.empty() ? std::string("samplepack") : name;
+}
+
+std::string pack_path(const std::string& directory, const std::string& output) {
+  if (output.empty()) {
+    std::string path = directory;
+    if (path.empty() || path.back() != '/') path += '/';
+    return path + kPackFileName;
+  }
+  struct stat info;
+  if (stat(output.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return output;
+  return output + (output.back() == '/' ? "" : "/") + kit_name(directory) + ".aif";
+}
+
+bool write_aiff_pack(PackJob& job, const KeyMap& keys, const std::string& path, const WriteSettings& settings) {
   if (path.size() >= kPathBufferSize) {
     report(path, ENAMETOOLONG);
+    return false;
+  }
+  // Only a file (or nothing yet) is replaced: never a device, a pipe or a
+  // socket of that name. A folder is left to the rename to refuse.
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+    report(path, "Not a regular file or folder");
     return false;
   }
   PackBuffer pack = lay_out_pack(job);
@@ -145,9 +132,9 @@ bool write_aiff_pack(PackJob& job, const KeyMap& keys) {
   const std::size_t sound_bytes = sound_size(pack.frames);
   const std::uint8_t zeros[4] = {};
   const std::size_t padding = (4 - (header.size() + sound_bytes) % 4) % 4;
-  int error = replace_file(path, {{header.data(), header.size()},
-                                  {pack.bytes.get(), sound_bytes},
-                                  {zeros, padding}});
+  int error = replace_file(path,
+                           {{header.data(), header.size()}, {pack.bytes.get(), sound_bytes}, {zeros, padding}},
+                           settings);
   if (error != 0) {
     report(path, error);
     return false;

@@ -6,24 +6,31 @@
 #include <vector>
 
 #include "kitweaver/records.h"
+#include "pack/file_replace.h"
 
 namespace kitweaver {
 
 inline constexpr char kPackFileName[] = "samplepack.aif";
 
-// Creates a new file beside `path` to be renamed onto it once complete:
-// `path` + ".tmp<pid>-<n>", mode 0666 less the umask. Returns its descriptor
-// (and name in `temporary`), or -1 with errno set.
-int create_temporary_beside(const std::string& path, std::string* temporary);
-
 // Everything of the file before the pack's sound bytes: FORM, COMM, APPL
 // and the SSND chunk's header, for a pack of `frames` frames.
 std::vector<std::uint8_t> aiff_header_bytes(std::int32_t frames, const std::string& metadata);
 
-// Lays out the pack, fills the metadata and replaces samplepack.aif with the
-// result, atomically: an earlier pack is only ever replaced by a complete
-// new one. On failure prints "Could not write [path]: reason" and returns
-// false.
-bool write_aiff_pack(PackJob& job, const KeyMap& keys);
+// Where the pack goes. Without `output`, samplepack.aif in the recordings'
+// folder; with an existing folder as `output`, a file in it named after the
+// recordings' folder ("909.aif"); otherwise `output` itself.
+std::string pack_path(const std::string& directory, const std::string& output);
+
+// The name a pack takes in a folder given as the output: the recordings'
+// folder's last component, or, for "." and "..", that of the folder they
+// lead to; "samplepack" for the root.
+std::string kit_name(const std::string& directory);
+
+// Lays out the pack, fills the metadata and replaces the file at `path`
+// with the result, atomically and durably: an earlier pack is only ever
+// replaced by a complete new one. On failure prints
+// "Could not write [path]: reason" and returns false.
+bool write_aiff_pack(PackJob& job, const KeyMap& keys, const std::string& path,
+                     const WriteSettings& settings = {});
 
 }  // namespace kitweaver

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "intake/wav_reader.h"
 #include "slice/chord_tags.h"
 #include "slice/resampler.h"
 
@@ -97,7 +98,8 @@ SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor) {
 
 int render_planned_slice(SampleRecord& record, const SlicePlan& plan, const StreamSettings& settings,
                          RenderBuffers* buffers) {
-  int error = plan.resampled ? render_slice(record, plan.rate, plan.frames, plan.chord, settings, buffers) : 0;
+  int error = plan.resampled ? reopen_source(record) : 0;
+  if (plan.resampled && error == 0) error = render_slice(record, plan.rate, plan.frames, plan.chord, settings, buffers);
   record.source.reset();
   return error;
 }

@@ -57,8 +57,9 @@ SlicePlan choose_slice_plan(const SampleRecord& record, double factor);
 // them); sets its pitch correction and the job's last rate. Renders nothing.
 SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor);
 
-// Renders a planned slice from the record's file, then closes the file.
-// Returns 0, or the errno of a read that failed.
+// Renders a planned slice from the record's file (opened again if the
+// intake had to close it), then closes the file. Returns 0, or the errno of
+// a read that failed, or kFileChanged.
 int render_planned_slice(SampleRecord& record, const SlicePlan& plan, const StreamSettings& settings = {},
                          RenderBuffers* buffers = nullptr);
 

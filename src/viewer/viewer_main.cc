@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "pack/file_replace.h"
 #include "viewer/pack_reader.h"
 #include "viewer/playback.h"
 #include "viewer/report.h"
@@ -45,11 +46,8 @@ bool read_file(const char* path, std::vector<std::uint8_t>* bytes) {
   return ok;
 }
 
-bool write_file(const std::string& path, const std::string& text) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  return std::fclose(f) == 0 && ok;
+int write_file(const std::string& path, const std::string& text) {
+  return kitweaver::replace_file(path, {{reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}});
 }
 
 // Takes the value of an option given as "--name VALUE" or "--name=VALUE".
@@ -110,6 +108,7 @@ int write_extraction(const kitweaver::inspect::Pack& pack, const std::string& di
 }  // namespace
 
 int main(int argc, char** argv) {
+  kitweaver::install_interrupt_cleanup();
   const char* pack_path = nullptr;
   const char* svg_path = nullptr;
   const char* audition_path = nullptr;
@@ -164,8 +163,10 @@ int main(int argc, char** argv) {
     const std::string report = json ? kitweaver::inspect::json_report(pack) : kitweaver::inspect::text_report(pack);
     std::fputs(report.c_str(), stdout);
   }
-  if (svg_path != nullptr && !write_file(svg_path, kitweaver::inspect::svg_picture(pack))) {
-    return fail(std::string(svg_path) + ": cannot be written: " + std::strerror(errno));
+  if (svg_path != nullptr) {
+    if (int failed = write_file(svg_path, kitweaver::inspect::svg_picture(pack))) {
+      return fail(std::string(svg_path) + ": cannot be written: " + std::strerror(failed));
+    }
   }
   return 0;
 }

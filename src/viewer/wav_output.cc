@@ -1,14 +1,12 @@
 #include "viewer/wav_output.h"
 
-#include <fcntl.h>
 #include <sndfile.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "pack/aiff_writer.h"
+#include "pack/file_replace.h"
 
 namespace kitweaver::inspect {
 namespace {
@@ -27,36 +25,23 @@ std::string write_frames(int fd, const std::string& path, const Frames& frames) 
   const bool written = sf_writef_short(file, frames.data(), count) == count;
   std::string error = written ? "" : failure(path, sf_strerror(file));
   if (sf_close(file) != 0 && error.empty()) error = failure(path, "the file could not be finished");
-  if (error.empty() && fsync(fd) != 0) error = failure(path, std::strerror(errno));
   return error;
-}
-
-// Moves `from` onto `to`; without `replace`, only if `to` does not exist.
-int move_into_place(const std::string& from, const std::string& to, bool replace) {
-  if (replace) return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-  // A file system without that kind of rename: a hard link never replaces.
-  if (link(from.c_str(), to.c_str()) != 0) return errno;
-  unlink(from.c_str());
-  return 0;
 }
 
 }  // namespace
 
 std::string write_wav(const std::string& path, const Frames& frames, bool replace) {
-  std::string temporary;
-  const int fd = create_temporary_beside(path, &temporary);
-  if (fd < 0) return failure(path, std::strerror(errno));
-  std::string error = write_frames(fd, path, frames);
-  if (close(fd) != 0 && error.empty()) error = failure(path, std::strerror(errno));
-  if (error.empty()) {
-    if (int moved = move_into_place(temporary, path, replace)) {
-      error = moved == EEXIST ? path + ": already exists" : failure(path, std::strerror(moved));
-    }
+  FileReplacement replacement;
+  if (int error = start_replacement(path, &replacement)) return failure(path, std::strerror(error));
+  std::string error = write_frames(replacement.file.fd, path, frames);
+  if (!error.empty()) {
+    abandon_replacement(replacement);
+    return error;
   }
-  if (!error.empty()) unlink(temporary.c_str());
-  return error;
+  if (int moved = finish_replacement(replacement, replace)) {
+    return moved == EEXIST && !replace ? path + ": already exists" : failure(path, std::strerror(moved));
+  }
+  return "";
 }
 
 }  // namespace kitweaver::inspect
