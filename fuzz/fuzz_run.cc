@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/run.h"
+#include "slice/band_limited.h"
 #include "pack_support.h"
 #include "test_support.h"
 
@@ -73,8 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const std::string argument = folder.string();
-  const char* argv[] = {"kitweaver", argument.c_str()};
-  const int status = kitweaver::run_kitweaver(2, argv);
+  // Every other input is rendered band-limited, where the build has it.
+  const bool hq = kitweaver::kBandLimitedBuilt && (data[0] & 16) != 0;
+  const char* argv[] = {"kitweaver", hq ? "--hq" : argument.c_str(), argument.c_str()};
+  const int status = kitweaver::run_kitweaver(hq ? 3 : 2, argv);
 
   const fs::path pack_path = folder / "samplepack.aif";
   const bool written = fs::exists(pack_path);

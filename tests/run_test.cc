@@ -37,6 +37,8 @@ TEST(Run, WrongArgumentsPrintUsage) {
       {{"-x", "a"}, "Unknown option [-x]\n"},
       {{"--hq=1", "a"}, "Unknown option [--hq=1]\n"},
       {{"a", "-o"}, ""},
+      {{"--hq"}, ""},
+      {{"--hq", "a", "b"}, ""},
       {{"-o"}, "Option [-o] needs a path\n"},
       {{"--output"}, "Option [--output] needs a path\n"},
   };

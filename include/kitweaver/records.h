@@ -90,6 +90,8 @@ struct PackJob {
   // Slots 0 .. sample_count - 1 hold records in acceptance order.
   std::array<std::unique_ptr<SampleRecord>, kSlotCount> samples;
   bool po33_mode = false;
+  // Slices resampled by the band-limited renderer rather than scattered.
+  bool band_limited = false;
   double max_pack_seconds = 0.0;
   // Resample rate of the most recently planned slice; tunes the marker tone.
   double last_resample_rate = 0.0;

@@ -10,6 +10,7 @@
 #include "kitweaver/records.h"
 #include "pack/aiff_writer.h"
 #include "pack/key_map.h"
+#include "slice/band_limited.h"
 #include "slice/planner.h"
 
 namespace kitweaver {
@@ -35,6 +36,8 @@ constexpr char kHelpText[] =
     "Options, before the folder:\n"
     "  -o, --output PATH            write the pack to PATH instead; into an\n"
     "                               existing folder as <folder name>.aif\n"
+    "  --hq                         resample through a band-limited filter\n"
+    "                               (libsoxr): the same plan, cleaner sound\n"
     "  --                           ends the options\n"
     "  -h, --help / --version       this text / the version line\n"
     "\n"
@@ -53,9 +56,10 @@ constexpr char kHelpText[] =
 struct RunOptions {
   const char* directory = nullptr;
   std::string output;  // -o PATH; empty: samplepack.aif in the folder
+  bool band_limited = false;  // --hq
 };
 
-enum class Request { kRun, kHelp, kVersion, kUsage };
+enum class Request { kRun, kHelp, kVersion, kUsage, kUnavailable };
 
 // Options come before the folder, "--" ends them; exactly one folder.
 // Prints what is wrong with an option.
@@ -75,6 +79,12 @@ Request parse_arguments(int argc, const char* const* argv, RunOptions* options) 
       return Request::kHelp;
     } else if (word == "--version") {
       return Request::kVersion;
+    } else if (word == "--hq") {
+      if (!kBandLimitedBuilt) {
+        std::printf("kitweaver was built without libsoxr: --hq is not available\n");
+        return Request::kUnavailable;
+      }
+      options->band_limited = true;
     } else if (word == "-o" || word == "--output") {
       if (i + 1 == argc) {
         std::printf("Option [%s] needs a path\n", argv[i]);
@@ -151,6 +161,10 @@ int run_kitweaver(int argc, const char* const* argv, const StreamSettings& readi
   RunOptions options;
   const Request request = parse_arguments(argc, argv, &options);
   if (request == Request::kVersion) return kExitPackWritten;
+  if (request == Request::kUnavailable) {
+    std::printf("\n");
+    return kExitUsage;
+  }
   if (request != Request::kRun) {
     std::printf("\nUsage:\n\t kitweaver <WAV files directory location>\n");
     if (request == Request::kHelp) std::fputs(kHelpText, stdout);
@@ -165,12 +179,15 @@ int run_kitweaver(int argc, const char* const* argv, const StreamSettings& readi
     ModeChoice mode = detect_mode(job.directory);
     job.po33_mode = mode.po33_mode;
     job.max_pack_seconds = mode.max_pack_seconds;
+    job.band_limited = options.band_limited;
     if (job.po33_mode) {
-      std::printf("\nPO-33 mode; max. pack length %.1fs, inserting %.1fs pause between samples\n\n",
+      std::printf("\nPO-33 mode; max. pack length %.1fs, inserting %.1fs pause between samples\n",
                   job.max_pack_seconds, static_cast<double>(kPo33PauseSeconds));
     } else {
-      std::printf("\nOP-1/OP-Z mode; max. pack length %.1fs\n\n", job.max_pack_seconds);
+      std::printf("\nOP-1/OP-Z mode; max. pack length %.1fs\n", job.max_pack_seconds);
     }
+    if (job.band_limited) std::printf("High-quality resampling\n");
+    std::printf("\n");
     status = run_stages(job, options, reading, writing);
   } catch (const std::bad_alloc&) {
     std::printf("Out of memory\n");

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "intake/wav_reader.h"
+#include "slice/band_limited.h"
 #include "slice/chord_tags.h"
 #include "slice/resampler.h"
 
@@ -97,9 +98,18 @@ SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor) {
 }
 
 int render_planned_slice(SampleRecord& record, const SlicePlan& plan, const StreamSettings& settings,
-                         RenderBuffers* buffers) {
-  int error = plan.resampled ? reopen_source(record) : 0;
-  if (plan.resampled && error == 0) error = render_slice(record, plan.rate, plan.frames, plan.chord, settings, buffers);
+                         RenderBuffers* buffers, bool band_limited) {
+  int error = 0;
+  if (plan.resampled) {
+    error = reopen_source(record);
+    if (error == 0 && band_limited) {
+      error = render_band_limited(record, plan.rate, plan.frames, plan.chord, settings, buffers);
+    }
+    // A rate libsoxr can't take is scattered instead.
+    if (error == kBandLimitRefused || (error == 0 && !band_limited)) {
+      error = render_slice(record, plan.rate, plan.frames, plan.chord, settings, buffers);
+    }
+  }
   record.source.reset();
   return error;
 }
@@ -125,7 +135,7 @@ RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kS
       RenderBuffers buffers;
       for (std::int32_t slot = next_slot++; slot < job.sample_count; slot = next_slot++) {
         const auto at = static_cast<std::size_t>(slot);
-        errors[at] = render_planned_slice(*job.samples[at], plans[at], settings, &buffers);
+        errors[at] = render_planned_slice(*job.samples[at], plans[at], settings, &buffers, job.band_limited);
       }
     } catch (const std::bad_alloc&) {
       out_of_memory = true;

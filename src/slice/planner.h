@@ -60,8 +60,10 @@ SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor);
 // Renders a planned slice from the record's file (opened again if the
 // intake had to close it), then closes the file. Returns 0, or the errno of
 // a read that failed, or kFileChanged.
+// With `band_limited`, the slice is resampled by libsoxr where it takes the
+// rates.
 int render_planned_slice(SampleRecord& record, const SlicePlan& plan, const StreamSettings& settings = {},
-                         RenderBuffers* buffers = nullptr);
+                         RenderBuffers* buffers = nullptr, bool band_limited = false);
 
 // The first slot, in slot order, whose file could not be read, and why.
 struct RenderFailure {
@@ -69,8 +71,9 @@ struct RenderFailure {
   int error = 0;
 };
 
-// Renders every slot of the job by its plan, the slots shared between two
-// threads when the machine has two cores, and closes their files.
+// Renders every slot of the job by its plan (band-limited when the job asks
+// for it), the slots shared between two threads when the machine has two
+// cores, and closes their files.
 RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kSlotCount>& plans,
                                     const StreamSettings& settings = {});
 

@@ -40,6 +40,8 @@ struct RenderBuffers {
   SourceStream stream;
   std::vector<std::int64_t> sums;
   std::vector<double> values;
+  std::vector<float> samples;     // the band-limited renderer's input
+  std::vector<float> resampled;   // and output
 };
 
 // For every chord note in order, adds to mix[i] the average of the source

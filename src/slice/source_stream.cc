@@ -17,8 +17,9 @@ void restart_source_stream(SourceStream& stream, const SampleRecord& record, std
   stream.carried = 0;
   stream.handed_out = 0;
   stream.error = 0;
-  // Room for one read after the start of a split frame.
-  stream.buffer.resize(stream.read_bytes + static_cast<std::size_t>(frame_bytes) - 1);
+  // Room for one read after the start of a split frame, and kReadSlack
+  // bytes more, so that a decoder may load a whole word at the last sample.
+  stream.buffer.resize(stream.read_bytes + static_cast<std::size_t>(frame_bytes) - 1 + kReadSlack);
 }
 
 std::size_t next_frames(SourceStream& stream, const std::uint8_t** frames) {

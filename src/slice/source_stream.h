@@ -21,6 +21,10 @@ using ReadAt = ssize_t (*)(int fd, void* buffer, std::size_t size, off_t offset)
 // little, small enough to stay in the cache.
 inline constexpr std::size_t kReadBytes = 128 * 1024;
 
+// Bytes past the frames handed out that may be read (never used): a 24-bit
+// sample can be loaded as a 32-bit word.
+inline constexpr std::size_t kReadSlack = 3;
+
 struct StreamSettings {
   ReadAt read = pread;
   std::size_t read_bytes = kReadBytes;  // any size from 1 byte up
