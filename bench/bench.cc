@@ -295,6 +295,7 @@ int main(int argc, char** argv) {
     sox_run.insert(sox_run.end(), kit.sox_effect.begin(), kit.sox_effect.end());
     const bool time_sox = sox && kit.time_sox;
 
+    sync();  // the new files' write-back would otherwise compete with the runs
     if (kit.time_floor) run(cat);  // warm the page cache
     std::vector<double> ours, user, system, floor, peer;
     long peak_kib = 0;

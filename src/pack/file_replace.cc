@@ -151,12 +151,24 @@ int start_replacement(const std::string& target, FileReplacement* replacement, c
 int finish_replacement(FileReplacement& replacement, bool replace) {
   int error = fsync(replacement.file.fd) == 0 ? 0 : errno;
   if (error == 0 && replacement.temporary.empty()) {
-    error = replace ? name_unnamed(replacement) : link_unnamed(replacement.file.fd, replacement.target);
-    if (error == 0 && !replace) {
-      replacement.file.reset();
-      return sync_folder(replacement.target);
+    // The unnamed file has a name beside the target only between these two
+    // calls, which follow one another with nothing in between.
+    if (!replace) {
+      error = link_unnamed(replacement.file.fd, replacement.target);
+    } else if ((error = name_unnamed(replacement)) == 0) {
+      error = move_into_place(replacement.temporary, replacement.target, true);
     }
+    if (error != 0) {
+      abandon_replacement(replacement);
+      return error;
+    }
+    clear_pending();
+    replacement.temporary.clear();
+    replacement.file.reset();
+    return sync_folder(replacement.target);
   }
+  // A named file: closed first, since a close can still report a failed
+  // write on some file systems.
   const int fd = replacement.file.fd;
   replacement.file.fd = -1;
   if (close(fd) != 0 && error == 0) error = errno;
