@@ -1,13 +1,17 @@
 # Thin wrapper over CMake. `make demo` builds kitweaver and makes a pack from
 # the bundled demo kit; `make test` builds and runs every test, once plainly
-# and once under AddressSanitizer and UndefinedBehaviorSanitizer. Both first
+# and once under AddressSanitizer and UndefinedBehaviorSanitizer, then the
+# page's tests in headless chromium. Both first
 # install the Debian packages they need (tools/install-packages; set
 # KITWEAVER_NO_INSTALL=1 to skip that).
 BUILD := build
 SANITIZE_BUILD := build-sanitize
+WEB_BUILD := build-web
+# Debian's emscripten finds Debian's JavaScript modules here.
+WEB_ENV := NODE_PATH=/usr/share/nodejs
 JOBS := $(shell nproc)
 
-.PHONY: demo test memcheck fuzz bench build examples package clean
+.PHONY: demo test memcheck fuzz bench build examples package web web-test web-screenshot clean
 
 build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -28,6 +32,27 @@ test:
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKITWEAVER_SANITIZE=ON -DKITWEAVER_TESTS=ON
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+	$(MAKE) web-test
+
+# The page, build-web/index.html: the core compiled to WebAssembly with
+# Debian's emscripten, one self-contained file.
+web:
+	tools/install-packages web
+	$(WEB_ENV) emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=Release
+	$(WEB_ENV) cmake --build $(WEB_BUILD) -j $(JOBS)
+	@echo "The page is $(WEB_BUILD)/index.html"
+
+# The page's tests in headless chromium, against the command line's packs.
+web-test: web build
+	cd web && npm ci --no-audit --no-fund --loglevel=error
+	KITWEAVER_BINARY=$(CURDIR)/$(BUILD)/kitweaver KITWEAVER_INSPECT=$(CURDIR)/$(BUILD)/kitweaver-inspect \
+	  KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html node --test web/test/
+
+# The picture of the page in the README, after a build of the demo kit.
+web-screenshot: web build
+	cd web && npm ci --no-audit --no-fund --loglevel=error
+	KITWEAVER_BINARY=$(CURDIR)/$(BUILD)/kitweaver KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html \
+	  KITWEAVER_SCREENSHOT=$(CURDIR)/docs/web-page.png node --test web/test/
 
 # The end-to-end tests with every run of kitweaver under valgrind's memcheck:
 # any error or definitely or indirectly lost byte fails the run's test.
@@ -58,4 +83,4 @@ examples:
 	./$(BUILD)/make_examples examples
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(WEB_BUILD) web/node_modules

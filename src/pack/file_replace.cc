@@ -96,8 +96,10 @@ int name_unnamed(FileReplacement& replacement) {
 // the target does not exist.
 int move_into_place(const std::string& from, const std::string& to, bool replace) {
   if (replace) return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+#ifdef RENAME_NOREPLACE
   if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return errno;
+#endif
   // A file system without that kind of rename: a hard link never replaces.
   if (link(from.c_str(), to.c_str()) != 0) return errno;
   unlink(from.c_str());

@@ -68,7 +68,7 @@ PackBuffer lay_out_pack(PackJob& job) {
     for (std::int64_t k = 0; k < frames; ++k) {
       std::int64_t frame = position + k;
       if (frame < 0 || frame >= pack.frames) continue;
-      store_be16(pack.bytes.get() + 2 * frame, static_cast<std::uint16_t>(record.resampled[k]));
+      store_be16(pack.bytes.get() + 2 * frame, static_cast<std::uint16_t>(record.resampled[static_cast<std::size_t>(k)]));
     }
     // The next slice begins on this slice's last frame.
     position += frames - 1;

@@ -19,7 +19,7 @@ std::optional<std::string> replace_all(std::string_view source, std::string_view
                                        std::string_view replacement) {
   try {
     if (pattern.empty()) return std::string(source);
-    std::vector<std::uint64_t> occurrences;
+    std::vector<std::size_t> occurrences;
     std::size_t step = kFirstGrowth;
     for (std::size_t at = source.find(pattern); at != std::string_view::npos;
          at = source.find(pattern, at + pattern.size())) {
@@ -36,7 +36,7 @@ std::optional<std::string> replace_all(std::string_view source, std::string_view
                   occurrences.size() * pattern.size());
     char* out = result.data();
     std::size_t from = 0;
-    for (std::uint64_t at : occurrences) {
+    for (const auto at : occurrences) {
       out = std::copy(source.begin() + static_cast<std::ptrdiff_t>(from),
                       source.begin() + static_cast<std::ptrdiff_t>(at), out);
       out = std::copy(replacement.begin(), replacement.end(), out);

@@ -438,7 +438,7 @@ bool attach_mix(SampleRecord& record, const double* mix, std::int64_t frames, st
   auto output = zeroed<std::int16_t>(frames);
   if (!output) return false;
   // Divided by the full note count, also where a copy has ended.
-  for (std::int64_t i = 0; i < frames; ++i) output[i] = static_cast<std::int16_t>(mix[i] / note_count);
+  for (std::int64_t i = 0; i < frames; ++i) output[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(mix[i] / note_count);
   record.resampled = std::move(output);
   record.resampled_bytes = static_cast<std::int32_t>(2 * frames);
   return true;

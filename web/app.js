@@ -1,0 +1,269 @@
+// The page: the list of recordings, the build, the pack's keys. The core
+// runs in a worker made from the page itself, so that a big kit never
+// freezes the page and the page works from a file as from a server.
+'use strict';
+(() => {
+  const $ = (selector) => document.querySelector(selector);
+  const kSlots = 24;
+  // Computer keys for keys 0 to 23: the lower and upper rows as a keyboard.
+  const kComputerKeys = 'zsxdcvgbhnjmq2w3er5t6y7u';
+  const kBlack = new Set([1, 3, 6, 8, 10]);
+
+  const entries = [];  // {name, file}: the list, in slot order
+  let packUrl = null;
+  let view = null;     // what the inspector shows of the current pack
+  let audio = null;
+
+  const source = Uint8Array.from(atob($('#worker-source').textContent.trim()), (c) => c.charCodeAt(0));
+  const worker = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
+
+  // ---- The list of recordings ----
+
+  function uniqueName(name) {
+    const taken = new Set(entries.map((e) => e.name));
+    if (!taken.has(name)) return name;
+    const dot = name.lastIndexOf('.');
+    const stem = dot > 0 ? name.slice(0, dot) : name;
+    const extension = dot > 0 ? name.slice(dot) : '';
+    for (let n = 2; ; ++n) {
+      const candidate = `${stem} (${n})${extension}`;
+      if (!taken.has(candidate)) return candidate;
+    }
+  }
+
+  function addFiles(files) {
+    for (const file of files) entries.push({ name: uniqueName(file.name), file });
+    renderList();
+  }
+
+  function move(from, to) {
+    if (to < 0 || to >= entries.length || from === to) return;
+    const [entry] = entries.splice(from, 1);
+    entries.splice(to, 0, entry);
+    renderList();
+  }
+
+  function renderList() {
+    const list = $('#list');
+    list.replaceChildren();
+    entries.forEach((entry, index) => {
+      const item = document.createElement('li');
+      item.draggable = true;
+      item.dataset.index = String(index);
+      if (index >= kSlots) {
+        item.classList.add('unused');
+        item.title = 'Only the first 24 files are used';
+      }
+      const name = document.createElement('span');
+      name.textContent = entry.name;
+      item.append(name);
+      for (const [label, title, action] of [
+        ['\u2191', 'Move up', () => move(index, index - 1)],
+        ['\u2193', 'Move down', () => move(index, index + 1)],
+        ['\u00d7', 'Remove', () => { entries.splice(index, 1); renderList(); }],
+      ]) {
+        const button = document.createElement('button');
+        button.type = 'button';
+        button.textContent = label;
+        button.title = title;
+        button.addEventListener('click', action);
+        item.append(button);
+      }
+      item.addEventListener('dragstart', (event) => {
+        event.dataTransfer.setData('text/x-kitweaver-slot', String(index));
+        item.classList.add('dragging');
+      });
+      item.addEventListener('dragend', () => item.classList.remove('dragging'));
+      item.addEventListener('dragover', (event) => {
+        if (event.dataTransfer.types.includes('text/x-kitweaver-slot')) event.preventDefault();
+      });
+      item.addEventListener('drop', (event) => {
+        const from = event.dataTransfer.getData('text/x-kitweaver-slot');
+        if (from === '') return;
+        event.preventDefault();
+        event.stopPropagation();
+        move(Number(from), index);
+      });
+      list.append(item);
+    });
+  }
+
+  // Files of a dropped folder, in the order the browser lists them.
+  async function filesOf(entry) {
+    if (entry.isFile) return [await new Promise((resolve, reject) => entry.file(resolve, reject))];
+    const reader = entry.createReader();
+    const files = [];
+    for (;;) {
+      const batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
+      if (batch.length === 0) return files;
+      for (const child of batch) files.push(...await filesOf(child));
+    }
+  }
+
+  $('#files').addEventListener('change', (event) => {
+    addFiles(event.target.files);
+    event.target.value = '';
+  });
+  const drop = $('#drop');
+  drop.addEventListener('dragover', (event) => {
+    if (!event.dataTransfer.types.includes('Files')) return;
+    event.preventDefault();
+    drop.classList.add('over');
+  });
+  drop.addEventListener('dragleave', () => drop.classList.remove('over'));
+  drop.addEventListener('drop', async (event) => {
+    event.preventDefault();
+    drop.classList.remove('over');
+    const items = [...event.dataTransfer.items].map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry());
+    if (items.every(Boolean)) {
+      const files = [];
+      for (const item of items) files.push(...await filesOf(item));
+      addFiles(files);
+    } else {
+      addFiles(event.dataTransfer.files);
+    }
+  });
+
+  // ---- Building ----
+
+  const device = $('#device');
+  const seconds = $('#seconds');
+  function showSeconds() { $('#seconds-label').hidden = device.value !== 'po33'; }
+  device.addEventListener('change', showSeconds);
+  showSeconds();
+
+  // The folder the core is run on, as `kitweaver FOLDER` from its parent.
+  function folderName() {
+    if (device.value !== 'po33') return 'kit';
+    const n = Math.min(40, Math.max(1, Math.round(Number(seconds.value) || 40)));
+    seconds.value = String(n);
+    return `kit PO-33.${n}`;
+  }
+
+  $('#build').addEventListener('click', async () => {
+    if (document.body.dataset.state === 'building') return;
+    document.body.dataset.state = 'building';
+    $('#log').textContent = 'Building\u2026';
+    const files = await Promise.all(entries.map(async (e) => ({ name: e.name, bytes: await e.file.arrayBuffer() })));
+    worker.postMessage({ kind: 'build', folder: folderName(), files, hq: false },
+                       files.map((f) => f.bytes));
+  });
+
+  const packName = $('#pack-name');
+  const download = $('#download');
+  packName.addEventListener('input', () => { download.download = packName.value.trim() || 'samplepack.aif'; });
+
+  function showPack(bytes) {
+    if (packUrl) URL.revokeObjectURL(packUrl);
+    packUrl = bytes ? URL.createObjectURL(new Blob([bytes], { type: 'audio/aiff' })) : null;
+    if (packUrl) {
+      download.href = packUrl;
+      download.classList.remove('disabled');
+    } else {
+      download.removeAttribute('href');
+      download.classList.add('disabled');
+    }
+  }
+
+  worker.onmessage = (event) => {
+    const reply = event.data;
+    if (reply.kind === 'built') {
+      $('#log').textContent = reply.log;
+      showPack(reply.status === 0 ? reply.pack : null);
+      showView(reply.view || null);
+      document.body.dataset.state = reply.status === 0 ? 'built' : 'failed';
+    } else if (reply.kind === 'opened') {
+      showView(reply.view.error ? null : reply.view);
+      if (reply.view.error) $('#table').textContent = `${reply.name}: ${reply.view.error}`;
+    } else {
+      $('#log').textContent = `The page failed: ${reply.message}`;
+      document.body.dataset.state = 'failed';
+    }
+  };
+
+  $('#open-pack').addEventListener('change', async (event) => {
+    const file = event.target.files[0];
+    event.target.value = '';
+    if (!file) return;
+    const bytes = await file.arrayBuffer();
+    worker.postMessage({ kind: 'open', name: file.name, bytes }, [bytes]);
+  });
+
+  // ---- Seeing and hearing the pack ----
+
+  function buildKeyboard() {
+    const keys = $('#keys');
+    const whiteWidth = 100 / 14;
+    let white = 0;
+    for (let k = 0; k < kSlots; ++k) {
+      const button = document.createElement('button');
+      button.type = 'button';
+      button.dataset.key = String(k);
+      button.disabled = true;
+      const black = kBlack.has(k % 12);
+      button.className = black ? 'black' : 'white';
+      if (black) {
+        button.style.left = `calc(${white * whiteWidth}% - ${whiteWidth * 0.3}%)`;
+        button.style.width = `${whiteWidth * 0.6}%`;
+      } else {
+        button.style.left = `${white * whiteWidth}%`;
+        button.style.width = `${whiteWidth}%`;
+        ++white;
+      }
+      const label = document.createElement('span');
+      label.textContent = String(k);
+      const letter = document.createElement('small');
+      letter.textContent = kComputerKeys[k].toUpperCase();
+      button.append(label, letter);
+      button.addEventListener('click', () => play(k));
+      keys.append(button);
+    }
+  }
+
+  function showView(next) {
+    view = next;
+    $('#table').textContent = view ? view.table : '';
+    $('#picture').innerHTML = view ? view.svg : '';
+    for (const button of document.querySelectorAll('#keys button')) {
+      const row = view && view.keys[Number(button.dataset.key)];
+      button.disabled = !row || row.end_raw < row.start_raw;
+      button.removeAttribute('data-playing');
+      button.title = row ? `slice ${row.slice}, ${row.length_ms.toFixed(1)} ms, ${row.pitch_semitones} semitones, ${row.direction}` : '';
+    }
+  }
+
+  // Plays a key as the device does: its slice, reversed where the key is
+  // reversed, at its pitch (p semitones play 2^(p/12) times as fast).
+  function play(key) {
+    const row = view && view.keys[key];
+    if (!row) return;
+    const start = Math.floor(row.start_raw / 4056);
+    const end = Math.floor(row.end_raw / 4056);
+    if (end < start) return;
+    audio = audio || new AudioContext();
+    const frames = view.samples.subarray(start, end + 1);
+    const buffer = audio.createBuffer(1, frames.length, 44100);
+    const channel = buffer.getChannelData(0);
+    const reversed = row.direction === 'reversed';
+    for (let i = 0; i < frames.length; ++i) channel[reversed ? frames.length - 1 - i : i] = frames[i] / 32768;
+    const voice = audio.createBufferSource();
+    voice.buffer = buffer;
+    voice.playbackRate.value = 2 ** (row.pitch_semitones / 12);
+    voice.connect(audio.destination);
+    const button = document.querySelector(`#keys button[data-key="${key}"]`);
+    const playing = `${start}-${end}${reversed ? ' reversed' : ''} at ${voice.playbackRate.value.toFixed(4)}`;
+    button.dataset.playing = playing;
+    voice.onended = () => { if (button.dataset.playing === playing) button.removeAttribute('data-playing'); };
+    voice.start();
+  }
+
+  document.addEventListener('keydown', (event) => {
+    if (event.repeat || event.ctrlKey || event.metaKey || event.altKey) return;
+    if (event.target instanceof HTMLInputElement || event.target instanceof HTMLSelectElement) return;
+    const key = kComputerKeys.indexOf(event.key.toLowerCase());
+    if (key >= 0) play(key);
+  });
+
+  buildKeyboard();
+  renderList();
+})();
