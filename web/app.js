@@ -140,13 +140,13 @@
     return `kit PO-33.${n}`;
   }
 
-  $('#build').addEventListener('click', async () => {
+  $('#build').addEventListener('click', () => {
     if (document.body.dataset.state === 'building') return;
     document.body.dataset.state = 'building';
     $('#log').textContent = 'Building\u2026';
-    const files = await Promise.all(entries.map(async (e) => ({ name: e.name, bytes: await e.file.arrayBuffer() })));
-    worker.postMessage({ kind: 'build', folder: folderName(), files, hq: false },
-                       files.map((f) => f.bytes));
+    // The worker reads the files itself: nothing big is done here.
+    const files = entries.map((e) => ({ name: e.name, file: e.file }));
+    worker.postMessage({ kind: 'build', folder: folderName(), files, hq: false });
   });
 
   const packName = $('#pack-name');
@@ -181,12 +181,11 @@
     }
   };
 
-  $('#open-pack').addEventListener('change', async (event) => {
+  $('#open-pack').addEventListener('change', (event) => {
     const file = event.target.files[0];
     event.target.value = '';
     if (!file) return;
-    const bytes = await file.arrayBuffer();
-    worker.postMessage({ kind: 'open', name: file.name, bytes }, [bytes]);
+    worker.postMessage({ kind: 'open', name: file.name, file });
   });
 
   // ---- Seeing and hearing the pack ----

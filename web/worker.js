@@ -38,12 +38,14 @@ function inspect(core, path) {
 
 // Writes the files into /work/FOLDER in their order and runs
 // `kitweaver FOLDER` from /work, as the command line would be run.
-function build(core, { folder, files, hq }) {
+async function build(core, { folder, files, hq }) {
   const FS = core.FS;
   removeTree(FS, '/work');
   FS.mkdir('/work');
   FS.mkdir(`/work/${folder}`);
-  for (const file of files) FS.writeFile(`/work/${folder}/${file.name}`, new Uint8Array(file.bytes));
+  for (const { name, file } of files) {
+    FS.writeFile(`/work/${folder}/${name}`, new Uint8Array(await file.arrayBuffer()));
+  }
   FS.chdir('/work');
   printed = [];
   const status = core.ccall('kitweaver_build', 'number', ['string', 'number'], [folder, hq ? 1 : 0]);
@@ -63,9 +65,9 @@ self.onmessage = async (event) => {
   const request = event.data;
   try {
     if (request.kind === 'build') {
-      self.postMessage(build(core, request));
+      self.postMessage(await build(core, request));
     } else {
-      core.FS.writeFile('/opened.aif', new Uint8Array(request.bytes));
+      core.FS.writeFile('/opened.aif', new Uint8Array(await request.file.arrayBuffer()));
       self.postMessage({ kind: 'opened', name: request.name, view: inspect(core, '/opened.aif') });
       core.FS.unlink('/opened.aif');
     }
