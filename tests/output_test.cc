@@ -143,16 +143,11 @@ TEST(Interrupted, RunsLeaveTheOldPackOrTheNewOneAndNothingElse) {
   // 24 files of 24-bit stereo 96 kHz, about 14 MB: a run of some tens of
   // milliseconds, killed at 36 moments spread over it and a little past it.
   TempDir dir;
-  wav::WavShape shape;
-  shape.channels = 2;
-  shape.bits_per_sample = 24;
-  shape.sample_rate = 96000;
-  shape.data.resize(576000);
-  for (std::size_t i = 0; i < shape.data.size(); ++i) shape.data[i] = static_cast<std::uint8_t>(i * 7919 >> 5);
-  dir.write("s00.wav", wav::wav_bytes(shape));
+  const wav::Bytes sound = testing::stereo24_noise(576000);
+  dir.write("s00.wav", sound);
   ASSERT_EQ(run_program({dir.path}).status, 0);
   const wav::Bytes old_pack = testing::read_bytes(dir.file("samplepack.aif"));
-  for (int i = 1; i < 24; ++i) dir.write("s" + std::to_string(10 + i) + ".wav", wav::wav_bytes(shape));
+  for (int i = 1; i < 24; ++i) dir.write("s" + std::to_string(10 + i) + ".wav", sound);
   const std::string elsewhere = dir.root + "/new.aif";
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(run_program({"-o", elsewhere, dir.path}).status, 0);

@@ -302,13 +302,7 @@ TEST(Run, LargeKitRendersInSmallMemory) {
   if (!testing::wrapper_words().empty()) GTEST_SKIP() << "memory is not measured under a checker";
   // About 50 MB of 24-bit stereo 96 kHz sound, two files rendered as chords.
   TempDir dir;
-  wav::WavShape shape;
-  shape.channels = 2;
-  shape.bits_per_sample = 24;
-  shape.sample_rate = 96000;
-  shape.data.resize(4200000);
-  for (std::size_t i = 0; i < shape.data.size(); ++i) shape.data[i] = static_cast<std::uint8_t>(i * 7919 >> 5);
-  const wav::Bytes bytes = wav::wav_bytes(shape);
+  const wav::Bytes bytes = testing::stereo24_noise(4200000);
   for (int i = 0; i < 12; ++i) {
     dir.write("sound " + std::to_string(i) + (i < 2 ? " Chord,Cmaj7.wav" : ".wav"), bytes);
   }

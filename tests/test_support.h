@@ -78,6 +78,18 @@ inline wav::Bytes mono16(std::size_t frames, std::uint32_t rate = 44100) {
   return wav::wav_bytes(shape);
 }
 
+// A 24-bit stereo 96 kHz WAV of `data_bytes` bytes of deterministic noise:
+// a heavy file, as recorders of that format write them.
+inline wav::Bytes stereo24_noise(std::size_t data_bytes) {
+  wav::WavShape shape;
+  shape.channels = 2;
+  shape.bits_per_sample = 24;
+  shape.sample_rate = 96000;
+  shape.data.resize(data_bytes);
+  for (std::size_t i = 0; i < shape.data.size(); ++i) shape.data[i] = static_cast<std::uint8_t>(i * 7919 >> 5);
+  return wav::wav_bytes(shape);
+}
+
 // A mono 16-bit WAV of `frames` frames of a sine at `hz`, shaped by
 // `envelope` (a function of the frame index, 1 by default).
 template <typename Envelope = double (*)(std::size_t)>

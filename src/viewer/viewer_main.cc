@@ -35,17 +35,6 @@ const char kUsage[] =
     "  --raw             extract the frames as stored in the pack instead\n"
     "  --help            print this text\n";
 
-bool read_file(const char* path, std::vector<std::uint8_t>* bytes) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  std::uint8_t buffer[1 << 16];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes->insert(bytes->end(), buffer, buffer + got);
-  const bool ok = std::ferror(f) == 0;
-  std::fclose(f);
-  return ok;
-}
-
 int write_file(const std::string& path, const std::string& text) {
   return kitweaver::replace_file(path, {{reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}});
 }
@@ -153,7 +142,7 @@ int main(int argc, char** argv) {
   }
 
   std::vector<std::uint8_t> bytes;
-  if (!read_file(pack_path, &bytes)) return fail(std::string(pack_path) + ": cannot be read: " + std::strerror(errno));
+  if (!kitweaver::inspect::read_file(pack_path, &bytes)) return fail(std::string(pack_path) + ": cannot be read: " + std::strerror(errno));
   kitweaver::inspect::Pack pack;
   const std::string error = kitweaver::inspect::read_pack(bytes, &pack);
   if (!error.empty()) return fail(std::string(pack_path) + ": " + error);

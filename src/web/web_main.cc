@@ -12,17 +12,6 @@
 
 namespace {
 
-bool read_whole(const char* path, std::vector<std::uint8_t>* bytes) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  std::uint8_t buffer[1 << 16];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes->insert(bytes->end(), buffer, buffer + got);
-  const bool ok = std::ferror(f) == 0;
-  std::fclose(f);
-  return ok;
-}
-
 bool write_whole(const std::string& path, const void* data, std::size_t size) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
@@ -52,7 +41,7 @@ int kitweaver_build(const char* folder, int high_quality) {
 const char* kitweaver_inspect(const char* pack_path, const char* out) {
   static std::string error;
   std::vector<std::uint8_t> bytes;
-  if (!read_whole(pack_path, &bytes)) {
+  if (!kitweaver::inspect::read_file(pack_path, &bytes)) {
     error = "the file cannot be read";
     return error.c_str();
   }
