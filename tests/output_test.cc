@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +47,7 @@ TEST(Output, OptionPutsThePackWhereAsked) {
   fs::create_directory(dir.root + "/-o");
   wav::write_file(dir.root + "/-o/a.wav", testing::mono16(4410));
   fs::create_directory(dir.root + "/out");
+  ASSERT_EQ(mkfifo((dir.root + "/pipe").c_str(), 0600), 0);  // never replaced, as no device would be
   ASSERT_EQ(run_program({dir.path}).status, 0);
   const wav::Bytes po33 = testing::read_bytes(dir.file("samplepack.aif"));
   fs::remove(dir.file("samplepack.aif"));
@@ -64,7 +66,7 @@ TEST(Output, OptionPutsThePackWhereAsked) {
       {{"--", "-o"}, 0, "0 semitones\n\n", "-o/samplepack.aif"},
       {{"-o", "out/missing/x.aif", "909 PO-33.8"}, 1,
        "\nCould not write [out/missing/x.aif]: No such file or directory\n\n", ""},
-      {{"-o", "/dev/null", "909 PO-33.8"}, 1, "\nCould not write [/dev/null]: Not a regular file or folder\n\n", ""},
+      {{"-o", "pipe", "909 PO-33.8"}, 1, "\nCould not write [pipe]: Not a regular file or folder\n\n", ""},
   };
   for (const Case& c : cases) {
     const testing::RunResult r = run_program(c.args);

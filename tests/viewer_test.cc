@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -404,6 +406,7 @@ TEST(Inspect, AuditionAndExtractFailuresGetOneLineAndLeaveNothing) {
   make_pack(dir, &made);
   const std::string pack = dir.file("samplepack.aif");
   std::filesystem::create_directory(dir.file("taken"));
+  ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
   ASSERT_EQ(testing::run_program({pack, "--extract", dir.file("taken")}, KITWEAVER_INSPECT_BINARY).status, 0);
   std::filesystem::remove(dir.file("taken/02 keys 1 3 5 7 9 11 13 15 17 19 21 23.wav"));  // one is gone
   struct Case {
@@ -413,6 +416,7 @@ TEST(Inspect, AuditionAndExtractFailuresGetOneLineAndLeaveNothing) {
   const Case cases[] = {
       {{dir.file("none.aif"), "--audition", dir.file("x.wav")}, "kitweaver-inspect: " + dir.file("none.aif") + ": cannot be read: No such file or directory"},
       {{pack, "--audition", dir.file("nowhere/x.wav")}, "kitweaver-inspect: " + dir.file("nowhere/x.wav") + ": cannot be written: No such file or directory"},
+      {{pack, "--audition", dir.file("pipe")}, "kitweaver-inspect: " + dir.file("pipe") + ": cannot be written: Not a regular file or folder"},
       {{pack, "--audition", dir.file("x.wav"), "--keys", "0,24"}, "kitweaver-inspect: key list \"0,24\" names a key out of range (keys are 0 to 23)"},
       {{pack, "--audition", dir.file("x.wav"), "--keys", "3-x"}, "kitweaver-inspect: key list \"3-x\" is malformed (use numbers and ranges, as in 0,3,7-9)"},
       {{pack, "--audition", dir.file("x.wav"), "--keys", "5-2,"}, "kitweaver-inspect: key list \"5-2,\" is malformed (use numbers and ranges, as in 0,3,7-9)"},
@@ -425,7 +429,7 @@ TEST(Inspect, AuditionAndExtractFailuresGetOneLineAndLeaveNothing) {
   }
   EXPECT_EQ(testing::listing_order(dir.file("taken")).size(), 1u);
   for (const std::string& name : testing::listing_order(dir.path)) {
-    EXPECT_TRUE(name == "a.wav" || name == "b.wav" || name == "samplepack.aif" || name == "taken") << name;
+    EXPECT_TRUE(name == "a.wav" || name == "b.wav" || name == "samplepack.aif" || name == "taken" || name == "pipe") << name;
   }
 }
 

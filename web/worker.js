@@ -38,7 +38,7 @@ function inspect(core, path) {
 
 // Writes the files into /work/FOLDER in their order and runs
 // `kitweaver FOLDER` from /work, as the command line would be run.
-async function build(core, { folder, files, hq }) {
+async function build(core, { folder, files }) {
   const FS = core.FS;
   removeTree(FS, '/work');
   FS.mkdir('/work');
@@ -48,7 +48,7 @@ async function build(core, { folder, files, hq }) {
   }
   FS.chdir('/work');
   printed = [];
-  const status = core.ccall('kitweaver_build', 'number', ['string', 'number'], [folder, hq ? 1 : 0]);
+  const status = core.ccall('kitweaver_build', 'number', ['string'], [folder]);
   const result = { kind: 'built', status, log: printed.map((line) => `${line}\n`).join('') };
   const packPath = `/work/${folder}/samplepack.aif`;
   if (status === 0 && FS.analyzePath(packPath).exists) {

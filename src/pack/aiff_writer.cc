@@ -36,10 +36,9 @@ struct Writer {
   }
 };
 
-void report(const std::string& path, const char* reason) {
-  std::printf("Could not write [%s]: %s\n", path.c_str(), reason);
+void report(const std::string& path, int error) {
+  std::printf("Could not write [%s]: %s\n", path.c_str(), replace_failure_reason(error));
 }
-void report(const std::string& path, int error) { report(path, std::strerror(error)); }
 
 std::size_t sound_size(std::int32_t frames) { return 2 * static_cast<std::size_t>(frames); }
 
@@ -109,13 +108,6 @@ std::string pack_path(const std::string& directory, const std::string& output) {
 bool write_aiff_pack(PackJob& job, const KeyMap& keys, const std::string& path, const WriteSettings& settings) {
   if (path.size() >= kPathBufferSize) {
     report(path, ENAMETOOLONG);
-    return false;
-  }
-  // Only a file (or nothing yet) is replaced: never a device, a pipe or a
-  // socket of that name. A folder is left to the rename to refuse.
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
-    report(path, "Not a regular file or folder");
     return false;
   }
   PackBuffer pack = lay_out_pack(job);

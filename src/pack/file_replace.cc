@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace kitweaver {
 namespace {
@@ -51,45 +52,38 @@ std::string temporary_name(const std::string& target, int attempt) {
   return target + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(attempt);
 }
 
-constexpr int kNameAttempts = 100;
-
-// A new file under a fresh temporary name beside the target, mode 0666 less
-// the umask.
-int create_named(FileReplacement* replacement) {
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    replacement->temporary = temporary_name(replacement->target, attempt);
-    set_pending(replacement->temporary);
-    const int fd = open(replacement->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      replacement->file = FileHandle(fd);
-      return 0;
-    }
-    const int error = errno;
-    clear_pending();
-    replacement->temporary.clear();
-    if (error != EEXIST) return error;
-  }
-  return EEXIST;
-}
-
-// Names the unnamed file `fd` as `name`; never replaces an existing file.
-int link_unnamed(int fd, const std::string& name) {
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
-}
-
-// Gives the unnamed file a temporary name beside the target.
-int name_unnamed(FileReplacement& replacement) {
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+// Tries fresh temporary names beside the target until `make` (which
+// creates the file under the name, or returns an errno) finds one not taken.
+// Each name is registered for an interrupt to remove before it can exist.
+template <typename Make>
+int claim_temporary_name(FileReplacement& replacement, Make make) {
+  constexpr int kAttempts = 100;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
     replacement.temporary = temporary_name(replacement.target, attempt);
     set_pending(replacement.temporary);
-    const int error = link_unnamed(replacement.file.fd, replacement.temporary);
+    const int error = make(replacement.temporary);
     if (error == 0) return 0;
     clear_pending();
     replacement.temporary.clear();
     if (error != EEXIST) return error;
   }
   return EEXIST;
+}
+
+// A new file under a temporary name, mode 0666 less the umask.
+int create_named(FileReplacement& replacement) {
+  return claim_temporary_name(replacement, [&replacement](const std::string& name) {
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    replacement.file = FileHandle(fd);
+    return 0;
+  });
+}
+
+// Names the unnamed file `fd` as `name`; never replaces an existing file.
+int link_unnamed(int fd, const std::string& name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
 // Moves the temporary name onto the target; without `replace`, only when
@@ -130,10 +124,16 @@ bool write_all(int fd, const std::uint8_t* bytes, std::size_t size) {
 
 }  // namespace
 
+const char* replace_failure_reason(int error) {
+  return error == kNotAFile ? "Not a regular file or folder" : std::strerror(error);
+}
+
 int start_replacement(const std::string& target, FileReplacement* replacement, const WriteSettings& settings) {
   replacement->target = target;
   replacement->temporary.clear();
   replacement->file.reset();
+  struct stat info;
+  if (stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) return kNotAFile;
   if (settings.unnamed_files) {
     const int fd = open(folder_of(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) {
@@ -147,40 +147,34 @@ int start_replacement(const std::string& target, FileReplacement* replacement, c
       return errno;  // the folder is missing or can't be written: so would a named file be
     }
   }
-  return create_named(replacement);
+  return create_named(*replacement);
 }
 
 int finish_replacement(FileReplacement& replacement, bool replace) {
+  const bool unnamed = replacement.temporary.empty();
   int error = fsync(replacement.file.fd) == 0 ? 0 : errno;
-  if (error == 0 && replacement.temporary.empty()) {
-    // The unnamed file has a name beside the target only between these two
-    // calls, which follow one another with nothing in between.
-    if (!replace) {
-      error = link_unnamed(replacement.file.fd, replacement.target);
-    } else if ((error = name_unnamed(replacement)) == 0) {
-      error = move_into_place(replacement.temporary, replacement.target, true);
+  if (unnamed && !replace) {
+    // Linked straight onto its name, which never replaces anything.
+    if (error == 0) error = link_unnamed(replacement.file.fd, replacement.target);
+  } else {
+    if (error == 0 && unnamed) {
+      // The unnamed file has a name beside the target only between this
+      // link and the rename below, which follow one another directly.
+      const int fd = replacement.file.fd;
+      error = claim_temporary_name(replacement, [fd](const std::string& name) { return link_unnamed(fd, name); });
     }
-    if (error != 0) {
-      abandon_replacement(replacement);
-      return error;
-    }
-    clear_pending();
-    replacement.temporary.clear();
-    replacement.file.reset();
-    return sync_folder(replacement.target);
+    // A named file is closed before it moves: on some file systems a close
+    // can still report a failed write.
+    if (!unnamed && close(std::exchange(replacement.file.fd, -1)) != 0 && error == 0) error = errno;
+    if (error == 0) error = move_into_place(replacement.temporary, replacement.target, replace);
   }
-  // A named file: closed first, since a close can still report a failed
-  // write on some file systems.
-  const int fd = replacement.file.fd;
-  replacement.file.fd = -1;
-  if (close(fd) != 0 && error == 0) error = errno;
-  if (error == 0) error = move_into_place(replacement.temporary, replacement.target, replace);
   if (error != 0) {
     abandon_replacement(replacement);
     return error;
   }
   clear_pending();
   replacement.temporary.clear();
+  replacement.file.reset();
   return sync_folder(replacement.target);
 }
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "kitweaver/records.h"
 
@@ -31,8 +32,16 @@ struct FileReplacement {
   FileHandle file;
 };
 
-// Opens the new file in the target's folder. Returns 0, or the errno of the
-// call that failed (ENOENT: the folder is missing).
+// Returned when the target exists and is neither a regular file nor a
+// folder (a device, a pipe, a socket): such a thing is never replaced.
+inline constexpr int kNotAFile = -3;
+
+// The reason text of a failure: kNotAFile or an errno.
+const char* replace_failure_reason(int error);
+
+// Opens the new file in the target's folder. Returns 0, kNotAFile, or the
+// errno of the call that failed (ENOENT: the folder is missing). A folder
+// as the target is left to the rename to refuse.
 int start_replacement(const std::string& target, FileReplacement* replacement, const WriteSettings& settings = {});
 
 // Syncs the written file and gives it the target's name, then syncs the
@@ -50,9 +59,14 @@ struct ByteSpan {
 };
 
 // Writes `parts`, one after another, as the new content of `target`, which
-// is replaced. Returns 0 or the errno of the call that failed.
+// is replaced. Returns 0, kNotAFile or the errno of the call that failed.
 int replace_file(const std::string& target, std::initializer_list<ByteSpan> parts,
                  const WriteSettings& settings = {});
+
+// The same for one text.
+inline int replace_text_file(const std::string& target, std::string_view text, const WriteSettings& settings = {}) {
+  return replace_file(target, {{reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}}, settings);
+}
 
 // Makes SIGINT, SIGTERM and SIGHUP remove the temporary name of a file being
 // written, then end the process as the signal does by default.

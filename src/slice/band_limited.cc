@@ -162,11 +162,6 @@ bool make_notes(const SampleRecord& record, double rate, const ChordNotes& chord
   return true;
 }
 
-template <typename T>
-std::unique_ptr<T[]> zeroed(std::int64_t count) {
-  return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<std::size_t>(count)]());
-}
-
 }  // namespace
 
 int render_band_limited(SampleRecord& record, double rate, std::int32_t frames, const ChordNotes& chord,

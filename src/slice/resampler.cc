@@ -406,11 +406,6 @@ int scatter(const SampleRecord& record, double rate, std::int64_t frames, const 
   return scatter_notes<RepeatedSum>(record, rate, frames, chord, settings, use, sink);
 }
 
-template <typename T>
-std::unique_ptr<T[]> zeroed(std::int64_t count) {
-  return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<std::size_t>(count)]());
-}
-
 }  // namespace
 
 double stretch_ratio(std::int32_t semitones) {
@@ -431,8 +426,6 @@ int mix_notes(const SampleRecord& record, double rate, std::int64_t frames, cons
               const StreamSettings& settings, double* mix, RenderBuffers* buffers) {
   return scatter(record, rate, frames, chord, settings, buffers, MixSink{mix});
 }
-
-std::unique_ptr<double[]> zeroed_mix(std::int64_t frames) { return zeroed<double>(frames); }
 
 bool attach_mix(SampleRecord& record, const double* mix, std::int64_t frames, std::int32_t note_count) {
   auto output = zeroed<std::int16_t>(frames);

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "kitweaver/records.h"
@@ -51,8 +52,12 @@ struct RenderBuffers {
 int mix_notes(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord,
               const StreamSettings& settings, double* mix, RenderBuffers* buffers = nullptr);
 
-// A zero-filled mix of `frames` doubles, or null when memory ran out.
-std::unique_ptr<double[]> zeroed_mix(std::int64_t frames);
+// `count` zero values (the frames of a slice or a mix), or null when memory
+// ran out.
+template <typename T>
+std::unique_ptr<T[]> zeroed(std::int64_t count) {
+  return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<std::size_t>(count)]());
+}
 
 // Turns the mix into the record's 16-bit slice (each frame divided by the
 // note count, truncated). False when memory ran out.

@@ -82,8 +82,8 @@ void add_note_average_literal(const SourceView& source, double rate_ratio, doubl
 
 void render_slice_literal(SampleRecord& record, double rate, std::int32_t frames, const ChordNotes& chord) {
   const auto count = static_cast<std::size_t>(frames);
-  auto mix = zeroed_mix(frames);
-  auto note_sum = zeroed_mix(frames);
+  auto mix = zeroed<double>(frames);
+  auto note_sum = zeroed<double>(frames);
   std::unique_ptr<std::int64_t[]> note_hits(new (std::nothrow) std::int64_t[count]());
   if (!mix || !note_sum || !note_hits) return;
   const SourceView source = source_view(record);

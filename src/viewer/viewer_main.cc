@@ -35,10 +35,6 @@ const char kUsage[] =
     "  --raw             extract the frames as stored in the pack instead\n"
     "  --help            print this text\n";
 
-int write_file(const std::string& path, const std::string& text) {
-  return kitweaver::replace_file(path, {{reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}});
-}
-
 // Takes the value of an option given as "--name VALUE" or "--name=VALUE".
 bool option_value(int argc, char** argv, int* i, const char* name, const char** value) {
   const std::size_t length = std::strlen(name);
@@ -153,8 +149,8 @@ int main(int argc, char** argv) {
     std::fputs(report.c_str(), stdout);
   }
   if (svg_path != nullptr) {
-    if (int failed = write_file(svg_path, kitweaver::inspect::svg_picture(pack))) {
-      return fail(std::string(svg_path) + ": cannot be written: " + std::strerror(failed));
+    if (int failed = kitweaver::replace_text_file(svg_path, kitweaver::inspect::svg_picture(pack))) {
+      return fail(std::string(svg_path) + ": cannot be written: " + kitweaver::replace_failure_reason(failed));
     }
   }
   return 0;

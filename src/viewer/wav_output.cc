@@ -32,14 +32,14 @@ std::string write_frames(int fd, const std::string& path, const Frames& frames) 
 
 std::string write_wav(const std::string& path, const Frames& frames, bool replace) {
   FileReplacement replacement;
-  if (int error = start_replacement(path, &replacement)) return failure(path, std::strerror(error));
+  if (int error = start_replacement(path, &replacement)) return failure(path, replace_failure_reason(error));
   std::string error = write_frames(replacement.file.fd, path, frames);
   if (!error.empty()) {
     abandon_replacement(replacement);
     return error;
   }
   if (int moved = finish_replacement(replacement, replace)) {
-    return moved == EEXIST && !replace ? path + ": already exists" : failure(path, std::strerror(moved));
+    return moved == EEXIST && !replace ? path + ": already exists" : failure(path, replace_failure_reason(moved));
   }
   return "";
 }

@@ -7,29 +7,17 @@
 #include <vector>
 
 #include "app/run.h"
+#include "pack/file_replace.h"
 #include "viewer/pack_reader.h"
 #include "viewer/report.h"
-
-namespace {
-
-bool write_whole(const std::string& path, const void* data, std::size_t size) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = std::fwrite(data, 1, size, f) == size;
-  return std::fclose(f) == 0 && ok;
-}
-
-}  // namespace
 
 extern "C" {
 
 // Runs kitweaver on `folder` (relative to the working folder, as typed on a
-// command line), with --hq when asked; its lines go to standard output.
-// Returns the exit status.
-int kitweaver_build(const char* folder, int high_quality) {
-  const char* plain[] = {"kitweaver", folder};
-  const char* hq[] = {"kitweaver", "--hq", folder};
-  const int status = high_quality != 0 ? kitweaver::run_kitweaver(3, hq) : kitweaver::run_kitweaver(2, plain);
+// command line); its lines go to standard output. Returns the exit status.
+int kitweaver_build(const char* folder) {
+  const char* argv[] = {"kitweaver", folder};
+  const int status = kitweaver::run_kitweaver(2, argv);
   std::fflush(stdout);
   return status;
 }
@@ -49,14 +37,13 @@ const char* kitweaver_inspect(const char* pack_path, const char* out) {
   error = kitweaver::inspect::read_pack(bytes, &pack);
   if (!error.empty()) return error.c_str();
   const std::string folder = std::string(out) + "/";
-  const std::string table = kitweaver::inspect::text_report(pack);
-  const std::string keys = kitweaver::inspect::json_report(pack);
-  const std::string svg = kitweaver::inspect::svg_picture(pack);
-  if (!write_whole(folder + "table.txt", table.data(), table.size()) ||
-      !write_whole(folder + "keys.json", keys.data(), keys.size()) ||
-      !write_whole(folder + "pack.svg", svg.data(), svg.size()) ||
-      !write_whole(folder + "samples.raw", pack.samples.data(), pack.samples.size() * sizeof(std::int16_t))) {
-    error = "out of memory";
+  const auto* samples = reinterpret_cast<const std::uint8_t*>(pack.samples.data());
+  const std::size_t sample_bytes = pack.samples.size() * sizeof(std::int16_t);
+  if (kitweaver::replace_text_file(folder + "table.txt", kitweaver::inspect::text_report(pack)) != 0 ||
+      kitweaver::replace_text_file(folder + "keys.json", kitweaver::inspect::json_report(pack)) != 0 ||
+      kitweaver::replace_text_file(folder + "pack.svg", kitweaver::inspect::svg_picture(pack)) != 0 ||
+      kitweaver::replace_file(folder + "samples.raw", {{samples, sample_bytes}}) != 0) {
+    error = "the inspector's files could not be written";
   }
   return error.c_str();
 }
