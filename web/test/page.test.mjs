@@ -52,9 +52,10 @@ function folder(name, files) {
   for (const [file, bytes] of Object.entries(files)) fs.writeFileSync(path.join(dir, file), bytes);
   return dir;
 }
+// Only the recordings are copied: `make demo` leaves a pack in the example.
 function copyOf(example, name) {
   const dir = folder(name, {});
-  for (const file of fs.readdirSync(path.join(examples, example))) {
+  for (const file of fs.readdirSync(path.join(examples, example)).filter((f) => f.endsWith('.wav'))) {
     fs.copyFileSync(path.join(examples, example, file), path.join(dir, file));
   }
   return dir;
