@@ -2,7 +2,9 @@
 // median of several interleaved runs of kitweaver, of the read floor (`cat`
 // of the same files, which reads each once through one reused 128 KB
 // buffer) and, when sox is installed, of sox on the same files, with the peak
-// resident memory of the kitweaver run. Usage: kitweaver_bench PATH_TO_KITWEAVER
+// resident memory of the kitweaver run.
+// Usage: kitweaver_bench PATH_TO_KITWEAVER [KIT...]: the kits named (such as
+// "big --hq"), or every kit and then the quality table.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -257,10 +259,11 @@ void sweep_quality(const std::string& program, const fs::path& root, bool sox) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: kitweaver_bench PATH_TO_KITWEAVER\n");
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: kitweaver_bench PATH_TO_KITWEAVER [KIT...]\n");
     return 2;
   }
+  const std::vector<std::string> only(argv + 2, argv + argc);
   const std::string program = fs::absolute(argv[1]).string();
   const fs::path root = fs::temp_directory_path() / ("kitweaver-bench-" + std::to_string(getpid()));
   const std::vector<std::string> rate_q = {"rate", "-q", "2756"};
@@ -282,6 +285,7 @@ int main(int argc, char** argv) {
   std::printf("%-12s %8s %9s %8s %8s %9s %7s %8s %8s %8s\n", "kit", "input", "kitweaver", "user", "system",
               "read floor", "ratio", "sox", "ratio", "peak");
   for (const Kit& kit : kits) {
+    if (!only.empty() && std::find(only.begin(), only.end(), kit.name) == only.end()) continue;
     std::vector<std::string> paths = make_kit(root, kit);
     double input = 0;
     for (const std::string& p : paths) input += static_cast<double>(fs::file_size(p));
@@ -325,7 +329,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     fs::remove_all(root / kit.name);
   }
-  sweep_quality(program, root, sox);
+  if (only.empty()) sweep_quality(program, root, sox);
   fs::remove_all(root);
   return 0;
 }

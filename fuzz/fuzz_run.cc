@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "app/run.h"
-#include "slice/band_limited.h"
 #include "pack_support.h"
 #include "test_support.h"
 
@@ -74,8 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const std::string argument = folder.string();
-  // Every other input is rendered band-limited, where the build has it.
-  const bool hq = kitweaver::kBandLimitedBuilt && (data[0] & 16) != 0;
+  // Every other input is rendered band-limited.
+  const bool hq = (data[0] & 16) != 0;
   const char* argv[] = {"kitweaver", hq ? "--hq" : argument.c_str(), argument.c_str()};
   const int status = kitweaver::run_kitweaver(hq ? 3 : 2, argv);
 

@@ -10,7 +10,6 @@
 #include "kitweaver/records.h"
 #include "pack/aiff_writer.h"
 #include "pack/key_map.h"
-#include "slice/band_limited.h"
 #include "slice/planner.h"
 
 namespace kitweaver {
@@ -36,8 +35,8 @@ constexpr char kHelpText[] =
     "Options, before the folder:\n"
     "  -o, --output PATH            write the pack to PATH instead; into an\n"
     "                               existing folder as <folder name>.aif\n"
-    "  --hq                         resample through a band-limited filter\n"
-    "                               (libsoxr): the same plan, cleaner sound\n"
+    "  --hq                         resample through a band-limited filter:\n"
+    "                               the same plan, cleaner sound\n"
     "  --                           ends the options\n"
     "  -h, --help / --version       this text / the version line\n"
     "\n"
@@ -59,7 +58,7 @@ struct RunOptions {
   bool band_limited = false;  // --hq
 };
 
-enum class Request { kRun, kHelp, kVersion, kUsage, kUnavailable };
+enum class Request { kRun, kHelp, kVersion, kUsage };
 
 // Options come before the folder, "--" ends them; exactly one folder.
 // Prints what is wrong with an option.
@@ -80,10 +79,6 @@ Request parse_arguments(int argc, const char* const* argv, RunOptions* options) 
     } else if (word == "--version") {
       return Request::kVersion;
     } else if (word == "--hq") {
-      if (!kBandLimitedBuilt) {
-        std::printf("kitweaver was built without libsoxr: --hq is not available\n");
-        return Request::kUnavailable;
-      }
       options->band_limited = true;
     } else if (word == "-o" || word == "--output") {
       if (i + 1 == argc) {
@@ -161,10 +156,6 @@ int run_kitweaver(int argc, const char* const* argv, const StreamSettings& readi
   RunOptions options;
   const Request request = parse_arguments(argc, argv, &options);
   if (request == Request::kVersion) return kExitPackWritten;
-  if (request == Request::kUnavailable) {
-    std::printf("\n");
-    return kExitUsage;
-  }
   if (request != Request::kRun) {
     std::printf("\nUsage:\n\t kitweaver <WAV files directory location>\n");
     if (request == Request::kHelp) std::fputs(kHelpText, stdout);

@@ -102,12 +102,9 @@ int render_planned_slice(SampleRecord& record, const SlicePlan& plan, const Stre
   int error = 0;
   if (plan.resampled) {
     error = reopen_source(record);
-    if (error == 0 && band_limited) {
-      error = render_band_limited(record, plan.rate, plan.frames, plan.chord, settings, buffers);
-    }
-    // A rate libsoxr can't take is scattered instead.
-    if (error == kBandLimitRefused || (error == 0 && !band_limited)) {
-      error = render_slice(record, plan.rate, plan.frames, plan.chord, settings, buffers);
+    if (error == 0) {
+      error = band_limited ? render_band_limited(record, plan.rate, plan.frames, plan.chord, settings, buffers)
+                           : render_slice(record, plan.rate, plan.frames, plan.chord, settings, buffers);
     }
   }
   record.source.reset();

@@ -60,8 +60,8 @@ SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor);
 // Renders a planned slice from the record's file (opened again if the
 // intake had to close it), then closes the file. Returns 0, or the errno of
 // a read that failed, or kFileChanged.
-// With `band_limited`, the slice is resampled by libsoxr where it takes the
-// rates.
+// With `band_limited`, the slice is resampled through the band-limited
+// filter.
 int render_planned_slice(SampleRecord& record, const SlicePlan& plan, const StreamSettings& settings = {},
                          RenderBuffers* buffers = nullptr, bool band_limited = false);
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "kitweaver/records.h"
+#include "slice/sinc_resampler.h"
 #include "slice/source_stream.h"
 
 namespace kitweaver {
@@ -41,8 +42,8 @@ struct RenderBuffers {
   SourceStream stream;
   std::vector<std::int64_t> sums;
   std::vector<double> values;
-  std::vector<float> samples;     // the band-limited renderer's input
-  std::vector<float> resampled;   // and output
+  std::vector<Sample> samples;    // the band-limited renderer's input
+  SincResampler band_limited;     // and its stages, kept for the next slot's designs
 };
 
 // For every chord note in order, adds to mix[i] the average of the source

@@ -1,7 +1,5 @@
 #include "viewer/playback.h"
 
-#include <soxr.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -9,6 +7,7 @@
 #include <system_error>
 
 #include "pack/drum_metadata.h"
+#include "slice/sinc_resampler.h"
 
 namespace kitweaver::inspect {
 namespace {
@@ -16,22 +15,18 @@ namespace {
 // Changes of speed beyond eight octaves either way are played at eight.
 constexpr double kMostSemitones = 96.0;
 
-// Plays `frames` 2^(semitones/12) times as fast, through libsoxr's
-// band-limited converter at the quality kitweaver --hq renders with.
+// Plays `frames` 2^(semitones/12) times as fast, through the band-limited
+// resampler kitweaver --hq renders with, rounded to 16 bits without dither.
 std::string play_faster(const Frames& frames, double semitones, Frames* out) {
   const double ratio = std::exp2(-std::clamp(semitones, -kMostSemitones, kMostSemitones) / 12.0);
-  std::vector<Frames::value_type> resampled(static_cast<std::size_t>(std::ceil(static_cast<double>(frames.size()) * ratio)) + 64);
-  soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
-  io.flags |= SOXR_NO_DITHER;  // the same file from every run
-  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-  std::size_t made = 0;
+  std::vector<Sample> values(frames.size());
+  std::transform(frames.begin(), frames.end(), values.begin(),
+                 [](std::int16_t v) { return static_cast<Sample>(v) * Sample{1.0 / 32768.0}; });
+  std::vector<Sample> resampled;
   // The pack's 44.1 kHz frames, heard at 44.1 kHz x ratio.
-  if (soxr_error_t error = soxr_oneshot(1.0, ratio, 1, frames.data(), frames.size(), nullptr, resampled.data(),
-                                        resampled.size(), &made, &io, &quality, nullptr)) {
-    return std::string("resampling failed: ") + error;
-  }
-  resampled.resize(made);
-  *out = std::move(resampled);
+  if (!resample_all(values, kPackRate, kPackRate * ratio, &resampled)) return "resampling failed";
+  out->resize(resampled.size());
+  std::transform(resampled.begin(), resampled.end(), out->begin(), [](Sample v) { return to_pcm16(v); });
   return "";
 }
 
