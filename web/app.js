@@ -146,7 +146,7 @@
     $('#log').textContent = 'Building\u2026';
     // The worker reads the files itself: nothing big is done here.
     const files = entries.map((e) => ({ name: e.name, file: e.file }));
-    worker.postMessage({ kind: 'build', folder: folderName(), files });
+    worker.postMessage({ kind: 'build', folder: folderName(), files, hq: $('#hq').checked });
   });
 
   const packName = $('#pack-name');

@@ -37,8 +37,9 @@ function inspect(core, path) {
 }
 
 // Writes the files into /work/FOLDER in their order and runs
-// `kitweaver FOLDER` from /work, as the command line would be run.
-async function build(core, { folder, files }) {
+// `kitweaver FOLDER` (with `hq`, `kitweaver --hq FOLDER`) from /work, as the
+// command line would be run.
+async function build(core, { folder, files, hq }) {
   const FS = core.FS;
   removeTree(FS, '/work');
   FS.mkdir('/work');
@@ -48,7 +49,7 @@ async function build(core, { folder, files }) {
   }
   FS.chdir('/work');
   printed = [];
-  const status = core.ccall('kitweaver_build', 'number', ['string'], [folder]);
+  const status = core.ccall('kitweaver_build', 'number', ['string', 'number'], [folder, hq ? 1 : 0]);
   const result = { kind: 'built', status, log: printed.map((line) => `${line}\n`).join('') };
   const packPath = `/work/${folder}/samplepack.aif`;
   if (status === 0 && FS.analyzePath(packPath).exists) {

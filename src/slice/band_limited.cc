@@ -145,7 +145,7 @@ int render_band_limited(SampleRecord& record, double rate, std::int32_t frames, 
     }
   }
   if (mix) {
-    for (std::int64_t i = 0; i < frames; ++i) slice[i] = to_pcm16(mix[i] / chord.note_count);
+    for (std::int32_t i = 0; i < frames; ++i) slice[i] = to_pcm16(mix[i] / chord.note_count);
   }
   record.resampled = std::move(slice);
   record.resampled_bytes = 2 * frames;

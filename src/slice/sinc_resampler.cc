@@ -398,7 +398,7 @@ Sample* extend(SampleRun& run, std::size_t count) {
       std::copy_n(run.values(), live, run.data.get());
     } else {
       const std::size_t capacity = std::max<std::size_t>(2 * (live + count), 1024);
-      auto grown = std::make_unique_for_overwrite<Sample[]>(capacity);
+      std::unique_ptr<Sample[]> grown(new Sample[capacity]);  // not zeroed: every sample is written before it is read
       std::copy_n(run.values(), live, grown.get());
       run.data = std::move(grown);
       run.capacity = capacity;

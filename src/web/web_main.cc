@@ -13,11 +13,13 @@
 
 extern "C" {
 
-// Runs kitweaver on `folder` (relative to the working folder, as typed on a
-// command line); its lines go to standard output. Returns the exit status.
-int kitweaver_build(const char* folder) {
-  const char* argv[] = {"kitweaver", folder};
-  const int status = kitweaver::run_kitweaver(2, argv);
+// Runs `kitweaver FOLDER`, or `kitweaver --hq FOLDER` when `hq` is not 0,
+// with FOLDER relative to the working folder, as typed on a command line;
+// its lines go to standard output. Returns the exit status.
+int kitweaver_build(const char* folder, int hq) {
+  const char* plain[] = {"kitweaver", folder};
+  const char* high_quality[] = {"kitweaver", "--hq", folder};
+  const int status = hq != 0 ? kitweaver::run_kitweaver(3, high_quality) : kitweaver::run_kitweaver(2, plain);
   std::fflush(stdout);
   return status;
 }

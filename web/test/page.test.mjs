@@ -71,10 +71,12 @@ function listingOrder(dir) {
   return names;
 }
 
-// `kitweaver NAME` run from the folder above, as the page runs it.
-function commandLine(dir) {
+// `kitweaver NAME` (or `kitweaver --hq NAME`) run from the folder above, as
+// the page runs it.
+function commandLine(dir, { hq = false } = {}) {
   fs.rmSync(path.join(dir, 'samplepack.aif'), { force: true });
-  const run = spawnSync(binary, [path.basename(dir)], { cwd: path.dirname(dir), encoding: 'utf8' });
+  const args = hq ? ['--hq', path.basename(dir)] : [path.basename(dir)];
+  const run = spawnSync(binary, args, { cwd: path.dirname(dir), encoding: 'utf8' });
   const packPath = path.join(dir, 'samplepack.aif');
   const pack = fs.existsSync(packPath) ? fs.readFileSync(packPath) : null;
   fs.rmSync(packPath, { force: true });
@@ -84,6 +86,7 @@ function commandLine(dir) {
 async function openPage() {
   await page.goto(pageUrl, { waitUntil: 'load' });
   assert.equal(await page.$eval('body', (b) => b.dataset.state), 'idle');
+  assert.equal(await page.$eval('#hq', (box) => box.checked), true, 'high quality is ticked when the page opens');
 }
 
 async function addFiles(paths) {
@@ -91,9 +94,11 @@ async function addFiles(paths) {
   await input.uploadFile(...paths);
 }
 
-// Builds in the page; returns the state, the lines and the pack.
-async function build({ device = 'op1', seconds } = {}) {
+// Builds in the page (as the command line's default run unless `hq`);
+// returns the state, the lines and the pack.
+async function build({ device = 'op1', seconds, hq = false } = {}) {
   await page.select('#device', device);
+  await page.$eval('#hq', (box, on) => { box.checked = on; }, hq);
   if (seconds !== undefined) {
     await page.$eval('#seconds', (input, value) => { input.value = value; }, String(seconds));
   }
@@ -169,6 +174,23 @@ test('the demo kits in listing order give the command line\'s lines and packs', 
       await page.screenshot({ path: process.env.KITWEAVER_SCREENSHOT, fullPage: true });
     }
   }
+});
+
+test('ticked, high-quality resampling gives the command line\'s --hq lines and pack', async () => {
+  // Ten files into a 4 s PO-33 pack: every slice is shortened, chords too.
+  const dir = folder('kit PO-33.4', {});
+  for (const example of ['demo kit', 'chords']) {
+    for (const file of fs.readdirSync(path.join(examples, example)).filter((f) => f.endsWith('.wav'))) {
+      fs.copyFileSync(path.join(examples, example, file), path.join(dir, file));
+    }
+  }
+  const expected = commandLine(dir, { hq: true });
+  assert.match(expected.log, /High-quality resampling\n[^]*resampling to 9822Hz/);
+  await openPage();
+  await addFiles(listingOrder(dir).map((file) => path.join(dir, file)));
+  const built = await build({ device: 'po33', seconds: 4, hq: true });
+  assert.equal(built.log, expected.log);
+  assert.ok(expected.pack && built.pack.equals(expected.pack), 'the --hq packs differ');
 });
 
 test('moving a file down swaps its keys with the next file\'s', async () => {
