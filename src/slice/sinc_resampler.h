@@ -1,8 +1,8 @@
 // Kitweaver's own band-limited resampler, written for one job: a mono stream
 // resampled from its rate S to one to four rates T (the notes of a chord),
 // kept flat to 0.9 of each new Nyquist frequency, with everything above 1.1 of
-// it held 110 dB down (so that a full-scale tone folds back below half a
-// 16-bit step), and rounded to 16 bits by the caller.
+// it held 120 dB down (a full-scale tone folds back far below half a 16-bit
+// step), and rounded to 16 bits by the caller.
 //
 // Why this shape
 // - The planner's ratios run from the decimations a long kit needs (96 kHz to
@@ -10,10 +10,10 @@
 //   sources (a header may declare 1 Hz). A single polyphase filter for a
 //   large decimation would need hundreds of taps per output frame, so the
 //   stream is first halved by half-band stages, each as short as its wide
-//   transition allows (4 pairs of taps at the top), while it stays at 2.8 T or
+//   transition allows (5 pairs of taps at the top), while it stays at 2.8 T or
 //   above. One fractional stage then takes it to 2T exactly, with a
-//   transition band about T wide (16 to 20 taps per frame), and one sharp
-//   half-band stage takes 2T to T (36 pairs of taps). A source below 1.1 T is
+//   transition band about T wide (16 to 24 taps per frame), and one sharp
+//   half-band stage takes 2T to T (40 pairs of taps). A source below 1.1 T is
 //   interpolated with its own band kept (and below 0.82 T straight to T).
 // - The halvings depend on the highest note that reads them, so the notes of
 //   a chord share them; each note adds only its fractional and last stages.
@@ -30,7 +30,7 @@
 //   which differ in the last bit from one library to another. The build turns
 //   off fused multiply-add (-ffp-contract=off).
 // - Memory is a few blocks per stage and one phase table per note
-//   ((kPhases + 1) x 20 floats at most where it decimates, 72 where it
+//   ((kPhases + 1) x 24 floats at most where it decimates, 80 where it
 //   upsamples), whatever the ratio; time is proportional to the frames read
 //   and written.
 #pragma once
@@ -48,13 +48,27 @@ using Sample = float;
 // output rate T (0.9 and 1.1 of its Nyquist frequency), kStopbandDb down.
 inline constexpr double kPassEdge = 0.45;
 inline constexpr double kStopEdge = 0.55;
-inline constexpr double kStopbandDb = 110.0;
+inline constexpr double kStopbandDb = 120.0;
 // Rows of a fractional stage's phase table; a phase between two rows is
 // interpolated linearly between their outputs.
 inline constexpr int kPhases = 1024;
 
-// A value in [-1, 1) as a 16-bit sample: rounded to nearest, clamped.
-std::int16_t to_pcm16(double value);
+// A value in [-1, 1) as a 16-bit sample: rounded to nearest (halves away
+// from zero, as std::round, without a call: the remainder of a truncation
+// within 16 bits is exact) and clamped.
+inline std::int16_t to_pcm16(double value) {
+  const double scaled = value * 32768.0;
+  if (!(scaled > -32768.0)) return -32768;  // also not a number
+  if (scaled >= 32767.0) return 32767;
+  auto whole = static_cast<std::int32_t>(scaled);
+  const double rest = scaled - whole;
+  if (rest >= 0.5) {
+    ++whole;
+  } else if (rest <= -0.5) {
+    --whole;
+  }
+  return static_cast<std::int16_t>(whole);
+}
 
 // sin(pi x) and the modified Bessel function I0, in fixed arithmetic.
 double sin_pi(double x);
