@@ -11,7 +11,7 @@ WEB_BUILD := build-web
 WEB_ENV := NODE_PATH=/usr/share/nodejs
 JOBS := $(shell nproc)
 
-.PHONY: demo test memcheck fuzz bench build examples package web web-test web-screenshot clean
+.PHONY: demo test memcheck fuzz bench web-bench build examples package web web-test web-screenshot clean
 
 build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -48,11 +48,13 @@ web-test: web build
 	KITWEAVER_BINARY=$(CURDIR)/$(BUILD)/kitweaver KITWEAVER_INSPECT=$(CURDIR)/$(BUILD)/kitweaver-inspect \
 	  KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html node --test web/test/
 
-# The picture of the page in the README, after a build of the demo kit.
+# The pictures of the page in the README, on a computer and on a phone,
+# after a build of the demo kit.
 web-screenshot: web build
 	cd web && npm ci --no-audit --no-fund --loglevel=error
 	KITWEAVER_BINARY=$(CURDIR)/$(BUILD)/kitweaver KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html \
-	  KITWEAVER_SCREENSHOT=$(CURDIR)/docs/web-page.png node --test web/test/
+	  KITWEAVER_SCREENSHOT=$(CURDIR)/docs/web-page.png KITWEAVER_PHONE_SCREENSHOT=$(CURDIR)/docs/web-page-phone.png \
+	  node --test web/test/
 
 # The end-to-end tests with every run of kitweaver under valgrind's memcheck:
 # any error or definitely or indirectly lost byte fails the run's test.
@@ -66,11 +68,22 @@ FUZZ_SECONDS := 60
 fuzz:
 	bash fuzz/run.sh $(FUZZ_SECONDS)
 
-# Speed and memory figures (a few minutes; not part of the tests).
+# Speed and memory figures (a few minutes; not part of the tests): the
+# command line's, then the page's.
 bench:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS) --target kitweaver kitweaver_bench
 	./$(BUILD)/kitweaver_bench ./$(BUILD)/kitweaver
+	$(MAKE) web-bench
+
+# The page's figures: kits built in headless chromium beside the command
+# line. KITWEAVER_BASELINE_PAGE=path/to/index.html also times another build
+# of the page on the big kit.
+web-bench: web build
+	tools/install-packages test
+	cd web && npm ci --no-audit --no-fund --loglevel=error
+	KITWEAVER_BINARY=$(CURDIR)/$(BUILD)/kitweaver KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html \
+	  node web/bench.mjs
 
 # The Debian package of kitweaver (and kitweaver-inspect when it is built).
 package: build

@@ -125,6 +125,31 @@ TEST(WavHeader, NonRiffInputIsNotReported) {
   EXPECT_EQ(verdict_of({'F', 'O', 'R', 'M', 0, 0, 0, 4, 'A', 'I', 'F', 'F'}), WavVerdict::kNotRiff);
 }
 
+// A read that fails is told apart from a file that ends early: the first is
+// reported (and makes no pack), the second passed over or rejected.
+TEST(WavHeader, AFailedReadIsToldApartFromAShortFile) {
+  testing::TempDir dir("reads");
+  dir.write("short.wav", Bytes{'R', 'I', 'F', 'F'});
+  struct Case {
+    std::string path;
+    WavVerdict verdict;
+    int error;
+  };
+  for (const Case& c : {Case{dir.path, WavVerdict::kNotRiff, EISDIR},
+                        Case{dir.file("short.wav"), WavVerdict::kRejected, 0}}) {
+    FileHandle file(open(c.path.c_str(), O_RDONLY));
+    ASSERT_GE(file.fd, 0) << c.path;
+    int error = 0;
+    ByteSource source;
+    source.fd = file.fd;
+    source.size = 100;  // more than either holds
+    source.read_error = &error;
+    WavLayout layout;
+    EXPECT_EQ(read_wav_header(source, &layout), c.verdict) << c.path;
+    EXPECT_EQ(error, c.error) << c.path;
+  }
+}
+
 TEST(WavHeader, EveryTruncationFailsCleanlyUntilTheHeaderIsWhole) {
   Bytes good = wav::wav_bytes(ramp_shape());
   for (std::size_t length = 0; length <= good.size(); ++length) {

@@ -102,7 +102,7 @@ TEST(Output, NamedTemporaryFileWhereUnnamedOnesAreMissing) {
   fs::remove(dir.file("samplepack.aif"));
   const char* argv[] = {"kitweaver", dir.path.c_str()};
   ::testing::internal::CaptureStdout();
-  const int status = run_kitweaver(2, argv, StreamSettings{}, WriteSettings{false});
+  const int status = run_kitweaver(2, argv, StreamSettings{}, WriteSettings{false, {}});
   ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(status, 0);
   EXPECT_EQ(testing::read_bytes(dir.file("samplepack.aif")), expected);
@@ -122,7 +122,7 @@ TEST(Output, NamedTemporaryFileWhereUnnamedOnesAreMissing) {
     if (child == 0) {
       install_interrupt_cleanup();
       FileReplacement replacement;
-      if (start_replacement(dir.file("samplepack.aif"), &replacement, WriteSettings{false}) != 0) _exit(3);
+      if (start_replacement(dir.file("samplepack.aif"), &replacement, WriteSettings{false, {}}) != 0) _exit(3);
       if (write(replacement.file.fd, "half", 4) != 4 || replacement.temporary.empty()) _exit(4);
       raise(signal_number);
       _exit(5);

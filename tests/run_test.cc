@@ -247,23 +247,31 @@ TEST(Run, HugeFolderOpensOnlyTheFirst24WavsInFlatMemory) {
   }
 }
 
-ssize_t failing_read(int, void*, std::size_t, off_t) {
+// Reads that fail, or find nothing, from `kFrom` on: the sound (the
+// header ends at byte 44), or the whole file.
+template <off_t kFrom>
+ssize_t failing_read(int fd, void* buffer, std::size_t size, off_t offset) {
+  if (offset < kFrom) return pread(fd, buffer, size, offset);
   errno = EIO;
   return -1;
 }
-ssize_t read_nothing(int, void*, std::size_t, off_t) { return 0; }
+ssize_t read_nothing(int fd, void* buffer, std::size_t size, off_t offset) {
+  return offset < 44 ? pread(fd, buffer, size, offset) : 0;
+}
 
 TEST(Run, ReadFailureIsReportedAfterEveryPlanAndMakesNoPack) {
   // A file that has become shorter since intake is silence; a failing read
-  // stops the pack, after every slot's lines, and leaves the earlier one.
+  // stops the pack, after every slot's lines (or, at intake, as the file is
+  // met), and leaves the earlier one.
   TempDir dir;
   for (const char* name : {"K ChromaticMultiSample,0.wav", "K ChromaticMultiSample,7.wav"}) {
     dir.write(name, testing::mono16(441));
   }
   ASSERT_EQ(run_program({dir.path}).status, 0);
   const wav::Bytes earlier = testing::read_bytes(dir.file("samplepack.aif"));
-  std::string plans, first;
+  std::string plans, first, unreadable;
   for (const std::string& name : testing::listing_order(dir.path)) {
+    unreadable += "Could not read [" + dir.file(name) + "]: Input/output error\n";
     if (name == "samplepack.aif") continue;
     if (first.empty()) first = dir.file(name);
     plans += "[" + dir.file(name) + "]\n\tlength 0.01s, resampling to 44100Hz, pitching down 0 semitones\n";
@@ -272,18 +280,21 @@ TEST(Run, ReadFailureIsReportedAfterEveryPlanAndMakesNoPack) {
   struct Case {
     ReadAt read;
     int status;
-    std::string tail;  // after the planning lines
+    bool planned;      // the planning lines come first
+    std::string tail;  // after them
   };
   const Case cases[] = {
-      {failing_read, 1, "Could not read [" + first + "]: Input/output error\n\n"},
-      {read_nothing, 0, "Sample allocation\n"},
+      {failing_read<44>, 1, true, "Could not read [" + first + "]: Input/output error\n\n"},
+      {failing_read<0>, 1, false, unreadable + "\n"},
+      {read_nothing, 0, true, "Sample allocation\n"},
   };
   for (const Case& c : cases) {
     ::testing::internal::CaptureStdout();
     const int status = run_kitweaver(2, argv, StreamSettings{c.read, kReadBytes});
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(status, c.status);
-    const std::string head = std::string(kBanner) + "\nOP-1/OP-Z mode; max. pack length 12.0s\n\n" + plans;
+    const std::string head =
+        std::string(kBanner) + "\nOP-1/OP-Z mode; max. pack length 12.0s\n\n" + (c.planned ? plans : "");
     EXPECT_EQ(out.substr(0, head.size() + c.tail.size()), head + c.tail);
     testing::PackFile pack = testing::parse_pack(testing::read_bytes(dir.file("samplepack.aif")));
     if (c.status == 1) {

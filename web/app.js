@@ -9,8 +9,9 @@
   const kComputerKeys = 'zsxdcvgbhnjmq2w3er5t6y7u';
   const kBlack = new Set([1, 3, 6, 8, 10]);
 
-  const entries = [];  // {name, file}: the list, in slot order
+  const entries = [];  // {name, file, size}: the list, in slot order
   let packUrl = null;
+  let builds = 0;     // the latest build's number: a view of an earlier one is stale
   let view = null;     // what the inspector shows of the current pack
   let audio = null;
 
@@ -31,9 +32,17 @@
     }
   }
 
+  // The size is read as a file is added: the browser then holds the file to
+  // it, and a file removed from disk later fails to read instead of reading
+  // as empty.
   function addFiles(files) {
-    for (const file of files) entries.push({ name: uniqueName(file.name), file });
+    for (const file of files) entries.push({ name: uniqueName(file.name), file, size: file.size });
     renderList();
+  }
+
+  function sizeText(bytes) {
+    if (bytes >= 1e6) return `${(bytes / 1e6).toFixed(1)} MB`;
+    return `${Math.max(1, Math.round(bytes / 1e3))} kB`;
   }
 
   function move(from, to) {
@@ -56,7 +65,9 @@
       }
       const name = document.createElement('span');
       name.textContent = entry.name;
-      item.append(name);
+      const size = document.createElement('small');
+      size.textContent = sizeText(entry.size);
+      item.append(name, size);
       for (const [label, title, action] of [
         ['\u2191', 'Move up', () => move(index, index - 1)],
         ['\u2193', 'Move down', () => move(index, index + 1)],
@@ -146,16 +157,17 @@
     $('#log').textContent = 'Building\u2026';
     // The worker reads the files itself: nothing big is done here.
     const files = entries.map((e) => ({ name: e.name, file: e.file }));
-    worker.postMessage({ kind: 'build', folder: folderName(), files, hq: $('#hq').checked });
+    worker.postMessage({ kind: 'build', id: ++builds, folder: folderName(), files, hq: $('#hq').checked });
   });
 
   const packName = $('#pack-name');
   const download = $('#download');
   packName.addEventListener('input', () => { download.download = packName.value.trim() || 'samplepack.aif'; });
 
-  function showPack(bytes) {
+  // `pack` is a Blob the worker made, so its bytes are never copied here.
+  function showPack(pack) {
     if (packUrl) URL.revokeObjectURL(packUrl);
-    packUrl = bytes ? URL.createObjectURL(new Blob([bytes], { type: 'audio/aiff' })) : null;
+    packUrl = pack ? URL.createObjectURL(pack) : null;
     if (packUrl) {
       download.href = packUrl;
       download.classList.remove('disabled');
@@ -168,13 +180,19 @@
   worker.onmessage = (event) => {
     const reply = event.data;
     if (reply.kind === 'built') {
+      // The run is done once its lines and the download are there; what the
+      // inspector shows of the pack follows as the view.
+      document.body.dataset.coreMemory = String(reply.memory);
       $('#log').textContent = reply.log;
       showPack(reply.status === 0 ? reply.pack : null);
-      showView(reply.view || null);
+      for (const clear of viewSteps(null)) clear();
       document.body.dataset.state = reply.status === 0 ? 'built' : 'failed';
+    } else if (reply.kind === 'view') {
+      if (reply.id === builds) inStages(...viewSteps(reply.view));
     } else if (reply.kind === 'opened') {
-      showView(reply.view.error ? null : reply.view);
-      if (reply.view.error) $('#table').textContent = `${reply.name}: ${reply.view.error}`;
+      inStages(...viewSteps(reply.view.error ? null : reply.view), () => {
+        if (reply.view.error) $('#table').textContent = `${reply.name}: ${reply.view.error}`;
+      });
     } else {
       $('#log').textContent = `The page failed: ${reply.message}`;
       document.body.dataset.state = 'failed';
@@ -219,17 +237,66 @@
     }
   }
 
-  function showView(next) {
-    view = next;
-    $('#table').textContent = view ? view.table : '';
-    $('#picture').innerHTML = view ? view.svg : '';
-    for (const button of document.querySelectorAll('#keys button')) {
-      const row = view && view.keys[Number(button.dataset.key)];
-      button.disabled = !row || row.end_raw < row.start_raw;
-      button.removeAttribute('data-playing');
-      button.title = row ? `slice ${row.slice}, ${row.length_ms.toFixed(1)} ms, ${row.pitch_semitones} semitones, ${row.direction}` : '';
-    }
+  // Runs the steps one after another, each once the page has shown what
+  // the one before changed, so that no stretch of the main thread's work
+  // holds up the page for long.
+  function inStages(...steps) {
+    const [step, ...rest] = steps;
+    step();
+    if (rest.length > 0) requestAnimationFrame(() => setTimeout(() => inStages(...rest), 0));
   }
+
+  // The steps that show a pack (or none): the keys, the key table, the
+  // picture.
+  function viewSteps(next) {
+    return [() => {
+      view = next;
+      for (const button of document.querySelectorAll('#keys button')) {
+        const row = view && view.keys[Number(button.dataset.key)];
+        button.disabled = !row || row.end_raw < row.start_raw;
+        button.removeAttribute('data-playing');
+        button.title = row ? `slice ${row.slice}, ${row.length_ms.toFixed(1)} ms, ${row.pitch_semitones} semitones, ${row.direction}` : '';
+      }
+    }, () => {
+      $('#table').textContent = view ? view.table : '';
+    }, () => showPicture(view ? view.svg : '')];
+  }
+
+  // The picture is the inspector's, drawn once its box comes into view. Its
+  // text labels are set as HTML over it, in the same places: Chromium lays
+  // out SVG text slowly enough (up to a tenth of a second here) to hold up
+  // the page.
+  let pictureInView = false;
+  let pictureWanted = '';
+  let pictureShown = '';
+  function drawPicture() {
+    if (!pictureInView || pictureShown === pictureWanted) return;
+    pictureShown = pictureWanted;
+    const svg = new DOMParser().parseFromString(pictureWanted, 'image/svg+xml').documentElement;
+    const [, , width, height] = svg.getAttribute('viewBox').split(' ').map(Number);
+    const labels = [...svg.querySelectorAll('text')].map((text) => {
+      const label = document.createElement('span');
+      label.className = `label ${text.getAttribute('text-anchor') || 'start'}`;
+      label.textContent = text.textContent;
+      label.style.left = `${(Number(text.getAttribute('x')) / width) * 100}%`;
+      label.style.top = `${(Number(text.getAttribute('y')) / height) * 100}%`;
+      text.remove();
+      return label;
+    });
+    $('#picture').replaceChildren(document.importNode(svg, true), ...labels);
+  }
+  function showPicture(svg) {
+    pictureWanted = svg;
+    if (!svg) {
+      $('#picture').replaceChildren();
+      pictureShown = '';
+    }
+    drawPicture();
+  }
+  new IntersectionObserver((entries) => {
+    pictureInView = entries[entries.length - 1].isIntersecting;
+    drawPicture();
+  }, { rootMargin: '100px' }).observe($('#picture'));
 
   // Plays a key as the device does: its slice, reversed where the key is
   // reversed, at its pitch (p semitones play 2^(p/12) times as fast).

@@ -1,13 +1,21 @@
 // The page's worker: the compiled core (createKitweaver, just before this
-// text) over an in-memory file system. Builds a kit from the files it is
-// sent, and reads packs back as the inspector does.
+// text). Builds a kit from the user's files, read where they are, and reads
+// packs back as the inspector does.
 'use strict';
 
 let printed = [];
+let core = null;
 const ready = createKitweaver({
   print: (line) => printed.push(line),
   printErr: (line) => printed.push(line),
-});
+  readAt,
+}).then((module) => { core = module; return module; });
+
+// The core's C library numbers errors as WASI does.
+const kErrno = { ENOENT: 44, EIO: 29, EBADF: 8 };
+// No pack is near this size (40 s of 16-bit mono is 3.5 MB); a bigger file
+// is not read into the core's memory.
+const kLargestPack = 32 << 20;
 
 function removeTree(FS, path) {
   if (!FS.analyzePath(path).exists) return;
@@ -20,8 +28,104 @@ function removeTree(FS, path) {
   FS.rmdir(path);
 }
 
+// The kit folder: the user's files as WORKERFS mounts them, nothing copied,
+// listed in the list's order, which a JavaScript object would not keep for
+// names such as "10" and "2". The core reads them through readAt below.
+function mountKit(FS, path, files) {
+  const names = files.map((f) => f.name);
+  FS.mount(FS.filesystems.WORKERFS, { blobs: files.map((f) => ({ name: f.name, data: f.file })) }, path);
+  const root = FS.lookupPath(path).node;
+  root.node_ops = { ...root.node_ops, readdir: () => ['.', '..', ...names] };
+}
+
+// Every read of the core's, header and sound alike: `size` bytes at
+// `offset` of the file open as `fd`, into the core's memory at `pointer`.
+// Returns the count read (0 at the end) or -errno. Each file is read
+// through one stream, the browser's fastest way and the one that holds
+// least: a read that follows on from the last (or skips a little) continues
+// it, any other starts a new stream where it asks. Two buffers take turns:
+// while the core works on one, the browser already fills the other, once
+// the reads are the sound's rather than the header's. A read the browser
+// refuses (the file was removed or changed on disk, or may not be read)
+// fails as a read of a file system would.
+const readers = new Map();  // WORKERFS node -> {reader, position, held, spare, next}
+const kSkipBytes = 1 << 20;
+const kChunkBytes = 1 << 20;
+const kSoundRead = 64 << 10;  // reads this large are the sound's: read ahead
+
+function startReader(file, offset) {
+  return { reader: file.slice(offset).stream().getReader({ mode: 'byob' }), position: offset,
+           held: new Uint8Array(new ArrayBuffer(kChunkBytes), 0, 0), spare: new ArrayBuffer(kChunkBytes), next: null };
+}
+
+// The next chunk: the one already asked for, or a new request.
+function nextChunk(state) {
+  const next = state.next || state.reader.read(new Uint8Array(state.spare));
+  state.next = null;
+  return next;
+}
+
+async function readAt(fd, pointer, size, offset) {
+  const node = core.FS.getStream(fd)?.node;
+  const file = node?.contents;
+  if (!(file instanceof Blob)) return -kErrno.EBADF;
+  if (offset >= file.size) return 0;
+  let state = readers.get(node);
+  try {
+    if (!state || offset < state.position || offset - state.position > kSkipBytes) {
+      if (state) state.reader.cancel().catch(() => {});
+      state = startReader(file, offset);
+      readers.set(node, state);
+    }
+    let done = 0;
+    while (done < size) {
+      if (state.held.length === 0) {
+        const used = state.held.buffer;
+        const { value, done: ended } = await nextChunk(state);
+        state.spare = used;
+        if (ended || !value || value.length === 0) {
+          if (value) state.spare = value.buffer;
+          break;
+        }
+        state.held = value;
+      }
+      // Bytes before the offset are passed over; the rest is the read's.
+      const skip = Math.min(Math.max(0, offset + done - state.position), state.held.length);
+      const count = Math.min(size - done, state.held.length - skip);
+      core.HEAPU8.set(state.held.subarray(skip, skip + count), pointer + done);
+      state.held = state.held.subarray(skip + count);
+      state.position += skip + count;
+      done += count;
+    }
+    if (size >= kSoundRead && !state.next && state.position < file.size) {
+      state.next = state.reader.read(new Uint8Array(state.spare));
+      state.next.catch(() => {});  // a failure is met by the read that takes it
+    }
+    return done;
+  } catch {
+    readers.delete(node);
+    return -(await readFailure(file, offset));
+  }
+}
+
+// Why a file can't be read: a stream only says "network error", a read of
+// one byte says whether the file is gone.
+async function readFailure(file, offset) {
+  try {
+    await file.slice(offset, offset + 1).arrayBuffer();
+  } catch (error) {
+    if (error && error.name === 'NotFoundError') return kErrno.ENOENT;
+  }
+  return kErrno.EIO;
+}
+
+function closeReaders() {
+  for (const { reader } of readers.values()) reader.cancel().catch(() => {});
+  readers.clear();
+}
+
 // What the inspector shows of the pack at `path`.
-function inspect(core, path) {
+function inspect(path) {
   const FS = core.FS;
   removeTree(FS, '/inspect');
   FS.mkdir('/inspect');
@@ -36,43 +140,70 @@ function inspect(core, path) {
   };
 }
 
-// Writes the files into /work/FOLDER in their order and runs
-// `kitweaver FOLDER` (with `hq`, `kitweaver --hq FOLDER`) from /work, as the
-// command line would be run.
-async function build(core, { folder, files, hq }) {
+// The pack the page shows: the latest built or opened.
+const kCurrentPack = '/current.aif';
+
+// Mounts the files as /work/FOLDER in their order and runs `kitweaver
+// FOLDER` (with `hq`, `kitweaver --hq FOLDER`) from /work, as the command
+// line would be run; the pack is written to kCurrentPack. Replies with the
+// run, then (when there is a pack) with what the inspector shows of it.
+async function build({ folder, files, hq, id }) {
   const FS = core.FS;
-  removeTree(FS, '/work');
-  FS.mkdir('/work');
-  FS.mkdir(`/work/${folder}`);
-  for (const { name, file } of files) {
-    FS.writeFile(`/work/${folder}/${name}`, new Uint8Array(await file.arrayBuffer()));
-  }
+  const kit = `/work/${folder}`;
+  if (FS.analyzePath(kCurrentPack).exists) FS.unlink(kCurrentPack);
+  if (!FS.analyzePath('/work').exists) FS.mkdir('/work');
+  FS.mkdir(kit);
+  mountKit(FS, kit, files);
   FS.chdir('/work');
   printed = [];
-  const status = core.ccall('kitweaver_build', 'number', ['string', 'number'], [folder, hq ? 1 : 0]);
-  const result = { kind: 'built', status, log: printed.map((line) => `${line}\n`).join('') };
-  const packPath = `/work/${folder}/samplepack.aif`;
-  if (status === 0 && FS.analyzePath(packPath).exists) {
-    result.pack = FS.readFile(packPath);
-    result.view = inspect(core, packPath);
+  let status;
+  try {
+    status = await core.ccall('kitweaver_build', 'number', ['string', 'number', 'string'],
+                              [folder, hq ? 1 : 0, kCurrentPack], { async: true });
+  } finally {
+    closeReaders();
+    FS.chdir('/');
+    FS.unmount(kit);
+    FS.rmdir(kit);
   }
-  FS.chdir('/');
-  removeTree(FS, '/work');
-  return result;
+  const made = status === 0 && FS.analyzePath(kCurrentPack).exists;
+  self.postMessage({ kind: 'built', id, status, log: printed.map((line) => `${line}\n`).join(''),
+                     memory: core.HEAP8.length, pack: made ? packBlob() : null });
+  if (made) reply({ kind: 'view', id, view: inspect(kCurrentPack) });
 }
 
-self.onmessage = async (event) => {
-  const core = await ready;
-  const request = event.data;
+function packBlob() {
+  return new Blob([core.FS.readFile(kCurrentPack)], { type: 'audio/aiff' });
+}
+
+// Posts a reply, its samples moved rather than copied.
+function reply(message) {
+  self.postMessage(message, message.view && message.view.samples ? [message.view.samples.buffer] : []);
+}
+
+// One request at a time: a build waits for reads, and nothing else may
+// enter the core meanwhile.
+async function handle(request) {
+  await ready;
   try {
     if (request.kind === 'build') {
-      self.postMessage(await build(core, request));
+      await build(request);
+    } else if (request.file.size > kLargestPack) {
+      reply({ kind: 'opened', name: request.name, view: { error: 'the file is too large to be a pack' } });
     } else {
       core.FS.writeFile('/opened.aif', new Uint8Array(await request.file.arrayBuffer()));
-      self.postMessage({ kind: 'opened', name: request.name, view: inspect(core, '/opened.aif') });
-      core.FS.unlink('/opened.aif');
+      const view = inspect('/opened.aif');
+      if (view.error) {
+        core.FS.unlink('/opened.aif');
+      } else {
+        core.FS.rename('/opened.aif', kCurrentPack);
+      }
+      reply({ kind: 'opened', name: request.name, view });
     }
   } catch (error) {
     self.postMessage({ kind: 'error', message: `${error}${error.errno ? ` (errno ${error.errno})` : ''}` });
   }
-};
+}
+
+let queue = Promise.resolve();
+self.onmessage = (event) => { queue = queue.then(() => handle(event.data)); };

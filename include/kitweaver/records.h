@@ -92,6 +92,8 @@ struct PackJob {
   bool po33_mode = false;
   // Slices resampled by the band-limited renderer rather than scattered.
   bool band_limited = false;
+  // A file the intake opened could not be read (and was reported): no pack.
+  bool read_failed = false;
   double max_pack_seconds = 0.0;
   // Resample rate of the most recently planned slice; tunes the marker tone.
   double last_resample_rate = 0.0;

@@ -116,7 +116,8 @@ bool plan_and_render(PackJob& job, const StreamSettings& reading) {
 
 int run_stages(PackJob& job, const RunOptions& options, const StreamSettings& reading,
                const WriteSettings& writing) {
-  scan_directory(job);
+  scan_directory(job, reading);
+  if (job.read_failed) return kExitNoPack;
   if (job.sample_count > 0) {
     if (!check_pack_room(job) || !plan_and_render(job, reading)) return kExitNoPack;
   }
@@ -126,7 +127,7 @@ int run_stages(PackJob& job, const RunOptions& options, const StreamSettings& re
     std::printf("No WAV files found\n");
     return kExitNoPack;
   }
-  const std::string path = pack_path(job.directory, options.output);
+  const std::string path = writing.pack_instead.empty() ? pack_path(job.directory, options.output) : writing.pack_instead;
   if (!write_aiff_pack(job, keys, path, writing)) return kExitNoPack;
   if (!options.output.empty()) std::printf("Wrote %s\n", path.c_str());
   return kExitPackWritten;

@@ -57,8 +57,9 @@ bool read_at(const ByteSource& source, std::uint64_t offset, void* dst, std::siz
   auto* out = static_cast<std::uint8_t*>(dst);
   std::size_t done = 0;
   while (done < n) {
-    ssize_t got = pread(source.fd, out + done, n - done, static_cast<off_t>(offset + done));
+    ssize_t got = source.read(source.fd, out + done, n - done, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && source.read_error != nullptr) *source.read_error = errno != 0 ? errno : EIO;
     if (got <= 0) return false;
     done += static_cast<std::size_t>(got);
   }
@@ -148,7 +149,7 @@ WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout) {
   return format_is_usable(*layout) ? WavVerdict::kAccepted : WavVerdict::kRejected;
 }
 
-bool read_wav_file(PackJob& job, const std::string& path) {
+bool read_wav_file(PackJob& job, const std::string& path, const StreamSettings& reading) {
   if (path.size() >= kPathBufferSize) {
     report_failure(path);
     return false;
@@ -169,8 +170,16 @@ bool read_wav_file(PackJob& job, const std::string& path) {
   ByteSource source;
   source.size = static_cast<std::uint64_t>(info.st_size);
   source.fd = fd;
+  source.read = reading.read;
+  int read_error = 0;
+  source.read_error = &read_error;
   WavLayout layout;
   WavVerdict verdict = read_wav_header(source, &layout);
+  if (read_error != 0) {
+    std::printf("Could not read [%s]: %s\n", path.c_str(), read_failure_reason(read_error));
+    job.read_failed = true;
+    return false;
+  }
   if (verdict != WavVerdict::kAccepted) {
     if (verdict == WavVerdict::kRejected) report_failure(path);
     return false;
@@ -229,7 +238,7 @@ const char* read_failure_reason(int error) {
   return error == kFileChanged ? "the file changed during the run" : std::strerror(error);
 }
 
-bool scan_directory(PackJob& job) {
+bool scan_directory(PackJob& job, const StreamSettings& reading) {
   std::string prefix = job.directory;
   if (prefix.empty() || prefix.back() != '/') prefix += '/';
   DIR* listing = opendir(prefix.c_str());
@@ -243,7 +252,7 @@ bool scan_directory(PackJob& job) {
     // The listing runs to its end, but nothing past the last slot is opened.
     if (job.sample_count >= kSlotCount) continue;
     path.assign(prefix).append(entry->d_name);
-    read_wav_file(job, path);
+    read_wav_file(job, path, reading);
   }
   closedir(listing);
   return true;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "kitweaver/file_reading.h"
 #include "kitweaver/records.h"
 
 namespace kitweaver {
@@ -12,11 +13,15 @@ namespace kitweaver {
 inline constexpr std::size_t kPathBufferSize = 4096;
 
 // Where header bytes come from: a byte array in memory, or an open file
-// descriptor read with positioned reads. `size` is the total length.
+// descriptor read with `read`. `size` is the total length. A read of the
+// file that fails (rather than ending early) stores its errno in
+// `*read_error`, when given.
 struct ByteSource {
   const std::uint8_t* bytes = nullptr;
   std::uint64_t size = 0;
   int fd = -1;
+  ReadAt read = pread;
+  int* read_error = nullptr;
 };
 
 // What the header walk found.
@@ -40,9 +45,11 @@ struct WavLayout {
 WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout);
 
 // Reads one file into a new record appended to `job`. Prints
-// "Processing [path] failed." for RIFF files it can't use. Returns whether a
-// record was appended.
-bool read_wav_file(PackJob& job, const std::string& path);
+// "Processing [path] failed." for RIFF files it can't use, and
+// "Could not read [path]: reason" for a file whose reads fail (it then sets
+// `job.read_failed`: a pack without it would pass the failure over). Returns
+// whether a record was appended.
+bool read_wav_file(PackJob& job, const std::string& path, const StreamSettings& reading = {});
 
 // Raises the soft limit of open descriptors toward the hard one, so that
 // every recording can stay open from intake to rendering.
@@ -61,8 +68,8 @@ int reopen_source(SampleRecord& record);
 const char* read_failure_reason(int error);
 
 // Lists `job.directory` once and reads up to kSlotCount files in listing
-// order. Returns false (after printing why) when the directory can't be
-// opened.
-bool scan_directory(PackJob& job);
+// order, through `reading.read`. Returns false (after printing why) when the
+// directory can't be opened.
+bool scan_directory(PackJob& job, const StreamSettings& reading = {});
 
 }  // namespace kitweaver

@@ -23,6 +23,9 @@ namespace kitweaver {
 
 struct WriteSettings {
   bool unnamed_files = true;  // false: always a named temporary file, as on FAT
+  // Where the pack goes instead of the folder's samplepack.aif, without a
+  // "Wrote" line: the page's folder is the user's files, read-only.
+  std::string pack_instead;
 };
 
 // A file being written in place of `target`.

@@ -8,27 +8,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "kitweaver/file_reading.h"
 #include "kitweaver/records.h"
 
 namespace kitweaver {
 
-// Reads up to `size` bytes at `offset` of `fd`: the count read, 0 at the end
-// of the file, or -1 with errno set. The program reads with pread(2); tests
-// pass functions that fail.
-using ReadAt = ssize_t (*)(int fd, void* buffer, std::size_t size, off_t offset);
-
-// Bytes asked of each read: cat's size, big enough that the system calls cost
-// little, small enough to stay in the cache.
-inline constexpr std::size_t kReadBytes = 128 * 1024;
-
 // Bytes past the frames handed out that may be read (never used): a 24-bit
 // sample can be loaded as a 32-bit word.
 inline constexpr std::size_t kReadSlack = 3;
-
-struct StreamSettings {
-  ReadAt read = pread;
-  std::size_t read_bytes = kReadBytes;  // any size from 1 byte up
-};
 
 struct SourceStream {
   int fd = -1;

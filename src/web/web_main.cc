@@ -1,8 +1,19 @@
-// The browser's entry points into the core. The page's worker writes the
-// chosen files into the in-memory file system, runs the same program the
-// command line runs, and reads the pack and what the inspector shows of it
-// back out of the same file system.
+// The browser's entry points into the core. The page's worker mounts the
+// chosen files as the kit folder, runs the same program the command line
+// runs, and reads the pack and what the inspector shows of it back out of the
+// in-memory file system.
+//
+// The files are read where they are, a piece at a time: every read of the
+// core, header or sound, goes to the worker's readAt, which reads the file
+// through a stream (the browser's fast way to read a file, and only an
+// asynchronous one). The core waits for it, suspended by Asyncify.
+#include <emscripten.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -11,15 +22,43 @@
 #include "viewer/pack_reader.h"
 #include "viewer/report.h"
 
+namespace {
+
+// Bytes the page asks of each read of the sound: each read is a wait for the
+// worker, so fewer and larger ones than the command line's.
+constexpr std::size_t kPageReadBytes = 1 << 20;
+
+EM_ASYNC_JS(int, read_browser_file, (int fd, void* buffer, int size, double offset), {
+  return await Module.readAt(fd, buffer, size, offset);
+});
+
+// A read as pread(2) makes it: the worker returns a count or -errno.
+ssize_t read_at(int fd, void* buffer, std::size_t size, off_t offset) {
+  const int got = read_browser_file(fd, buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)),
+                                    static_cast<double>(offset));
+  if (got < 0) {
+    errno = -got;
+    return -1;
+  }
+  return got;
+}
+
+}  // namespace
+
 extern "C" {
 
 // Runs `kitweaver FOLDER`, or `kitweaver --hq FOLDER` when `hq` is not 0,
 // with FOLDER relative to the working folder, as typed on a command line;
-// its lines go to standard output. Returns the exit status.
-int kitweaver_build(const char* folder, int hq) {
+// its lines go to standard output. The folder is read-only, so the pack is
+// written to `pack` instead, silently. Returns the exit status.
+int kitweaver_build(const char* folder, int hq, const char* pack) {
   const char* plain[] = {"kitweaver", folder};
   const char* high_quality[] = {"kitweaver", "--hq", folder};
-  const int status = hq != 0 ? kitweaver::run_kitweaver(3, high_quality) : kitweaver::run_kitweaver(2, plain);
+  const kitweaver::StreamSettings reading{read_at, kPageReadBytes};
+  kitweaver::WriteSettings writing;
+  writing.pack_instead = pack;
+  const int status = hq != 0 ? kitweaver::run_kitweaver(3, high_quality, reading, writing)
+                             : kitweaver::run_kitweaver(2, plain, reading, writing);
   std::fflush(stdout);
   return status;
 }
@@ -31,8 +70,13 @@ int kitweaver_build(const char* folder, int hq) {
 const char* kitweaver_inspect(const char* pack_path, const char* out) {
   static std::string error;
   std::vector<std::uint8_t> bytes;
-  if (!kitweaver::inspect::read_file(pack_path, &bytes)) {
-    error = "the file cannot be read";
+  try {
+    if (!kitweaver::inspect::read_file(pack_path, &bytes)) {
+      error = "the file cannot be read";
+      return error.c_str();
+    }
+  } catch (const std::bad_alloc&) {
+    error = "the file is too large to be a pack";
     return error.c_str();
   }
   kitweaver::inspect::Pack pack;

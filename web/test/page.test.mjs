@@ -5,6 +5,7 @@
 //   KITWEAVER_PAGE       build-web/index.html
 //   KITWEAVER_INSPECT    (optional) kitweaver-inspect, whose table the page must show
 //   KITWEAVER_SCREENSHOT (optional) where to save a picture of the page after a build
+//   KITWEAVER_PHONE_SCREENSHOT (optional) and one of the page on a phone
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -116,6 +117,15 @@ async function build({ device = 'op1', seconds, hq = false } = {}) {
   }).then((r) => ({ ...r, pack: r.pack === null ? null : Buffer.from(r.pack, 'base64') }));
 }
 
+// Waits until the key table and the picture are shown too: they follow the
+// build, the picture once it is scrolled into view.
+async function viewShown() {
+  await page.waitForFunction(() => document.querySelector('#table').textContent !== '');
+  await page.$eval('#picture', (picture) => picture.scrollIntoView());
+  await page.waitForFunction(() => document.querySelector('#picture svg') !== null);
+  await page.evaluate(() => { window.scrollTo(0, 0); });
+}
+
 // A pack's slices: [start, end] frames of each key, and the sound.
 function slices(pack) {
   const chunks = {};
@@ -133,16 +143,12 @@ function slices(pack) {
   });
 }
 
-// A WAV file: `format` 1 for PCM, 3 for float, and `frames` of a ramp.
-function wav(format, bits, frames) {
-  const data = Buffer.alloc((frames * bits) / 8);
-  for (let i = 0; i < frames; ++i) {
-    if (bits === 16) data.writeInt16LE((i % 200) * 100 - 10000, 2 * i);
-    else data.writeFloatLE(((i % 200) - 100) / 100, 4 * i);
-  }
+// The header of a WAV file of `dataBytes` bytes of 16-bit mono (or, with
+// `format` 3, 32-bit float) at 44.1 kHz.
+function wavHeader(format, bits, dataBytes) {
   const header = Buffer.alloc(44);
   header.write('RIFF', 0);
-  header.writeUInt32LE(36 + data.length, 4);
+  header.writeUInt32LE(36 + dataBytes, 4);
   header.write('WAVEfmt ', 8);
   header.writeUInt32LE(16, 16);
   header.writeUInt16LE(format, 20);
@@ -152,17 +158,30 @@ function wav(format, bits, frames) {
   header.writeUInt16LE(bits / 8, 32);
   header.writeUInt16LE(bits, 34);
   header.write('data', 36);
-  header.writeUInt32LE(data.length, 40);
-  return Buffer.concat([header, data]);
+  header.writeUInt32LE(dataBytes, 40);
+  return header;
 }
+
+// A WAV file: `format` 1 for PCM, 3 for float, and `frames` of a ramp.
+function wav(format, bits, frames) {
+  const data = Buffer.alloc((frames * bits) / 8);
+  for (let i = 0; i < frames; ++i) {
+    if (bits === 16) data.writeInt16LE((i % 200) * 100 - 10000, 2 * i);
+    else data.writeFloatLE(((i % 200) - 100) / 100, 4 * i);
+  }
+  return Buffer.concat([wavHeader(format, bits, data.length), data]);
+}
+
+// The paths of the list's names, and the names in the run's lines.
+const runNames = (log) => log.split('\n').filter((line) => line.startsWith('[')).map((line) => line.slice(5, -1));
 
 test('the demo kits in listing order give the command line\'s lines and packs', async () => {
   for (const [example, name, options] of [
-    ['demo kit', 'kit', {}],
+    ['demo kit', 'kit', { hq: true }],
     ['pocket kit PO-33.8', 'kit PO-33.8', { device: 'po33', seconds: 8 }],
   ]) {
     const dir = copyOf(example, name);
-    const expected = commandLine(dir);
+    const expected = commandLine(dir, options);
     await openPage();
     await addFiles(listingOrder(dir).map((file) => path.join(dir, file)));
     const built = await build(options);
@@ -171,6 +190,7 @@ test('the demo kits in listing order give the command line\'s lines and packs', 
     assert.ok(expected.pack && built.pack.equals(expected.pack), `${example}: the packs differ`);
     if (process.env.KITWEAVER_SCREENSHOT && name === 'kit') {
       await page.setViewport({ width: 1280, height: 900 });
+      await viewShown();
       await page.screenshot({ path: process.env.KITWEAVER_SCREENSHOT, fullPage: true });
     }
   }
@@ -246,5 +266,65 @@ test('an opened pack shows its table, and a key plays its slice', async () => {
     const playing = await page.$eval(`#keys button[data-key="${key}"]`, (b) => b.dataset.playing);
     const { first, last, reverse } = keys[key];
     assert.match(playing, new RegExp(`^${first}-${last}${reverse === 24576 ? ' reversed' : ''} at `), `key ${key}`);
+  }
+});
+
+test('files are read where they are: any size, in the list\'s order, and one that is gone is reported', async () => {
+  // 24 sparse files, each declaring 1 GB of sound: nothing fits, as on the
+  // command line, and nothing is read but the headers.
+  const huge = folder('kit', {});
+  for (let i = 0; i < 24; ++i) {
+    const file = path.join(huge, `huge ${String(i).padStart(2, '0')}.wav`);
+    fs.writeFileSync(file, wavHeader(1, 16, 1e9));
+    fs.truncateSync(file, 44 + 1e9);
+  }
+  const expected = commandLine(huge);
+  assert.match(expected.log, /could not resample/);
+  await openPage();
+  await addFiles(listingOrder(huge).map((file) => path.join(huge, file)));
+  const built = await build();
+  assert.equal(built.log, expected.log);
+  assert.ok(Number(await page.$eval('body', (b) => b.dataset.coreMemory)) <= 64 << 20, 'the core stays within 64 MB');
+
+  // Names a JavaScript object would put in another order.
+  const named = folder('kit', { 10: wav(1, 16, 4410), 2: wav(1, 16, 8820), '01': wav(1, 16, 13230) });
+  await openPage();
+  await addFiles(['10', '2', '01'].map((name) => path.join(named, name)));
+  assert.deepEqual(runNames((await build()).log), ['10', '2', '01']);
+
+  // A file removed from disk after it was added: the run says so and makes
+  // no pack; without it, the next build works.
+  const gone = folder('kit', { 'a.wav': wav(1, 16, 4410), 'b.wav': wav(1, 16, 4410) });
+  await openPage();
+  await addFiles([path.join(gone, 'a.wav'), path.join(gone, 'b.wav')]);
+  fs.rmSync(path.join(gone, 'b.wav'));
+  const failed = await build();
+  assert.equal(failed.state, 'failed');
+  assert.match(failed.log, /^Could not read \[kit\/b\.wav\]: No such file or directory$/m);
+  assert.equal(failed.pack, null);
+  await page.click('#list li:nth-child(2) button[title="Remove"]');
+  const again = await build();
+  assert.equal(again.state, 'built');
+  assert.deepEqual(runNames(again.log), ['a.wav']);
+});
+
+test('on a phone, the page is no wider than the screen', async () => {
+  await page.setViewport({ width: 390, height: 844, isMobile: true, hasTouch: true });
+  try {
+    const fits = () => page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth);
+    await openPage();
+    assert.ok(await fits(), 'before a build');
+    const dir = copyOf('demo kit', 'kit');
+    await addFiles(listingOrder(dir).map((file) => path.join(dir, file)));
+    assert.equal((await build()).state, 'built');
+    await viewShown();
+    assert.ok(await fits(), 'after a build');
+    if (process.env.KITWEAVER_PHONE_SCREENSHOT) {
+      await page.screenshot({ path: process.env.KITWEAVER_PHONE_SCREENSHOT, fullPage: true });
+    }
+    await page.tap('#keys button[data-key="2"]');
+    assert.ok(await page.$eval('#keys button[data-key="2"]', (b) => b.dataset.playing), 'a tap plays the key');
+  } finally {
+    await page.setViewport({ width: 800, height: 600 });
   }
 });

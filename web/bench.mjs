@@ -1,0 +1,236 @@
+// The page's benchmark: kits built in the page in Debian's chromium,
+// headless, beside the command line's time for the same folder.
+//
+//   KITWEAVER_BINARY         the command line's kitweaver
+//   KITWEAVER_PAGE           build-web/index.html
+//   KITWEAVER_BASELINE_PAGE  (optional) another build of the page, timed on
+//                            the big kit beside this one
+//
+// For each kit and mode it prints the medians of several runs: the page's
+// build time (from the click on Build to the finished run, as the page
+// sees it), the command line's, the growth of all chromium processes'
+// resident memory during the build and the core's WebAssembly memory after
+// it; and over all runs, the longest task on the page's main thread (the
+// Long Tasks API reports those of 50 ms or more; "-" when there was none)
+// and the longest the main thread went without running a 5 ms timer. The
+// page is 1280 x 800, and each build starts a second after its files were
+// added, as a person would click.
+import { spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { pathToFileURL } from 'node:url';
+
+import puppeteer from 'puppeteer-core';
+
+const binary = process.env.KITWEAVER_BINARY;
+const pageFile = process.env.KITWEAVER_PAGE;
+const baselineFile = process.env.KITWEAVER_BASELINE_PAGE;
+if (!binary || !pageFile) {
+  console.error('set KITWEAVER_BINARY and KITWEAVER_PAGE');
+  process.exit(2);
+}
+const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'kitweaver-web-bench-'));
+const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
+
+// A WAV file of `seconds` of 24-bit stereo 96 kHz: a decaying tone with noise.
+function bigWav(file, seconds, index) {
+  const frames = Math.round(seconds * 96000);
+  const header = Buffer.alloc(44);
+  const dataBytes = frames * 6;
+  header.write('RIFF', 0);
+  header.writeUInt32LE(36 + dataBytes, 4);
+  header.write('WAVEfmt ', 8);
+  header.writeUInt32LE(16, 16);
+  header.writeUInt16LE(1, 20);
+  header.writeUInt16LE(2, 22);
+  header.writeUInt32LE(96000, 24);
+  header.writeUInt32LE(96000 * 6, 28);
+  header.writeUInt16LE(6, 32);
+  header.writeUInt16LE(24, 34);
+  header.write('data', 36);
+  header.writeUInt32LE(dataBytes, 40);
+  const out = fs.openSync(file, 'w');
+  fs.writeSync(out, header);
+  const block = Buffer.alloc(96000 * 6);
+  let noise = index + 1;
+  for (let at = 0; at < frames; at += 96000) {
+    const count = Math.min(96000, frames - at);
+    for (let i = 0; i < count; ++i) {
+      const t = (at + i) / 96000;
+      noise = (noise * 1664525 + 1013904223) >>> 0;
+      const v = 0.6 * Math.sin(2 * Math.PI * (110 + 20 * index) * t) * Math.exp(-t / 2) + 0.1 * (noise / 2 ** 31 - 1);
+      const sample = Math.round(v * 8388607);
+      block.writeIntLE(sample, 6 * i, 3);
+      block.writeIntLE(sample, 6 * i + 3, 3);
+    }
+    fs.writeSync(out, block, 0, count * 6);
+  }
+  fs.closeSync(out);
+}
+
+// A sparse file whose header declares `bytes` of 16-bit mono sound.
+function sparseWav(file, bytes) {
+  const header = Buffer.alloc(44);
+  header.write('RIFF', 0);
+  header.writeUInt32LE(36 + bytes, 4);
+  header.write('WAVEfmt ', 8);
+  header.writeUInt32LE(16, 16);
+  header.writeUInt16LE(1, 20);
+  header.writeUInt16LE(1, 22);
+  header.writeUInt32LE(44100, 24);
+  header.writeUInt32LE(88200, 28);
+  header.writeUInt16LE(2, 32);
+  header.writeUInt16LE(16, 34);
+  header.write('data', 36);
+  header.writeUInt32LE(bytes, 40);
+  fs.writeFileSync(file, header);
+  fs.truncateSync(file, 44 + bytes);
+}
+
+function makeKit(name, count, make) {
+  const dir = path.join(scratch, name);
+  fs.mkdirSync(dir);
+  for (let i = 0; i < count; ++i) make(path.join(dir, `sound ${String(i).padStart(2, '0')}.wav`), i);
+  return dir;
+}
+
+// Resident memory of a process and all its descendants, in bytes.
+function treeMemory(root) {
+  const children = new Map();
+  const rss = new Map();
+  for (const pid of fs.readdirSync('/proc').filter((p) => /^\d+$/.test(p))) {
+    try {
+      const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+      const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+      const parent = Number(fields[1]);
+      if (!children.has(parent)) children.set(parent, []);
+      children.get(parent).push(Number(pid));
+      rss.set(Number(pid), Number(fields[21]) * 4096);
+    } catch {
+      // gone in between
+    }
+  }
+  let total = 0;
+  for (const stack = [root]; stack.length > 0;) {
+    const pid = stack.pop();
+    total += rss.get(pid) ?? 0;
+    stack.push(...(children.get(pid) ?? []));
+  }
+  return total;
+}
+
+function commandLineMs(dir, hq) {
+  const args = hq ? ['--hq', path.basename(dir)] : [path.basename(dir)];
+  const start = process.hrtime.bigint();
+  spawnSync(binary, args, { cwd: path.dirname(dir), stdio: 'ignore' });
+  const ms = Number(process.hrtime.bigint() - start) / 1e6;
+  fs.rmSync(path.join(dir, 'samplepack.aif'), { force: true });
+  return ms;
+}
+
+async function launch() {
+  return puppeteer.launch({
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+           '--disable-component-update', '--disable-sync', `--user-data-dir=${fs.mkdtempSync(path.join(scratch, 'profile-'))}`],
+  });
+}
+
+// One build in a fresh page: its time, memory growth, core memory and the
+// longest gap between two runs of a 5 ms timer on the main thread.
+async function pageBuild(browser, url, dir, { device, seconds, hq }) {
+  const page = await browser.newPage();
+  await page.setViewport({ width: 1280, height: 800 });
+  await page.goto(url, { waitUntil: 'load' });
+  const files = fs.readdirSync(dir).filter((f) => f.endsWith('.wav')).map((f) => path.join(dir, f));
+  await (await page.$('#files')).uploadFile(...files);
+  await page.select('#device', device);
+  if (seconds) await page.$eval('#seconds', (input, value) => { input.value = value; }, String(seconds));
+  await page.evaluate((on) => { const box = document.querySelector('#hq'); if (box) box.checked = on; }, hq);
+  await new Promise((resolve) => { setTimeout(resolve, 1000); });
+  await page.evaluate(() => {
+    window.benchTask = 0;
+    new PerformanceObserver((list) => {
+      for (const task of list.getEntries()) window.benchTask = Math.max(window.benchTask, task.duration);
+    }).observe({ type: 'longtask' });
+    window.benchGap = 0;
+    let last = performance.now();
+    window.benchTimer = setInterval(() => {
+      const now = performance.now();
+      window.benchGap = Math.max(window.benchGap, now - last);
+      last = now;
+    }, 5);
+    document.querySelector('#build').addEventListener('click', () => { window.benchStart = performance.now(); }, { capture: true });
+    new MutationObserver(() => {
+      if (['built', 'failed'].includes(document.body.dataset.state)) window.benchEnd ??= performance.now();
+    }).observe(document.body, { attributes: true });
+  });
+  const pid = browser.process().pid;
+  const before = treeMemory(pid);
+  let peak = before;
+  const sampler = setInterval(() => { peak = Math.max(peak, treeMemory(pid)); }, 20);
+  await page.click('#build');
+  await page.waitForFunction(() => window.benchEnd !== undefined, { timeout: 600000, polling: 50 });
+  clearInterval(sampler);
+  peak = Math.max(peak, treeMemory(pid));
+  const result = await page.evaluate(() => {
+    clearInterval(window.benchTimer);
+    return { ms: window.benchEnd - window.benchStart, gap: window.benchGap, task: window.benchTask,
+             state: document.body.dataset.state,
+             core: Number(document.body.dataset.coreMemory || 0) };
+  });
+  await page.close();
+  return { ...result, growth: peak - before };
+}
+
+const kits = [
+  { name: 'big', folder: 'kit', device: 'op1', count: 24, make: (f, i) => bigWav(f, 8, i), rounds: 5 },
+  { name: 'long', folder: 'kit PO-33.40', device: 'po33', seconds: 40, count: 7, make: (f, i) => bigWav(f, 87, i), rounds: 3 },
+  { name: 'huge', folder: 'kit', device: 'op1', count: 24, make: (f) => sparseWav(f, 1e9), rounds: 3 },
+];
+
+const browser = await launch();
+const url = pathToFileURL(pageFile).href;
+const mb = (bytes) => (bytes / 2 ** 20).toFixed(1);
+console.log(`\nThe page, headless chromium (${os.cpus().length} cores); medians; times in ms, memory in MiB`);
+console.log(`${'kit'.padEnd(16)} ${'input'.padStart(8)} ${'page'.padStart(8)} ${'command line'.padStart(12)} ${'ratio'.padStart(6)}` +
+            ` ${'growth'.padStart(8)} ${'core'.padStart(6)} ${'task'.padStart(6)} ${'gap'.padStart(6)}`);
+try {
+  for (const kit of kits) {
+    const dir = makeKit(kit.folder, kit.count, kit.make);
+    const input = fs.readdirSync(dir).reduce((sum, f) => sum + fs.statSync(path.join(dir, f)).size, 0);
+    spawnSync('cat', fs.readdirSync(dir).map((f) => path.join(dir, f)), { stdio: 'ignore' });  // warm the page cache
+    const modes = kit.name === 'huge' ? [false] : [false, true];
+    for (const hq of modes) {
+      const runs = [];
+      const line = [];
+      for (let i = 0; i < kit.rounds; ++i) {
+        runs.push(await pageBuild(browser, url, dir, { ...kit, hq }));
+        line.push(commandLineMs(dir, hq));
+      }
+      const label = `${kit.name}${hq ? ' --hq' : ''}`;
+      const page = median(runs.map((r) => r.ms));
+      const cli = median(line);
+      console.log(`${label.padEnd(16)} ${(input / 1e6).toFixed(1).padStart(8)} ${page.toFixed(0).padStart(8)}` +
+                  ` ${cli.toFixed(1).padStart(12)} ${(page / cli).toFixed(1).padStart(6)}` +
+                  ` ${mb(median(runs.map((r) => r.growth))).padStart(8)} ${mb(Math.max(...runs.map((r) => r.core))).padStart(6)}` +
+                  ` ${(Math.max(...runs.map((r) => r.task)) || '-').toString().replace(/\.\d+/, '').padStart(6)}` +
+                  ` ${Math.max(...runs.map((r) => r.gap)).toFixed(0).padStart(6)}`);
+    }
+    if (kit.name === 'big' && baselineFile) {
+      const baseline = [];
+      for (let i = 0; i < kit.rounds; ++i) {
+        baseline.push(await pageBuild(browser, pathToFileURL(baselineFile).href, dir, { ...kit, hq: false }));
+      }
+      console.log(`${'big, baseline'.padEnd(16)} ${(input / 1e6).toFixed(1).padStart(8)}` +
+                  ` ${median(baseline.map((r) => r.ms)).toFixed(0).padStart(8)} ${''.padStart(12)} ${''.padStart(6)}` +
+                  ` ${mb(median(baseline.map((r) => r.growth))).padStart(8)}`);
+    }
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+} finally {
+  await browser.close();
+  fs.rmSync(scratch, { recursive: true, force: true });
+}
