@@ -13,6 +13,7 @@
   let packUrl = null;
   let builds = 0;     // the latest build's number: a view of an earlier one is stale
   let view = null;     // what the inspector shows of the current pack
+  let selected = null; // the key the form changes
   let audio = null;
 
   const source = Uint8Array.from(atob($('#worker-source').textContent.trim()), (c) => c.charCodeAt(0));
@@ -190,9 +191,23 @@
     } else if (reply.kind === 'view') {
       if (reply.id === builds) inStages(...viewSteps(reply.view));
     } else if (reply.kind === 'opened') {
+      if (!reply.view.error) {
+        packName.value = reply.name;
+        download.download = reply.name;
+        showPack(reply.pack);
+      }
       inStages(...viewSteps(reply.view.error ? null : reply.view), () => {
         if (reply.view.error) $('#table').textContent = `${reply.name}: ${reply.view.error}`;
       });
+    } else if (reply.kind === 'edited') {
+      delete keyEdit.dataset.busy;
+      if (reply.error) {
+        fillForm();
+        keyEdit.elements.message.value = reply.error;
+      } else {
+        showPack(reply.pack);
+        inStages(...viewSteps(reply.view));
+      }
     } else {
       $('#log').textContent = `The page failed: ${reply.message}`;
       document.body.dataset.state = 'failed';
@@ -232,7 +247,10 @@
       const letter = document.createElement('small');
       letter.textContent = kComputerKeys[k].toUpperCase();
       button.append(label, letter);
-      button.addEventListener('click', () => play(k));
+      button.addEventListener('click', () => {
+        play(k);
+        select(k);
+      });
       keys.append(button);
     }
   }
@@ -257,6 +275,7 @@
         button.removeAttribute('data-playing');
         button.title = row ? `slice ${row.slice}, ${row.length_ms.toFixed(1)} ms, ${row.pitch_semitones} semitones, ${row.direction}` : '';
       }
+      fillForm();
     }, () => {
       $('#table').textContent = view ? view.table : '';
     }, () => showPicture(view ? view.svg : '')];
@@ -322,6 +341,66 @@
     voice.onended = () => { if (button.dataset.playing === playing) button.removeAttribute('data-playing'); };
     voice.start();
   }
+
+  // ---- Changing a key ----
+
+  // Each change goes to the worker, which changes the pack through the core
+  // as kitweaver-inspect --set does, and sends the pack and its view back.
+  const keyEdit = $('#key-edit');
+
+  function select(key) {
+    selected = key;
+    for (const button of document.querySelectorAll('#keys button')) {
+      button.toggleAttribute('data-selected', Number(button.dataset.key) === key);
+    }
+    fillForm();
+  }
+
+  // The form shows the selected key as the current pack has it.
+  function fillForm() {
+    const row = view && selected !== null ? view.keys[selected] : null;
+    keyEdit.hidden = !row;
+    if (!row) return;
+    const fields = keyEdit.elements;
+    $('#key-edit-key').textContent = String(selected);
+    fields.pitch.value = String(row.pitch_semitones);
+    fields.direction.value = row.direction;
+    fields.mode.value = row.play_mode;
+    fields.start.value = String(row.start_frame);
+    fields.end.value = String(row.end_frame);
+    const slices = new Map();
+    for (const key of view.keys) {
+      if (!slices.has(key.slice)) slices.set(key.slice, `${key.start_frame},${key.end_frame}`);
+    }
+    fields.slice.replaceChildren(...[...slices].sort((a, b) => a[0] - b[0]).map(([slice, bounds]) => {
+      const option = new Option(`${slice}: frames ${bounds.replace(',', ' to ')}`, bounds);
+      option.selected = slice === row.slice;
+      return option;
+    }));
+    fields.message.value = '';
+  }
+
+  function change(set) {
+    keyEdit.dataset.busy = '';
+    worker.postMessage({ kind: 'edit', set: `${selected}:${set}` });
+  }
+
+  keyEdit.addEventListener('submit', (event) => event.preventDefault());
+  keyEdit.addEventListener('change', (event) => {
+    const field = event.target;
+    if (selected === null || !field.name || field.value === '') return;
+    if (field.name === 'slice') {
+      const [start, end] = field.value.split(',');
+      change(`start=${start},end=${end}`);
+    } else {
+      change(`${field.name}=${field.value}`);
+    }
+  });
+  keyEdit.elements.reset.addEventListener('click', () => {
+    if (selected === null) return;
+    keyEdit.dataset.busy = '';
+    worker.postMessage({ kind: 'reset', key: selected });
+  });
 
   document.addEventListener('keydown', (event) => {
     if (event.repeat || event.ctrlKey || event.metaKey || event.altKey) return;

@@ -140,8 +140,14 @@ function inspect(path) {
   };
 }
 
-// The pack the page shows: the latest built or opened.
+// The pack the page shows (the latest built or opened, with the keys changed
+// since), and that pack as it was built or opened.
 const kCurrentPack = '/current.aif';
+const kOriginalPack = '/original.aif';
+
+function keepAsOriginal() {
+  core.FS.writeFile(kOriginalPack, core.FS.readFile(kCurrentPack));
+}
 
 // Mounts the files as /work/FOLDER in their order and runs `kitweaver
 // FOLDER` (with `hq`, `kitweaver --hq FOLDER`) from /work, as the command
@@ -167,6 +173,7 @@ async function build({ folder, files, hq, id }) {
     FS.rmdir(kit);
   }
   const made = status === 0 && FS.analyzePath(kCurrentPack).exists;
+  if (made) keepAsOriginal();
   self.postMessage({ kind: 'built', id, status, log: printed.map((line) => `${line}\n`).join(''),
                      memory: core.HEAP8.length, pack: made ? packBlob() : null });
   if (made) reply({ kind: 'view', id, view: inspect(kCurrentPack) });
@@ -188,6 +195,17 @@ async function handle(request) {
   try {
     if (request.kind === 'build') {
       await build(request);
+    } else if (request.kind === 'edit' || request.kind === 'reset') {
+      // A key changed through the core, as kitweaver-inspect --set does.
+      const error = request.kind === 'edit'
+        ? core.ccall('kitweaver_edit', 'string', ['string', 'string'], [kCurrentPack, request.set])
+        : core.ccall('kitweaver_reset_key', 'string', ['string', 'string', 'number'],
+                     [kCurrentPack, kOriginalPack, request.key]);
+      if (error) {
+        reply({ kind: 'edited', error });
+      } else {
+        reply({ kind: 'edited', pack: packBlob(), view: inspect(kCurrentPack) });
+      }
     } else if (request.file.size > kLargestPack) {
       reply({ kind: 'opened', name: request.name, view: { error: 'the file is too large to be a pack' } });
     } else {
@@ -195,10 +213,12 @@ async function handle(request) {
       const view = inspect('/opened.aif');
       if (view.error) {
         core.FS.unlink('/opened.aif');
+        reply({ kind: 'opened', name: request.name, view });
       } else {
         core.FS.rename('/opened.aif', kCurrentPack);
+        keepAsOriginal();
+        reply({ kind: 'opened', name: request.name, view, pack: packBlob() });
       }
-      reply({ kind: 'opened', name: request.name, view });
     }
   } catch (error) {
     self.postMessage({ kind: 'error', message: `${error}${error.errno ? ` (errno ${error.errno})` : ''}` });

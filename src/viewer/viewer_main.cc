@@ -1,5 +1,5 @@
 // kitweaver-inspect: prints the key table of a drum pack, draws it, plays its
-// keys into a WAV file and takes its slices out as WAV files.
+// keys into a WAV file, takes its slices out as WAV files and changes keys.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pack/file_replace.h"
+#include "viewer/key_edit.h"
 #include "viewer/pack_reader.h"
 #include "viewer/playback.h"
 #include "viewer/report.h"
@@ -20,6 +21,7 @@ const char kUsage[] =
     "Usage: kitweaver-inspect [--json] [--svg FILE] PACK.aif\n"
     "       kitweaver-inspect PACK.aif --audition OUT.wav [--keys LIST]\n"
     "       kitweaver-inspect PACK.aif --extract DIR [--raw]\n"
+    "       kitweaver-inspect --set KEYS:FIELD=VALUE[,FIELD=VALUE...] [--set ...] [-o OUT] PACK.aif\n"
     "Prints the pack's form and a table of its 24 keys: slice start and end, length,\n"
     "pitch, direction and play mode, and which distinct slice each key plays.\n"
     "  --json            print the table as JSON instead\n"
@@ -33,6 +35,15 @@ const char kUsage[] =
     "                    sounding as its first forwards key plays it; an existing\n"
     "                    file stops it before anything is written\n"
     "  --raw             extract the frames as stored in the pack instead\n"
+    "  --set KEYS:FIELD=VALUE[,FIELD=VALUE...]\n"
+    "                    change keys: KEYS is a key 0-23, a range such as 12-23,\n"
+    "                    or all; FIELD is pitch (semitones, -96 to +96, as +3 or\n"
+    "                    -2.5), direction (forwards, reversed), mode (plain,\n"
+    "                    one-shot, loop), start or end (frames, as the table\n"
+    "                    shows them). Several --set apply in order; the pack is\n"
+    "                    replaced, or written to OUT with -o (into OUT under the\n"
+    "                    pack's own name when OUT is a folder)\n"
+    "  -o, --output OUT  where --set writes the changed pack\n"
     "  --help            print this text\n";
 
 // Takes the value of an option given as "--name VALUE" or "--name=VALUE".
@@ -49,9 +60,29 @@ bool option_value(int argc, char** argv, int* i, const char* name, const char** 
   return false;
 }
 
-int fail(const std::string& line) {
+int fail(const std::string& line, int status = 1) {
   std::fprintf(stderr, "kitweaver-inspect: %s\n", line.c_str());
-  return 1;
+  return status;
+}
+
+// Applies every --set in order to the pack and writes the result: to
+// `output` (into it under the pack's name when it is a folder), or over the
+// pack. Bad edits exit 2, a file that is not a pack or can't be written 1;
+// nothing is written then.
+int change_keys(const char* pack_path, const std::vector<const char*>& sets, const char* output) {
+  std::vector<kitweaver::inspect::KeyEdit> edits;
+  for (const char* set : sets) {
+    if (std::string error = kitweaver::inspect::parse_key_edits(set, &edits); !error.empty()) return fail(error, 2);
+  }
+  std::string target = output != nullptr ? output : pack_path;
+  std::error_code ignored;
+  if (output != nullptr && std::filesystem::is_directory(output, ignored)) {
+    target = (std::filesystem::path(output) / std::filesystem::path(pack_path).filename()).string();
+  }
+  std::string error;
+  if (int status = kitweaver::inspect::edit_pack_file(pack_path, edits, target, &error)) return fail(error, status);
+  std::printf("Wrote %s\n", target.c_str());
+  return 0;
 }
 
 double seconds(const kitweaver::inspect::Frames& frames) { return static_cast<double>(frames.size()) / 44100.0; }
@@ -99,6 +130,8 @@ int main(int argc, char** argv) {
   const char* audition_path = nullptr;
   const char* key_list = nullptr;
   const char* extract_dir = nullptr;
+  const char* output = nullptr;
+  std::vector<const char*> sets;
   bool json = false;
   bool raw = false;
   for (int i = 1; i < argc; ++i) {
@@ -110,7 +143,10 @@ int main(int argc, char** argv) {
       json = true;
     } else if (std::strcmp(argv[i], "--raw") == 0) {
       raw = true;
-    } else if (option_value(argc, argv, &i, "--svg", &svg_path) ||
+    } else if (const char* set = nullptr; option_value(argc, argv, &i, "--set", &set)) {
+      sets.push_back(set);
+    } else if (option_value(argc, argv, &i, "-o", &output) || option_value(argc, argv, &i, "--output", &output) ||
+               option_value(argc, argv, &i, "--svg", &svg_path) ||
                option_value(argc, argv, &i, "--audition", &audition_path) ||
                option_value(argc, argv, &i, "--keys", &key_list) ||
                option_value(argc, argv, &i, "--extract", &extract_dir)) {
@@ -125,10 +161,14 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (pack_path == nullptr || (key_list != nullptr && audition_path == nullptr) || (raw && extract_dir == nullptr)) {
+  const bool other_modes = json || raw || svg_path != nullptr || audition_path != nullptr || extract_dir != nullptr ||
+                           key_list != nullptr;
+  if (pack_path == nullptr || (key_list != nullptr && audition_path == nullptr) || (raw && extract_dir == nullptr) ||
+      (output != nullptr && sets.empty()) || (!sets.empty() && other_modes)) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  if (!sets.empty()) return change_keys(pack_path, sets, output);
   std::vector<int> keys;
   if (key_list != nullptr) {
     const std::string error = kitweaver::inspect::parse_key_list(key_list, &keys);

@@ -19,6 +19,7 @@
 
 #include "app/run.h"
 #include "pack/file_replace.h"
+#include "viewer/key_edit.h"
 #include "viewer/pack_reader.h"
 #include "viewer/report.h"
 
@@ -92,6 +93,42 @@ const char* kitweaver_inspect(const char* pack_path, const char* out) {
     error = "the inspector's files could not be written";
   }
   return error.c_str();
+}
+
+// The line of a failed edit, without the worker's own path for the pack.
+const char* edit_failure(std::string* error, const char* path) {
+  const std::string prefix = std::string(path) + ": ";
+  if (error->rfind(prefix, 0) == 0) error->erase(0, prefix.size());
+  return error->c_str();
+}
+
+// Changes keys of the pack at `path` in place, as `kitweaver-inspect --set
+// SET PATH` does. Returns an empty text, or the line saying why nothing
+// changed.
+const char* kitweaver_edit(const char* path, const char* set) {
+  static std::string error;
+  error.clear();
+  std::vector<kitweaver::inspect::KeyEdit> edits;
+  error = kitweaver::inspect::parse_key_edits(set, &edits);
+  if (error.empty()) kitweaver::inspect::edit_pack_file(path, edits, path, &error);
+  return edit_failure(&error, path);
+}
+
+// Sets key `key` of the pack at `path` back to how the pack at `original`
+// has it. Returns an empty text, or the line saying why nothing changed.
+const char* kitweaver_reset_key(const char* path, const char* original, int key) {
+  static std::string error;
+  error.clear();
+  std::vector<std::uint8_t> bytes;
+  kitweaver::inspect::Pack pack;
+  if (key < 0 || key >= kitweaver::kSlotCount || !kitweaver::inspect::read_file(original, &bytes) ||
+      !kitweaver::inspect::read_pack(bytes, &pack).empty()) {
+    error = "the key can't be set back";
+    return error.c_str();
+  }
+  kitweaver::inspect::edit_pack_file(path, kitweaver::inspect::key_as_edits(pack.keys[static_cast<std::size_t>(key)], key),
+                                     path, &error);
+  return edit_failure(&error, path);
 }
 
 }  // extern "C"

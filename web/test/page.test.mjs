@@ -328,3 +328,48 @@ test('on a phone, the page is no wider than the screen', async () => {
     await page.setViewport({ width: 800, height: 600 });
   }
 });
+
+test('a key of an opened pack changes as kitweaver-inspect --set changes it', async () => {
+  assert.ok(process.env.KITWEAVER_INSPECT, 'set KITWEAVER_INSPECT');
+  const dir = copyOf('demo kit', 'kit');
+  spawnSync(binary, [dir]);
+  const packPath = path.join(dir, 'samplepack.aif');
+  await openPage();
+  await (await page.$('#open-pack')).uploadFile(packPath);
+  await page.waitForFunction(() => document.querySelector('#table').textContent.startsWith('AIFF'));
+  const pack = async () => Buffer.from(await page.evaluate(async () => {
+    const bytes = new Uint8Array(await (await fetch(document.querySelector('#download').href)).arrayBuffer());
+    return btoa(Array.from(bytes, (b) => String.fromCharCode(b)).join(''));
+  }), 'base64');
+  assert.ok((await pack()).equals(fs.readFileSync(packPath)), 'the opened pack is offered as it is');
+
+  await page.click('#keys button[data-key="5"]');
+  assert.equal(await page.$eval('#keys button[data-key="5"]', (b) => b.hasAttribute('data-selected')), true);
+  const set = async (name, value) => {
+    await page.$eval(`#key-edit [name="${name}"]`, (field, v) => {
+      field.value = v;
+      field.dispatchEvent(new Event('change', { bubbles: true }));
+    }, value);
+    await page.waitForFunction(() => !document.querySelector('#key-edit').hasAttribute('data-busy'));
+  };
+  await set('pitch', '2');
+  await set('direction', 'reversed');
+  const expected = path.join(scratch, 'edited.aif');
+  const run = spawnSync(process.env.KITWEAVER_INSPECT, ['--set', '5:pitch=2', '--set', '5:direction=reversed',
+                                                        '-o', expected, packPath], { encoding: 'utf8' });
+  assert.equal(run.status, 0, run.stderr);
+  await page.waitForFunction(() => document.querySelector('#table').textContent.includes('+2.0  reversed'));
+  assert.ok((await pack()).equals(fs.readFileSync(expected)), 'the page\'s pack is --set\'s');
+  await page.click('#keys button[data-key="5"]');
+  const { first, last } = slices(fs.readFileSync(expected))[5];
+  assert.equal(await page.$eval('#keys button[data-key="5"]', (b) => b.dataset.playing),
+               `${first}-${last} reversed at ${(2 ** (2 / 12)).toFixed(4)}`);
+
+  // A start after the end is refused, and the key set back is the pack as opened.
+  await set('start', String(last + 10));
+  assert.match(await page.$eval('#key-edit output', (o) => o.value), /^key 5: start \d+ is after end \d+$/);
+  await page.click('#key-edit [name="reset"]');
+  await page.waitForFunction(() => !document.querySelector('#key-edit').hasAttribute('data-busy'));
+  await page.waitForFunction(() => !document.querySelector('#table').textContent.includes('+2.0  reversed'));
+  assert.ok((await pack()).equals(fs.readFileSync(packPath)), 'reset gives the opened pack back');
+});

@@ -1,0 +1,412 @@
+#include "viewer/key_edit.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+#include "kitweaver/byte_order.h"
+#include "pack/aiff_format.h"
+#include "pack/drum_metadata.h"
+#include "pack/file_replace.h"
+
+namespace kitweaver::inspect {
+namespace {
+
+// ---- Reading an edit ----
+
+// A signed decimal: an optional sign, digits, at most one point.
+std::optional<double> decimal(std::string_view text) {
+  std::size_t at = text.empty() || (text[0] != '+' && text[0] != '-') ? 0 : 1;
+  bool digits = false, point = false;
+  for (std::size_t i = at; i < text.size(); ++i) {
+    if (text[i] >= '0' && text[i] <= '9') {
+      digits = true;
+    } else if (text[i] == '.' && !point) {
+      point = true;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!digits) return std::nullopt;
+  return std::strtod(std::string(text).c_str(), nullptr);
+}
+
+std::optional<int> key_number(std::string_view text) {
+  if (text.empty() || text.size() > 2 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  return std::atoi(std::string(text).c_str());
+}
+
+// The keys of "7", "12-23" or "all".
+std::string read_keys(std::string_view text, std::array<bool, kSlotCount>* keys) {
+  const std::string quoted = "\"" + std::string(text) + "\"";
+  if (text == "all") {
+    keys->fill(true);
+    return "";
+  }
+  const std::size_t dash = text.find('-');
+  const std::optional<int> first = key_number(text.substr(0, dash));
+  const std::optional<int> last = dash == std::string_view::npos ? first : key_number(text.substr(dash + 1));
+  if (!first || !last) return "keys " + quoted + " are not a key, a range such as 12-23, or all";
+  if (*first >= kSlotCount || *last >= kSlotCount) return "keys " + quoted + " name a key beyond 23";
+  if (*last < *first) return "keys " + quoted + " run backwards";
+  for (int k = *first; k <= *last; ++k) (*keys)[static_cast<std::size_t>(k)] = true;
+  return "";
+}
+
+std::string read_value(std::string_view name, std::string_view value, KeyEdit* edit) {
+  const std::string quoted = "\"" + std::string(value) + "\"";
+  if (name == "direction") {
+    edit->field = KeyField::kDirection;
+    if (value == "forwards") {
+      edit->raw = kForwards;
+    } else if (value == "reversed") {
+      edit->raw = kReversed;
+    } else {
+      return "direction " + quoted + " is not forwards or reversed";
+    }
+    return "";
+  }
+  if (name == "mode") {
+    edit->field = KeyField::kMode;
+    if (value == "plain") {
+      edit->raw = kPlayPlain;
+    } else if (value == "one-shot") {
+      edit->raw = kPlayOneShot;
+    } else if (value == "loop") {
+      edit->raw = kPlayLoop;
+    } else {
+      return "mode " + quoted + " is not plain, one-shot or loop";
+    }
+    return "";
+  }
+  if (name != "pitch" && name != "start" && name != "end") {
+    return "unknown field \"" + std::string(name) + "\" (pitch, direction, mode, start, end)";
+  }
+  const std::optional<double> number = decimal(value);
+  if (!number) return std::string(name) + " " + quoted + " is not a number";
+  if (name == "pitch") {
+    if (!(std::fabs(*number) <= kMostEditSemitones)) {
+      return "pitch " + std::string(value) + " is outside -96 to +96 semitones";
+    }
+    edit->field = KeyField::kPitch;
+    edit->raw = std::llround(*number * kPitchScale);
+    return "";
+  }
+  if (*number < 0) return std::string(name) + " " + std::string(value) + " is before the pack's first frame";
+  edit->field = name == "start" ? KeyField::kStart : KeyField::kEnd;
+  edit->frames = *number;
+  edit->raw = std::llround(*number * static_cast<double>(kPositionScale));
+  return "";
+}
+
+// ---- Finding the values in the text ----
+
+// The spans of the 24 numbers of each list an edit can change, and where
+// the top-level object ends.
+struct TextPlaces {
+  std::array<std::array<std::pair<std::size_t, std::size_t>, kSlotCount>, 5> items{};
+  std::array<bool, 5> found{};
+  std::size_t end = 0;
+};
+
+const char* list_name(KeyField field) {
+  switch (field) {
+    case KeyField::kPitch: return "pitch";
+    case KeyField::kDirection: return "reverse";
+    case KeyField::kMode: return "playmode";
+    case KeyField::kStart: return "start";
+    case KeyField::kEnd: return "end";
+  }
+  return "";
+}
+
+// A walk over JSON text that only finds where things are.
+struct Scanner {
+  std::string_view text;
+  std::size_t at = 0;
+
+  void skip_space() {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' || text[at] == '\r')) ++at;
+  }
+  bool take(char c) {
+    skip_space();
+    if (at >= text.size() || text[at] != c) return false;
+    ++at;
+    return true;
+  }
+  // A string: its contents as written (names here have no escapes).
+  bool string(std::string_view* contents) {
+    skip_space();
+    if (at >= text.size() || text[at] != '"') return false;
+    const std::size_t start = ++at;
+    while (at < text.size() && text[at] != '"') at += text[at] == '\\' ? 2 : 1;
+    if (at >= text.size()) return false;
+    *contents = text.substr(start, at - start);
+    ++at;
+    return true;
+  }
+  // Any value, nested ones too.
+  bool value() {
+    skip_space();
+    if (at >= text.size()) return false;
+    if (text[at] == '"') {
+      std::string_view ignored;
+      return string(&ignored);
+    }
+    if (text[at] == '[' || text[at] == '{') {
+      const char close = text[at] == '[' ? ']' : '}';
+      ++at;
+      if (take(close)) return true;
+      do {
+        if (close == '}') {
+          std::string_view name;
+          if (!string(&name) || !take(':')) return false;
+        }
+        if (!value()) return false;
+      } while (take(','));
+      return take(close);
+    }
+    const std::size_t start = at;
+    while (at < text.size() && std::strchr(",]} \t\n\r", text[at]) == nullptr) ++at;
+    return at > start;
+  }
+  // A list of 24 numbers: where each is.
+  bool numbers(std::array<std::pair<std::size_t, std::size_t>, kSlotCount>* items) {
+    if (!take('[')) return false;
+    for (std::size_t k = 0; k < kSlotCount; ++k) {
+      if (k > 0 && !take(',')) return false;
+      skip_space();
+      const std::size_t start = at;
+      if (!value() || at == start || text[start] == '"' || text[start] == '[' || text[start] == '{') return false;
+      (*items)[k] = {start, at};
+    }
+    return take(']');
+  }
+};
+
+// The places of the five lists in the text of a top-level object; a name
+// given twice counts where it is last, as a JSON reader takes it.
+bool find_places(std::string_view text, TextPlaces* places) {
+  Scanner scan{text};
+  if (!scan.take('{')) return false;
+  if (!scan.take('}')) {
+    do {
+      std::string_view name;
+      if (!scan.string(&name) || !scan.take(':')) return false;
+      int list = -1;
+      for (int f = 0; f < 5; ++f) {
+        if (name == list_name(static_cast<KeyField>(f))) list = f;
+      }
+      if (list >= 0) {
+        if (!scan.numbers(&places->items[static_cast<std::size_t>(list)])) return false;
+        places->found[static_cast<std::size_t>(list)] = true;
+      } else if (!scan.value()) {
+        return false;
+      }
+    } while (scan.take(','));
+    if (!scan.take('}')) return false;
+  }
+  places->end = scan.at;
+  return true;
+}
+
+// ---- The chunk around the text ----
+
+struct Appl {
+  std::size_t header = 0;  // where the chunk starts
+  std::size_t size = 0;    // of its body
+};
+
+std::string find_appl(const std::vector<std::uint8_t>& bytes, Appl* appl) {
+  if (bytes.size() < kFormHeaderSize || std::memcmp(bytes.data(), kFormId, 4) != 0) return "not an AIFF file";
+  bool found = false;
+  for (std::size_t at = kFormHeaderSize; at + kChunkHeaderSize <= bytes.size();) {
+    const std::size_t size = load_be32(bytes.data() + at + 4);
+    if (size > bytes.size() - at - kChunkHeaderSize) {
+      return "the file is cut short: its " + std::string(reinterpret_cast<const char*>(bytes.data() + at), 4) +
+             " chunk ends past the end of the file";
+    }
+    const std::uint8_t* body = bytes.data() + at + kChunkHeaderSize;
+    if (!found && std::memcmp(bytes.data() + at, kApplId, 4) == 0 && size >= 4 &&
+        std::memcmp(body, kAppSignature, 4) == 0) {
+      *appl = {at, size};
+      found = true;
+    }
+    at += kChunkHeaderSize + size + (size & 1u);
+  }
+  return found ? "" : "no op-1 application chunk";
+}
+
+}  // namespace
+
+std::string parse_key_edits(std::string_view text, std::vector<KeyEdit>* edits) {
+  const std::string head = "--set \"" + std::string(text) + "\": ";
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return head + "expected KEYS:FIELD=VALUE[,FIELD=VALUE...]";
+  KeyEdit edit;
+  if (std::string error = read_keys(text.substr(0, colon), &edit.keys); !error.empty()) return head + error;
+  std::vector<KeyEdit> read;
+  for (std::size_t at = colon + 1; at <= text.size();) {
+    const std::size_t comma = std::min(text.find(',', at), text.size());
+    const std::string_view item = text.substr(at, comma - at);
+    const std::size_t equals = item.find('=');
+    if (equals == std::string_view::npos) return head + "\"" + std::string(item) + "\" is not FIELD=VALUE";
+    if (std::string error = read_value(item.substr(0, equals), item.substr(equals + 1), &edit); !error.empty()) {
+      return head + error;
+    }
+    read.push_back(edit);
+    at = comma + 1;
+  }
+  edits->insert(edits->end(), read.begin(), read.end());
+  return "";
+}
+
+std::vector<KeyEdit> key_as_edits(const KeyRow& from, int key) {
+  std::vector<KeyEdit> edits;
+  const std::pair<KeyField, std::int64_t> values[] = {{KeyField::kPitch, from.pitch_raw},
+                                                      {KeyField::kDirection, from.reverse},
+                                                      {KeyField::kMode, from.play_mode},
+                                                      {KeyField::kStart, from.start_raw},
+                                                      {KeyField::kEnd, from.end_raw}};
+  for (const auto& [field, raw] : values) {
+    KeyEdit edit;
+    edit.keys[static_cast<std::size_t>(key)] = true;
+    edit.field = field;
+    edit.raw = raw;
+    edit.frames = static_cast<double>(raw) / static_cast<double>(kPositionScale);
+    edits.push_back(edit);
+  }
+  return edits;
+}
+
+std::string check_key_edits(const Pack& pack, const std::vector<KeyEdit>& edits) {
+  const double last = static_cast<double>(pack.samples.size()) - 1;
+  for (std::size_t k = 0; k < kSlotCount; ++k) {
+    std::int64_t start = pack.keys[k].start_raw, end = pack.keys[k].end_raw;
+    double start_frames = pack.keys[k].start_frame(), end_frames = pack.keys[k].end_frame();
+    bool moved = false;
+    for (const KeyEdit& edit : edits) {
+      if (!edit.keys[k]) continue;
+      if (edit.field == KeyField::kStart) {
+        start = edit.raw;
+        start_frames = edit.frames;
+        moved = true;
+      } else if (edit.field == KeyField::kEnd) {
+        end = edit.raw;
+        end_frames = edit.frames;
+        moved = true;
+      }
+    }
+    if (!moved) continue;
+    char line[160];
+    if (end_frames > last) {
+      std::snprintf(line, sizeof line, "key %zu: end %g is beyond the pack's last frame, %.0f", k, end_frames, last);
+      return line;
+    }
+    if (start > end) {
+      std::snprintf(line, sizeof line, "key %zu: start %g is after end %g", k, start_frames, end_frames);
+      return line;
+    }
+  }
+  return "";
+}
+
+std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const std::vector<KeyEdit>& edits,
+                            std::vector<std::uint8_t>* out) {
+  Appl appl;
+  if (std::string error = find_appl(bytes, &appl); !error.empty()) return error;
+  const std::size_t text_at = appl.header + kChunkHeaderSize + 4;
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()) + text_at, appl.size - 4);
+  TextPlaces places;
+  if (!find_places(text, &places)) return "the metadata text can't be read for changing";
+
+  // The final value of every key and list, then the changed ones, last first.
+  std::array<std::array<std::optional<std::int64_t>, kSlotCount>, 5> wanted{};
+  for (const KeyEdit& edit : edits) {
+    for (std::size_t k = 0; k < kSlotCount; ++k) {
+      if (edit.keys[k]) wanted[static_cast<std::size_t>(edit.field)][k] = edit.raw;
+    }
+  }
+  struct Change {
+    std::pair<std::size_t, std::size_t> span;
+    std::string value;
+  };
+  std::vector<Change> changes;
+  for (std::size_t f = 0; f < 5; ++f) {
+    for (std::size_t k = 0; k < kSlotCount; ++k) {
+      if (!wanted[f][k]) continue;
+      if (!places.found[f]) return std::string("the metadata text has no \"") + list_name(static_cast<KeyField>(f)) + "\" list";
+      const auto [from, to] = places.items[f][k];
+      const std::string now(text.substr(from, to - from));
+      const double stored = std::strtod(now.c_str(), nullptr);
+      // A value that is already the stored one keeps its bytes.
+      if (static_cast<std::int64_t>(stored) == *wanted[f][k] && stored == std::trunc(stored)) continue;
+      changes.push_back({places.items[f][k], std::to_string(*wanted[f][k])});
+    }
+  }
+  std::sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) { return a.span.first > b.span.first; });
+  std::string edited(text.substr(0, places.end));
+  for (const Change& change : changes) {
+    edited.replace(change.span.first, change.span.second - change.span.first, change.value);
+  }
+
+  // What follows the text: padding with spaces to a multiple of 4 bytes, as
+  // Kitweaver lays a pack out, is done again; any other tail is kept.
+  std::string_view tail = text.substr(places.end);
+  std::string body = std::string(kAppSignature, 4) + edited;
+  const bool our_padding = appl.size % 4 == 0 && tail.find_first_not_of(' ') == std::string_view::npos;
+  if (our_padding) {
+    body.append((4 - body.size() % 4) % 4, ' ');
+  } else {
+    body.append(tail);
+  }
+
+  const std::size_t old_end = appl.header + kChunkHeaderSize + appl.size + (appl.size & 1u);
+  std::vector<std::uint8_t> chunk(kChunkHeaderSize);
+  std::memcpy(chunk.data(), kApplId, 4);
+  store_be32(chunk.data() + 4, static_cast<std::uint32_t>(body.size()));
+  chunk.insert(chunk.end(), body.begin(), body.end());
+  if (body.size() & 1u) chunk.push_back(0);  // the pad byte
+
+  out->assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(appl.header));
+  out->insert(out->end(), chunk.begin(), chunk.end());
+  out->insert(out->end(), bytes.begin() + static_cast<std::ptrdiff_t>(old_end), bytes.end());
+  const auto grown = static_cast<std::int64_t>(out->size()) - static_cast<std::int64_t>(bytes.size());
+  store_be32(out->data() + 4, static_cast<std::uint32_t>(static_cast<std::int64_t>(load_be32(bytes.data() + 4)) + grown));
+  return "";
+}
+
+int edit_pack_file(const std::string& path, const std::vector<KeyEdit>& edits, const std::string& target,
+                   std::string* error) {
+  std::vector<std::uint8_t> bytes;
+  if (!read_file(path.c_str(), &bytes)) {
+    *error = path + ": cannot be read: " + std::strerror(errno);
+    return kNotAPack;
+  }
+  Pack pack;
+  if (std::string why = read_pack(bytes, &pack); !why.empty()) {
+    *error = path + ": " + why;
+    return kNotAPack;
+  }
+  if (std::string why = check_key_edits(pack, edits); !why.empty()) {
+    *error = path + ": " + why;
+    return kBadEdit;
+  }
+  std::vector<std::uint8_t> changed;
+  if (std::string why = apply_key_edits(bytes, edits, &changed); !why.empty()) {
+    *error = path + ": " + why;
+    return kNotAPack;
+  }
+  if (int failed = replace_file(target, {{changed.data(), changed.size()}})) {
+    *error = target + ": cannot be written: " + replace_failure_reason(failed);
+    return kNotAPack;
+  }
+  return 0;
+}
+
+}  // namespace kitweaver::inspect

@@ -1,0 +1,76 @@
+// Changing keys of a drum pack (ours, a device's or another tool's): a key's
+// pitch, direction, play mode, start and end are numbers in the pack's
+// metadata text, so a key changes without touching a sample.
+//
+// Only the named keys' values in the "pitch", "reverse", "playmode",
+// "start" and "end" lists are rewritten, each in place; every other byte of
+// the text (other fields, their order and spacing, fields no tool here knows)
+// and every other chunk stay as they are. The APPL chunk's size, its pad
+// byte and the FORM size follow the text's new length. A text laid out as
+// Kitweaver writes it (padded with spaces to a multiple of 4 bytes) is padded
+// again the same way; any other tail after the text is kept. A value set to
+// what it already is leaves its bytes alone, so such an edit gives the same
+// file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kitweaver/records.h"
+#include "viewer/pack_reader.h"
+
+namespace kitweaver::inspect {
+
+enum class KeyField { kPitch, kDirection, kMode, kStart, kEnd };
+
+// One value set on some keys, as it is stored (pitch x 512, frames x 4056,
+// 8192 / 24576 for the direction, 8192 / 20480 / 24576 for the play mode).
+struct KeyEdit {
+  std::array<bool, kSlotCount> keys{};
+  KeyField field = KeyField::kPitch;
+  std::int64_t raw = 0;
+  double frames = 0;  // start and end as given, for the messages
+};
+
+// Pitches beyond eight octaves either way are refused.
+inline constexpr double kMostEditSemitones = 96.0;
+
+// Reads one "KEYS:FIELD=VALUE[,FIELD=VALUE...]" (KEYS: 0 to 23, a range
+// such as 12-23, or all; FIELD: pitch in semitones, direction forwards or
+// reversed, mode plain, one-shot or loop, start and end in frames) and
+// appends its edits. Returns an empty text, or the line saying what is
+// wrong.
+std::string parse_key_edits(std::string_view text, std::vector<KeyEdit>* edits);
+
+// The five stored values of `key` in `from`, as edits (to set a key back to
+// how another pack has it).
+std::vector<KeyEdit> key_as_edits(const KeyRow& from, int key);
+
+// Checks the edits, applied in order (a later one wins), against `pack`:
+// every key whose start or end they set must start at 0 or later, end at or
+// after its start, and end at the pack's last frame or before. Returns an
+// empty text, or the line saying what is wrong.
+std::string check_key_edits(const Pack& pack, const std::vector<KeyEdit>& edits);
+
+// Writes into `out` the pack `bytes` (which read_pack has read) with the
+// edits applied. Returns an empty text, or the line saying why it can't
+// (a chunk cut short by the end of the file, a metadata text this reader
+// can't place the values in).
+std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const std::vector<KeyEdit>& edits,
+                            std::vector<std::uint8_t>* out);
+
+// The whole operation on files: reads the pack at `path`, checks and applies
+// the edits, and writes the result to `target` through the safe writer
+// (`target` may be `path`). Returns 0, kNotAPack (the file can't be read or
+// is not a drum pack, or the result can't be written) or kBadEdit (an edit
+// the pack can't take), with the line saying why in `*error`; on a failure
+// nothing is written.
+inline constexpr int kNotAPack = 1;
+inline constexpr int kBadEdit = 2;
+int edit_pack_file(const std::string& path, const std::vector<KeyEdit>& edits, const std::string& target,
+                   std::string* error);
+
+}  // namespace kitweaver::inspect
