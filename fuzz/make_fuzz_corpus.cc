@@ -62,6 +62,61 @@ std::vector<Bytes> wav_seeds() {
   return seeds;
 }
 
+// A small drum pack: `frames` frames of sound and every key on a slice of
+// it, and an input for the key-edit target: the --set text's length, the
+// text, then the pack.
+Bytes pack_seed(std::uint32_t frames, const std::string& set, bool odd_layout) {
+  auto be32 = [](Bytes& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
+  };
+  auto list = [](const char* name, auto value) {
+    std::string text = std::string("\"") + name + "\" : [ ";
+    for (int k = 0; k < 24; ++k) text += (k > 0 ? ", " : "") + std::to_string(value(k));
+    return text + " ]";
+  };
+  const std::uint32_t slice = frames / 24;
+  std::string text = "op-1{ \"drum_version\" : 3, " +
+                     list("end", [&](int k) { return static_cast<std::int64_t>(slice * k + slice - 1) * 4056; }) +
+                     ", \"name\" : \"user99\", " + list("pitch", [](int k) { return (k % 5 - 2) * 512; }) + ", " +
+                     list("playmode", [](int k) { return k % 3 == 0 ? 20480 : 8192; }) + ", " +
+                     list("reverse", [](int k) { return k % 2 == 0 ? 8192 : 24576; }) + ", " +
+                     list("start", [&](int k) { return static_cast<std::int64_t>(slice * k) * 4056; }) +
+                     (odd_layout ? ", \"x\" : { \"pitch\" : [ \"]\" ] } }" : " }");
+  if (odd_layout) {
+    text += '\0';
+  } else {
+    while (text.size() % 4 != 0) text += ' ';
+  }
+  Bytes chunks;
+  for (const char* id : {"COMM", "APPL", "SSND"}) {
+    Bytes body;
+    if (id[0] == 'C') {
+      body = {0, 1};
+      be32(body, frames);
+      for (int b : {0, 16, 0x40, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0}) body.push_back(static_cast<std::uint8_t>(b));
+    } else if (id[0] == 'A') {
+      body.assign(text.begin(), text.end());
+    } else {
+      body.assign(8, 0);
+      for (std::uint32_t i = 0; i < frames; ++i) {
+        body.push_back(static_cast<std::uint8_t>(i));
+        body.push_back(static_cast<std::uint8_t>(i * 7));
+      }
+    }
+    chunks.insert(chunks.end(), id, id + 4);
+    be32(chunks, static_cast<std::uint32_t>(body.size()));
+    chunks.insert(chunks.end(), body.begin(), body.end());
+    if (body.size() % 2 == 1) chunks.push_back(0);
+  }
+  Bytes input = {static_cast<std::uint8_t>(set.size())};
+  input.insert(input.end(), set.begin(), set.end());
+  for (char c : std::string("FORM")) input.push_back(static_cast<std::uint8_t>(c));
+  be32(input, static_cast<std::uint32_t>(chunks.size() + 4));
+  for (char c : std::string("AIFF")) input.push_back(static_cast<std::uint8_t>(c));
+  input.insert(input.end(), chunks.begin(), chunks.end());
+  return input;
+}
+
 void write(const std::string& dir, int index, const Bytes& bytes) {
   kitweaver::wav::write_file(dir + "/seed" + std::to_string(index), bytes);
 }
@@ -74,7 +129,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string root = argv[1];
-  for (const char* sub : {"", "/wav_reader", "/run", "/names"}) mkdir((root + sub).c_str(), 0777);
+  for (const char* sub : {"", "/wav_reader", "/run", "/names", "/key_edit"}) mkdir((root + sub).c_str(), 0777);
 
   const std::vector<Bytes> wavs = wav_seeds();
   for (std::size_t i = 0; i < wavs.size(); ++i) write(root + "/wav_reader", static_cast<int>(i), wavs[i]);
@@ -85,6 +140,11 @@ int main(int argc, char** argv) {
                          "/k.v2/Piano Chord,Dmaj", "/k/Kick Oneshot.wav", "/k/Pad Loop 2.wav"};
   int n = 0;
   for (const char* name : names) write(root + "/names", n++, Bytes(name, name + std::string(name).size()));
+
+  n = 0;
+  for (const char* set : {"3:pitch=+2.5,direction=reversed", "all:mode=loop", "0-5:start=10,end=20.5", "7:end=47"}) {
+    for (bool odd : {false, true}) write(root + "/key_edit", n++, pack_seed(240, set, odd));
+  }
 
   // Folders for the run target: mode byte, digits byte, file count, then per
   // file two fragment bytes, a 2-byte length and the file.

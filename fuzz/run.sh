@@ -14,7 +14,7 @@ corpus=build-fuzz/corpus
 findings=build-fuzz/findings
 mkdir -p "$findings"
 ./build-fuzz/make_fuzz_corpus "$corpus"
-for target in wav_reader names run; do
+for target in wav_reader names run key_edit; do
   echo "fuzz_${target}: ${seconds}s"
   ./build-fuzz/"fuzz_${target}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$findings/${target}-" -print_final_stats=1 "$corpus/$target" 2>"build-fuzz/${target}.log" ||

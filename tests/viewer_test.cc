@@ -219,6 +219,8 @@ TEST(Inspect, BrokenPacksGetOneLineAndAFailingStatus) {
        "the \"pitch\" list does not hold 24 numbers"},
       {"beyond", with_metadata(made.bytes, first_value_replaced(text, "end", "2146435200")),
        "key 0: a slice beyond the sound data"},
+      {"huge", with_metadata(made.bytes, first_value_replaced(text, "pitch", "2e81")),
+       "the \"pitch\" list holds a number out of range"},
   };
   for (const Case& c : cases) {
     Pack pack;

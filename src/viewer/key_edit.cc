@@ -125,10 +125,15 @@ const char* list_name(KeyField field) {
   return "";
 }
 
-// A walk over JSON text that only finds where things are.
+// A walk over JSON text that only finds where things are. Nesting deeper
+// than any metadata text has is refused, so hostile text can't exhaust the
+// stack.
+constexpr int kDeepest = 32;
+
 struct Scanner {
   std::string_view text;
   std::size_t at = 0;
+  int depth = 0;
 
   void skip_space() {
     while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' || text[at] == '\r')) ++at;
@@ -139,7 +144,7 @@ struct Scanner {
     ++at;
     return true;
   }
-  // A string: its contents as written (names here have no escapes).
+  // A string: its contents as written.
   bool string(std::string_view* contents) {
     skip_space();
     if (at >= text.size() || text[at] != '"') return false;
@@ -159,17 +164,21 @@ struct Scanner {
       return string(&ignored);
     }
     if (text[at] == '[' || text[at] == '{') {
+      if (++depth > kDeepest) return false;
       const char close = text[at] == '[' ? ']' : '}';
       ++at;
-      if (take(close)) return true;
-      do {
-        if (close == '}') {
-          std::string_view name;
-          if (!string(&name) || !take(':')) return false;
-        }
-        if (!value()) return false;
-      } while (take(','));
-      return take(close);
+      if (!take(close)) {
+        do {
+          if (close == '}') {
+            std::string_view name;
+            if (!string(&name) || !take(':')) return false;
+          }
+          if (!value()) return false;
+        } while (take(','));
+        if (!take(close)) return false;
+      }
+      --depth;
+      return true;
     }
     const std::size_t start = at;
     while (at < text.size() && std::strchr(",]} \t\n\r", text[at]) == nullptr) ++at;
@@ -190,14 +199,15 @@ struct Scanner {
 };
 
 // The places of the five lists in the text of a top-level object; a name
-// given twice counts where it is last, as a JSON reader takes it.
+// given twice counts where it is last, as a JSON reader takes it. A name
+// written with escapes is refused: its text is not its name.
 bool find_places(std::string_view text, TextPlaces* places) {
   Scanner scan{text};
   if (!scan.take('{')) return false;
   if (!scan.take('}')) {
     do {
       std::string_view name;
-      if (!scan.string(&name) || !scan.take(':')) return false;
+      if (!scan.string(&name) || !scan.take(':') || name.find('\\') != std::string_view::npos) return false;
       int list = -1;
       for (int f = 0; f < 5; ++f) {
         if (name == list_name(static_cast<KeyField>(f))) list = f;

@@ -1,5 +1,6 @@
 #include "viewer/pack_reader.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -116,6 +117,10 @@ std::string read_list(const nlohmann::json& metadata, const char* key, std::arra
   for (std::size_t k = 0; k < kSlotCount; ++k) {
     const nlohmann::json& v = (*it)[k];
     if (!v.is_number()) return std::string("the \"") + key + "\" list does not hold 24 numbers";
+    // A fraction counts as its whole part; one beyond 64 bits is no value.
+    if (v.is_number_float() && !(std::fabs(v.get<double>()) < 9.2e18)) {
+      return std::string("the \"") + key + "\" list holds a number out of range";
+    }
     (*out)[k] = v.is_number_integer() ? v.get<std::int64_t>() : static_cast<std::int64_t>(v.get<double>());
   }
   return "";

@@ -1,0 +1,58 @@
+// Fuzz target: changing keys of hostile packs. Input: one byte n, then n
+// bytes of a --set text, then the pack. Whatever the pack, an edit is either
+// refused or its result reads back with exactly the values it asked for and
+// every other value as it was.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "viewer/key_edit.h"
+#include "viewer/pack_reader.h"
+
+namespace {
+
+using kitweaver::inspect::KeyEdit;
+using kitweaver::inspect::KeyField;
+using kitweaver::inspect::KeyRow;
+
+std::int64_t& field_of(KeyRow& row, KeyField field) {
+  switch (field) {
+    case KeyField::kPitch: return row.pitch_raw;
+    case KeyField::kDirection: return row.reverse;
+    case KeyField::kMode: return row.play_mode;
+    case KeyField::kStart: return row.start_raw;
+    case KeyField::kEnd: return row.end_raw;
+  }
+  return row.pitch_raw;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1 || size < 1u + data[0]) return 0;
+  const std::string set(reinterpret_cast<const char*>(data + 1), data[0]);
+  const std::vector<std::uint8_t> bytes(data + 1 + data[0], data + size);
+  std::vector<KeyEdit> edits;
+  if (!kitweaver::inspect::parse_key_edits(set, &edits).empty()) return 0;
+  kitweaver::inspect::Pack pack;
+  if (!kitweaver::inspect::read_pack(bytes, &pack).empty()) return 0;
+  if (!kitweaver::inspect::check_key_edits(pack, edits).empty()) return 0;
+  std::vector<std::uint8_t> out;
+  if (!kitweaver::inspect::apply_key_edits(bytes, edits, &out).empty()) return 0;
+
+  kitweaver::inspect::Pack changed;
+  if (!kitweaver::inspect::read_pack(out, &changed).empty()) __builtin_trap();
+  for (std::size_t k = 0; k < pack.keys.size(); ++k) {
+    KeyRow want = pack.keys[k];
+    for (const KeyEdit& edit : edits) {
+      if (edit.keys[k]) field_of(want, edit.field) = edit.raw;
+    }
+    const KeyRow& got = changed.keys[k];
+    if (got.start_raw != want.start_raw || got.end_raw != want.end_raw || got.pitch_raw != want.pitch_raw ||
+        got.reverse != want.reverse || got.play_mode != want.play_mode) {
+      __builtin_trap();
+    }
+  }
+  if (changed.samples != pack.samples) __builtin_trap();
+  return 0;
+}
