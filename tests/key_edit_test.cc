@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "kitweaver/byte_order.h"
+#include "pack_support.h"
 #include "test_support.h"
 #include "viewer/key_edit.h"
 #include "viewer/pack_reader.h"
@@ -18,15 +19,7 @@ namespace {
 using testing::TempDir;
 using Lists = std::array<std::array<std::int64_t, kSlotCount>, 5>;  // start, end, pitch, reverse, playmode
 
-wav::Bytes chunk(const char* id, const wav::Bytes& body) {
-  wav::Bytes out(id, id + 4);
-  std::uint8_t size[4];
-  store_be32(size, static_cast<std::uint32_t>(body.size()));
-  out.insert(out.end(), size, size + 4);
-  out.insert(out.end(), body.begin(), body.end());
-  if (body.size() % 2 == 1) out.push_back(0);
-  return out;
-}
+using testing::aiff_chunk;
 
 std::string list(const std::array<std::int64_t, kSlotCount>& values, const char* separator) {
   std::string text;
@@ -54,11 +47,11 @@ wav::Bytes other_tool_pack(const Lists& v) {
     ssnd.push_back(static_cast<std::uint8_t>(i));
   }
   wav::Bytes body = {'A', 'I', 'F', 'F'};
-  for (const wav::Bytes& c : {chunk("COMM", comm), chunk("APPL", appl), chunk("ANNO", {'h', 'e', 'l', 'l', 'o'}),
-                              chunk("SSND", ssnd)}) {
+  for (const wav::Bytes& c : {aiff_chunk("COMM", comm), aiff_chunk("APPL", appl),
+                              aiff_chunk("ANNO", {'h', 'e', 'l', 'l', 'o'}), aiff_chunk("SSND", ssnd)}) {
     body.insert(body.end(), c.begin(), c.end());
   }
-  return chunk("FORM", body);
+  return aiff_chunk("FORM", body);
 }
 
 Lists other_tool_values() {

@@ -17,6 +17,7 @@
 #include "pack/aiff_writer.h"
 #include "pack/key_map.h"
 #include "slice/planner.h"
+#include "pack_support.h"
 #include "test_support.h"
 
 namespace kitweaver {
@@ -121,15 +122,7 @@ TEST(Inspect, ChromaticAndPo33Packs) {
 // another order, an extra chunk, and the text ending in a zero byte.
 wav::Bytes as_sowt(const wav::Bytes& aiff) {
   Pack ours = read_ok(aiff);
-  auto chunk = [](const char* id, const wav::Bytes& body) {
-    wav::Bytes out(id, id + 4);
-    std::uint8_t size[4];
-    store_be32(size, static_cast<std::uint32_t>(body.size()));
-    out.insert(out.end(), size, size + 4);
-    out.insert(out.end(), body.begin(), body.end());
-    if (body.size() % 2 == 1) out.push_back(0);
-    return out;
-  };
+  const auto chunk = testing::aiff_chunk;
   wav::Bytes comm(aiff.begin() + 20, aiff.begin() + 38);
   const char sowt[] = "sowt\x0elittle-endian";  // type, then a Pascal string
   comm.insert(comm.end(), sowt, sowt + 4 + 1 + 14);

@@ -33,25 +33,29 @@ if (!binary || !pageFile) {
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'kitweaver-web-bench-'));
 const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
 
-// A WAV file of `seconds` of 24-bit stereo 96 kHz: a decaying tone with noise.
-function bigWav(file, seconds, index) {
-  const frames = Math.round(seconds * 96000);
+// The header of a PCM WAV file declaring `dataBytes` bytes of sound.
+function wavHeader(channels, rate, bits, dataBytes) {
   const header = Buffer.alloc(44);
-  const dataBytes = frames * 6;
   header.write('RIFF', 0);
   header.writeUInt32LE(36 + dataBytes, 4);
   header.write('WAVEfmt ', 8);
   header.writeUInt32LE(16, 16);
   header.writeUInt16LE(1, 20);
-  header.writeUInt16LE(2, 22);
-  header.writeUInt32LE(96000, 24);
-  header.writeUInt32LE(96000 * 6, 28);
-  header.writeUInt16LE(6, 32);
-  header.writeUInt16LE(24, 34);
+  header.writeUInt16LE(channels, 22);
+  header.writeUInt32LE(rate, 24);
+  header.writeUInt32LE((rate * channels * bits) / 8, 28);
+  header.writeUInt16LE((channels * bits) / 8, 32);
+  header.writeUInt16LE(bits, 34);
   header.write('data', 36);
   header.writeUInt32LE(dataBytes, 40);
+  return header;
+}
+
+// A WAV file of `seconds` of 24-bit stereo 96 kHz: a decaying tone with noise.
+function bigWav(file, seconds, index) {
+  const frames = Math.round(seconds * 96000);
   const out = fs.openSync(file, 'w');
-  fs.writeSync(out, header);
+  fs.writeSync(out, wavHeader(2, 96000, 24, frames * 6));
   const block = Buffer.alloc(96000 * 6);
   let noise = index + 1;
   for (let at = 0; at < frames; at += 96000) {
@@ -71,20 +75,7 @@ function bigWav(file, seconds, index) {
 
 // A sparse file whose header declares `bytes` of 16-bit mono sound.
 function sparseWav(file, bytes) {
-  const header = Buffer.alloc(44);
-  header.write('RIFF', 0);
-  header.writeUInt32LE(36 + bytes, 4);
-  header.write('WAVEfmt ', 8);
-  header.writeUInt32LE(16, 16);
-  header.writeUInt16LE(1, 20);
-  header.writeUInt16LE(1, 22);
-  header.writeUInt32LE(44100, 24);
-  header.writeUInt32LE(88200, 28);
-  header.writeUInt16LE(2, 32);
-  header.writeUInt16LE(16, 34);
-  header.write('data', 36);
-  header.writeUInt32LE(bytes, 40);
-  fs.writeFileSync(file, header);
+  fs.writeFileSync(file, wavHeader(1, 44100, 16, bytes));
   fs.truncateSync(file, 44 + bytes);
 }
 

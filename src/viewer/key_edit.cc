@@ -58,31 +58,32 @@ std::string read_keys(std::string_view text, std::array<bool, kSlotCount>* keys)
   return "";
 }
 
+// The fields set by a word, and their words' stored values.
+struct WordField {
+  const char* name;
+  KeyField field;
+  std::array<std::pair<const char*, std::int64_t>, 3> words;  // a null word ends the list
+  const char* choices;
+};
+constexpr WordField kWordFields[] = {
+    {"direction", KeyField::kDirection, {{{"forwards", kForwards}, {"reversed", kReversed}, {nullptr, 0}}},
+     "forwards or reversed"},
+    {"mode", KeyField::kMode, {{{"plain", kPlayPlain}, {"one-shot", kPlayOneShot}, {"loop", kPlayLoop}}},
+     "plain, one-shot or loop"},
+};
+
 std::string read_value(std::string_view name, std::string_view value, KeyEdit* edit) {
   const std::string quoted = "\"" + std::string(value) + "\"";
-  if (name == "direction") {
-    edit->field = KeyField::kDirection;
-    if (value == "forwards") {
-      edit->raw = kForwards;
-    } else if (value == "reversed") {
-      edit->raw = kReversed;
-    } else {
-      return "direction " + quoted + " is not forwards or reversed";
+  for (const WordField& words : kWordFields) {
+    if (name != words.name) continue;
+    edit->field = words.field;
+    for (const auto& [word, raw] : words.words) {
+      if (word != nullptr && value == word) {
+        edit->raw = raw;
+        return "";
+      }
     }
-    return "";
-  }
-  if (name == "mode") {
-    edit->field = KeyField::kMode;
-    if (value == "plain") {
-      edit->raw = kPlayPlain;
-    } else if (value == "one-shot") {
-      edit->raw = kPlayOneShot;
-    } else if (value == "loop") {
-      edit->raw = kPlayLoop;
-    } else {
-      return "mode " + quoted + " is not plain, one-shot or loop";
-    }
-    return "";
+    return std::string(name) + " " + quoted + " is not " + words.choices;
   }
   if (name != "pitch" && name != "start" && name != "end") {
     return "unknown field \"" + std::string(name) + "\" (pitch, direction, mode, start, end)";
