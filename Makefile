@@ -52,9 +52,9 @@ web-test: web build
 # after a build of the demo kit.
 web-screenshot: web build
 	cd web && npm ci --no-audit --no-fund --loglevel=error
-	KITWEAVER_BINARY=$(CURDIR)/$(BUILD)/kitweaver KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html \
-	  KITWEAVER_SCREENSHOT=$(CURDIR)/docs/web-page.png KITWEAVER_PHONE_SCREENSHOT=$(CURDIR)/docs/web-page-phone.png \
-	  node --test web/test/
+	KITWEAVER_BINARY=$(CURDIR)/$(BUILD)/kitweaver KITWEAVER_INSPECT=$(CURDIR)/$(BUILD)/kitweaver-inspect \
+	  KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html KITWEAVER_SCREENSHOT=$(CURDIR)/docs/web-page.png \
+	  KITWEAVER_PHONE_SCREENSHOT=$(CURDIR)/docs/web-page-phone.png node --test web/test/
 
 # The end-to-end tests with every run of kitweaver under valgrind's memcheck:
 # any error or definitely or indirectly lost byte fails the run's test.

@@ -191,6 +191,8 @@ test('the demo kits in listing order give the command line\'s lines and packs', 
     if (process.env.KITWEAVER_SCREENSHOT && name === 'kit') {
       await page.setViewport({ width: 1280, height: 900 });
       await viewShown();
+      await page.click('#keys button[data-key="2"]');  // selected, to show its form
+      await page.waitForFunction(() => !document.querySelector('#keys button[data-key="2"]').dataset.playing);
       await page.screenshot({ path: process.env.KITWEAVER_SCREENSHOT, fullPage: true });
     }
   }
