@@ -46,7 +46,7 @@ constexpr std::size_t kTrimFrames = 4096;
 
 void drop_front(SampleRun& run, std::size_t count) { run.begin += std::min(count, run.size()); }
 
-// Appends `count` zeros: the silence after the signal.
+// Appends `count` zeros: the silence before or after the signal.
 void append_zeros(SampleRun& run, std::size_t count) { std::fill_n(extend(run, count), count, Sample{0}); }
 
 // ---- Half-band stages ----
