@@ -45,22 +45,31 @@ function mountKit(FS, path, files) {
 // least: a read that follows on from the last (or skips a little) continues
 // it, any other starts a new stream where it asks. Two buffers take turns:
 // while the core works on one, the browser already fills the other, once
-// the reads are the sound's rather than the header's. A read the browser
+// the reads are the sound's rather than the header's. A header is read
+// through small buffers, so that the files' headers cost little; the sound,
+// through large ones. A read the browser
 // refuses (the file was removed or changed on disk, or may not be read)
 // fails as a read of a file system would.
-const readers = new Map();  // WORKERFS node -> {reader, position, held, spare, next}
+const readers = new Map();  // WORKERFS node -> {reader, position, held, spare, next, chunk}
 const kSkipBytes = 1 << 20;
-const kChunkBytes = 1 << 20;
+const kHeaderChunk = 64 << 10;
+const kSoundChunk = 1 << 20;
 const kSoundRead = 64 << 10;  // reads this large are the sound's: read ahead
 
 function startReader(file, offset) {
   return { reader: file.slice(offset).stream().getReader({ mode: 'byob' }), position: offset,
-           held: new Uint8Array(new ArrayBuffer(kChunkBytes), 0, 0), spare: new ArrayBuffer(kChunkBytes), next: null };
+           held: new Uint8Array(0), spare: new ArrayBuffer(0), next: null, chunk: kHeaderChunk };
+}
+
+// A free buffer of the reader's chunk size.
+function spareBuffer(state) {
+  if (state.spare.byteLength < state.chunk) state.spare = new ArrayBuffer(state.chunk);
+  return new Uint8Array(state.spare);
 }
 
 // The next chunk: the one already asked for, or a new request.
 function nextChunk(state) {
-  const next = state.next || state.reader.read(new Uint8Array(state.spare));
+  const next = state.next || state.reader.read(spareBuffer(state));
   state.next = null;
   return next;
 }
@@ -77,6 +86,7 @@ async function readAt(fd, pointer, size, offset) {
       state = startReader(file, offset);
       readers.set(node, state);
     }
+    if (size >= kSoundRead) state.chunk = kSoundChunk;
     let done = 0;
     while (done < size) {
       if (state.held.length === 0) {
@@ -98,7 +108,7 @@ async function readAt(fd, pointer, size, offset) {
       done += count;
     }
     if (size >= kSoundRead && !state.next && state.position < file.size) {
-      state.next = state.reader.read(new Uint8Array(state.spare));
+      state.next = state.reader.read(spareBuffer(state));
       state.next.catch(() => {});  // a failure is met by the read that takes it
     }
     return done;

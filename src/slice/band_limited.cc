@@ -71,7 +71,6 @@ void decode_block(const std::uint8_t* raw, std::size_t count, std::int32_t chann
 struct Output {
   std::int16_t* slice = nullptr;
   double* mix = nullptr;
-  std::int64_t frames = 0;
 };
 
 // Puts a note's newest frames, which follow its `done` earlier ones.
@@ -93,7 +92,7 @@ int render_band_limited(SampleRecord& record, double rate, std::int32_t frames, 
   std::unique_ptr<double[]> mix;
   if (chord.note_count > 1) mix = zeroed<double>(frames);
   if (!slice || (chord.note_count > 1 && !mix)) return 0;  // out of memory: left unrendered
-  const Output out{chord.note_count > 1 ? nullptr : slice.get(), mix.get(), frames};
+  const Output out{chord.note_count > 1 ? nullptr : slice.get(), mix.get()};
 
   RenderBuffers own;
   RenderBuffers& use = buffers != nullptr ? *buffers : own;

@@ -107,7 +107,6 @@ const char* edit_failure(std::string* error, const char* path) {
 // changed.
 const char* kitweaver_edit(const char* path, const char* set) {
   static std::string error;
-  error.clear();
   std::vector<kitweaver::inspect::KeyEdit> edits;
   error = kitweaver::inspect::parse_key_edits(set, &edits);
   if (error.empty()) kitweaver::inspect::edit_pack_file(path, edits, path, &error);
