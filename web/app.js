@@ -302,7 +302,10 @@
       text.remove();
       return label;
     });
-    $('#picture').replaceChildren(document.importNode(svg, true), ...labels);
+    const drawing = document.createElement('div');
+    drawing.className = 'drawing';
+    drawing.append(document.importNode(svg, true), ...labels);
+    $('#picture').replaceChildren(drawing);
   }
   function showPicture(svg) {
     pictureWanted = svg;
