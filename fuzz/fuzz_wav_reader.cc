@@ -24,8 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The record the intake would make, over a file holding the input.
   auto record = std::make_unique<SampleRecord>();
-  record->source = FileHandle(memfd_create("fuzz", MFD_CLOEXEC));
-  if (record->source.fd < 0 || write(record->source.fd, data, size) != static_cast<ssize_t>(size)) return 0;
+  const int fd = memfd_create("fuzz", MFD_CLOEXEC);
+  record->source.file = SystemFile(fd);
+  if (fd < 0 || write(fd, data, size) != static_cast<ssize_t>(size)) return 0;
   const std::uint64_t available = size - layout.data_offset;
   record->data_offset = layout.data_offset;
   record->data_present = static_cast<std::int64_t>(
@@ -47,12 +48,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ChordNotes chord;
     chord.note_count = 1 + static_cast<std::int32_t>(size % 3);
     chord.semitones = {0, static_cast<std::int32_t>(size % 49) - 24, static_cast<std::int32_t>(size % 13), 0};
-    const StreamSettings settings{pread, 1 + size % 11};
-    if (render_slice(accepted, plan.rate, plan.frames, chord, settings) != 0) std::abort();
+    accepted.source.method.sound_bytes = 1 + size % 11;
+    if (render_slice(accepted, plan.rate, plan.frames, chord) != 0) std::abort();
     // The literal walk visits every promised position: only where that is quick.
     if (promised_frames(accepted) > 8192 || plan.frames > 8192) return 0;
     SampleRecord reference;
-    reference.source = FileHandle(dup(accepted.source.fd));
+    reference.source.file = SystemFile(dup(fd));
     reference.data_offset = accepted.data_offset;
     reference.data_present = accepted.data_present;
     reference.data_bytes = accepted.data_bytes;

@@ -137,11 +137,12 @@ TEST(WavHeader, AFailedReadIsToldApartFromAShortFile) {
   };
   for (const Case& c : {Case{dir.path, WavVerdict::kNotRiff, EISDIR},
                         Case{dir.file("short.wav"), WavVerdict::kRejected, 0}}) {
-    FileHandle file(open(c.path.c_str(), O_RDONLY));
-    ASSERT_GE(file.fd, 0) << c.path;
+    FileReader file;
+    file.file = SystemFile(open(c.path.c_str(), O_RDONLY));
+    ASSERT_TRUE(file.file.is_open()) << c.path;
     int error = 0;
     ByteSource source;
-    source.fd = file.fd;
+    source.file = &file;
     source.size = 100;  // more than either holds
     source.read_error = &error;
     WavLayout layout;
@@ -188,7 +189,7 @@ TEST_F(IntakeTest, RecordHoldsTheFormatAndOnlyTheBytesInTheFile) {
     EXPECT_EQ(r.bits_per_sample, 16);
     EXPECT_EQ(r.chromatic_note, -1);
     EXPECT_EQ(r.resampled, nullptr);
-    EXPECT_GE(r.source.fd, 0);  // kept open until the slice is rendered
+    EXPECT_TRUE(r.source.file.is_open());  // kept open until the slice is rendered
     if (r.path == dir.file("huge.wav")) {
       EXPECT_EQ(r.data_bytes, 0x7FFFFFFF);
       EXPECT_EQ(r.data_present, 8);

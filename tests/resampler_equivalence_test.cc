@@ -63,12 +63,12 @@ void expect_same(const Case& c, std::mt19937& random, bool byte_reads = true) {
   if (c.channels * width > 1) read_sizes.push_back(static_cast<std::size_t>(c.channels * width) - 1);
   if (byte_reads) read_sizes.push_back(1);
   for (std::size_t read_bytes : read_sizes) {
-    const StreamSettings settings{pread, read_bytes};
+    record->source.method.sound_bytes = read_bytes;
     std::vector<double> mix(n + 1, 0.0);
-    ASSERT_EQ(mix_notes(*record, c.rate, c.output_frames, chord, settings, mix.data()), 0);
+    ASSERT_EQ(mix_notes(*record, c.rate, c.output_frames, chord, mix.data()), 0);
     ASSERT_EQ(std::memcmp(mix.data(), literal.data(), n * sizeof(double)), 0)
         << describe(c) << ", reads of " << read_bytes;
-    ASSERT_EQ(render_slice(*record, c.rate, c.output_frames, chord, settings), 0);
+    ASSERT_EQ(render_slice(*record, c.rate, c.output_frames, chord), 0);
     ASSERT_EQ(testing::rendered(*record), testing::rendered(*reference))
         << describe(c) << ", reads of " << read_bytes;
   }

@@ -249,14 +249,14 @@ TEST(Run, HugeFolderOpensOnlyTheFirst24WavsInFlatMemory) {
 
 // Reads that fail, or find nothing, from `kFrom` on: the sound (the
 // header ends at byte 44), or the whole file.
-template <off_t kFrom>
-ssize_t failing_read(int fd, void* buffer, std::size_t size, off_t offset) {
-  if (offset < kFrom) return pread(fd, buffer, size, offset);
-  errno = EIO;
+template <std::uint64_t kFrom>
+std::int64_t failing_read(std::intptr_t file, void* buffer, std::size_t size, std::uint64_t offset, int* error) {
+  if (offset < kFrom) return system_read_at(file, buffer, size, offset, error);
+  *error = EIO;
   return -1;
 }
-ssize_t read_nothing(int fd, void* buffer, std::size_t size, off_t offset) {
-  return offset < 44 ? pread(fd, buffer, size, offset) : 0;
+std::int64_t read_nothing(std::intptr_t file, void* buffer, std::size_t size, std::uint64_t offset, int* error) {
+  return offset < 44 ? system_read_at(file, buffer, size, offset, error) : 0;
 }
 
 TEST(Run, ReadFailureIsReportedAfterEveryPlanAndMakesNoPack) {
@@ -290,7 +290,9 @@ TEST(Run, ReadFailureIsReportedAfterEveryPlanAndMakesNoPack) {
   };
   for (const Case& c : cases) {
     ::testing::internal::CaptureStdout();
-    const int status = run_kitweaver(2, argv, StreamSettings{c.read, kReadBytes});
+    RunSettings settings;
+    settings.reading.read = c.read;
+    const int status = run_kitweaver(2, argv, settings);
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(status, c.status);
     const std::string head =

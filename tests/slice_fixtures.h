@@ -22,9 +22,10 @@ inline std::unique_ptr<SampleRecord> make_record(const std::vector<std::uint8_t>
                                                  const std::string& path = "/kit/a.wav") {
   auto record = std::make_unique<SampleRecord>();
   const std::uint8_t header[44] = {'R', 'I', 'F', 'F'};  // what comes before the data chunk's body
-  record->source = FileHandle(memfd_create("record", MFD_CLOEXEC));
-  if (write(record->source.fd, header, sizeof header) != sizeof header ||
-      (!pcm.empty() && write(record->source.fd, pcm.data(), pcm.size()) != static_cast<ssize_t>(pcm.size()))) {
+  const int fd = memfd_create("record", MFD_CLOEXEC);
+  record->source.file = SystemFile(fd);
+  if (write(fd, header, sizeof header) != sizeof header ||
+      (!pcm.empty() && write(fd, pcm.data(), pcm.size()) != static_cast<ssize_t>(pcm.size()))) {
     std::abort();
   }
   record->data_offset = sizeof header;

@@ -273,7 +273,7 @@ TEST(Inspect, DrawsOneLabelledRegionPerSlice) {
 std::vector<std::int16_t> wav_frames(const std::string& path) {
   const wav::Bytes bytes = testing::read_bytes(path);
   WavLayout layout;
-  ByteSource source{bytes.data(), bytes.size(), -1};
+  ByteSource source{bytes.data(), bytes.size()};
   if (read_wav_header(source, &layout) != WavVerdict::kAccepted) return {};
   std::vector<std::int16_t> frames(static_cast<std::size_t>(layout.data_bytes) / 2);
   std::memcpy(frames.data(), bytes.data() + layout.data_offset, frames.size() * 2);

@@ -6,13 +6,13 @@
 // and is let go when the record is released.
 #pragma once
 
-#include <unistd.h>
-
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
+
+#include "system/files.h"
 
 namespace kitweaver {
 
@@ -21,43 +21,17 @@ inline constexpr int kSlotCount = 24;
 // Pack sample rate in Hz; every pack position is a frame at this rate.
 inline constexpr int kPackRate = 44100;
 
-// An open file descriptor, closed when its owner lets it go.
-struct FileHandle {
-  int fd = -1;
-
-  FileHandle() = default;
-  explicit FileHandle(int descriptor) : fd(descriptor) {}
-  FileHandle(FileHandle&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
-  FileHandle& operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd = std::exchange(other.fd, -1);
-    }
-    return *this;
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  ~FileHandle() { reset(); }
-
-  void reset() {
-    if (fd >= 0) close(fd);
-    fd = -1;
-  }
-};
-
 struct SampleRecord {
   // Where the sound is. No record holds sound data: the file stays open from
   // intake until its slice is rendered, which reads the data chunk (from
   // `data_offset`, little-endian interleaved samples) straight from it.
   // `data_present` is how many of its bytes the file held at intake; for a
   // truncated file it is less than `data_bytes`, and the rest is silence.
-  // When descriptors run short the file is closed after intake and opened
-  // again for rendering; `device`, `inode` and `file_size` tell that it is
-  // still the same file.
-  FileHandle source;
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  std::int64_t file_size = 0;
+  // `source` is the file and how it is read. When open files run short it
+  // is closed after intake and opened again for rendering; `identity` tells
+  // that it is still the same file.
+  FileReader source;
+  FileIdentity identity;
   std::uint64_t data_offset = 0;
   std::int64_t data_present = 0;
   // Full path: directory, "/", entry name. File-name tags are searched here.
@@ -94,6 +68,9 @@ struct PackJob {
   bool band_limited = false;
   // A file the intake opened could not be read (and was reported): no pack.
   bool read_failed = false;
+  // How the recordings are read: the system's reads, or the tests' and the
+  // page's own.
+  ReadMethod reading;
   double max_pack_seconds = 0.0;
   // Resample rate of the most recently planned slice; tunes the marker tone.
   double last_resample_rate = 0.0;

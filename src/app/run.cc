@@ -99,27 +99,26 @@ Request parse_arguments(int argc, const char* const* argv, RunOptions* options) 
 // Plans every slot, printing its lines, then renders them all from their
 // files. A read that fails is reported once, after every slot's lines, and
 // no pack is made.
-bool plan_and_render(PackJob& job, const StreamSettings& reading) {
+bool plan_and_render(PackJob& job) {
   const double factor = compute_compression_factor(job);
   std::array<SlicePlan, kSlotCount> plans;
   for (std::int32_t slot = 0; slot < job.sample_count; ++slot) {
     plans[static_cast<std::size_t>(slot)] = announce_slice_plan(job, slot, factor);
   }
-  const RenderFailure failure = render_planned_slices(job, plans, reading);
+  const RenderFailure failure = render_planned_slices(job, plans);
   if (failure.slot >= 0) {
     std::printf("Could not read [%s]: %s\n", job.samples[static_cast<std::size_t>(failure.slot)]->path.c_str(),
-                read_failure_reason(failure.error));
+                error_text(failure.error).c_str());
     return false;
   }
   return true;
 }
 
-int run_stages(PackJob& job, const RunOptions& options, const StreamSettings& reading,
-               const WriteSettings& writing) {
-  scan_directory(job, reading);
+int run_stages(PackJob& job, const RunOptions& options, const RunSettings& settings) {
+  scan_directory(job);
   if (job.read_failed) return kExitNoPack;
   if (job.sample_count > 0) {
-    if (!check_pack_room(job) || !plan_and_render(job, reading)) return kExitNoPack;
+    if (!check_pack_room(job) || !plan_and_render(job)) return kExitNoPack;
   }
   KeyMap keys;
   if (!job.po33_mode) build_key_map(job, keys);
@@ -127,8 +126,8 @@ int run_stages(PackJob& job, const RunOptions& options, const StreamSettings& re
     std::printf("No WAV files found\n");
     return kExitNoPack;
   }
-  const std::string path = writing.pack_instead.empty() ? pack_path(job.directory, options.output) : writing.pack_instead;
-  if (!write_aiff_pack(job, keys, path, writing)) return kExitNoPack;
+  const std::string path = settings.pack_instead.empty() ? pack_path(job.directory, options.output) : settings.pack_instead;
+  if (!write_aiff_pack(job, keys, path, settings.writing)) return kExitNoPack;
   if (!options.output.empty()) std::printf("Wrote %s\n", path.c_str());
   return kExitPackWritten;
 }
@@ -136,7 +135,7 @@ int run_stages(PackJob& job, const RunOptions& options, const StreamSettings& re
 }  // namespace
 
 std::string trim_directory_argument(std::string_view argument) {
-  if (!argument.empty() && argument.back() == '/') argument.remove_suffix(1);
+  if (!argument.empty() && is_path_separator(argument.back())) argument.remove_suffix(1);
   return std::string(argument);
 }
 
@@ -152,7 +151,7 @@ ModeChoice detect_mode(std::string_view directory) {
   return mode;
 }
 
-int run_kitweaver(int argc, const char* const* argv, const StreamSettings& reading, const WriteSettings& writing) {
+int run_kitweaver(int argc, const char* const* argv, const RunSettings& settings) {
   std::printf("Kitweaver 1.0\n");
   RunOptions options;
   const Request request = parse_arguments(argc, argv, &options);
@@ -172,6 +171,7 @@ int run_kitweaver(int argc, const char* const* argv, const StreamSettings& readi
     job.po33_mode = mode.po33_mode;
     job.max_pack_seconds = mode.max_pack_seconds;
     job.band_limited = options.band_limited;
+    job.reading = settings.reading;
     if (job.po33_mode) {
       std::printf("\nPO-33 mode; max. pack length %.1fs, inserting %.1fs pause between samples\n",
                   job.max_pack_seconds, static_cast<double>(kPo33PauseSeconds));
@@ -180,7 +180,7 @@ int run_kitweaver(int argc, const char* const* argv, const StreamSettings& readi
     }
     if (job.band_limited) std::printf("High-quality resampling\n");
     std::printf("\n");
-    status = run_stages(job, options, reading, writing);
+    status = run_stages(job, options, settings);
   } catch (const std::bad_alloc&) {
     std::printf("Out of memory\n");
     status = kExitNoPack;

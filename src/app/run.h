@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "pack/file_replace.h"
-#include "slice/source_stream.h"
+#include "system/file_replace.h"
+#include "system/files.h"
 
 namespace kitweaver {
 
@@ -31,10 +31,18 @@ std::string trim_directory_argument(std::string_view argument);
 // Chooses the mode and the pack length from a (trimmed) directory name.
 ModeChoice detect_mode(std::string_view directory);
 
+// How a run meets the outside world, where the tests and the page differ
+// from the command line.
+struct RunSettings {
+  ReadMethod reading;         // how the recordings are read
+  ReplaceSettings writing;    // how the pack is written
+  // Where the pack goes instead of the folder's samplepack.aif, without a
+  // "Wrote" line: the page's folder is the user's files, read-only.
+  std::string pack_instead;
+};
+
 // The whole program: prints everything to standard output and returns the
-// exit status. `reading` says how recordings are read while rendering and
-// `writing` how the pack is written; only tests change them.
-int run_kitweaver(int argc, const char* const* argv, const StreamSettings& reading = {},
-                  const WriteSettings& writing = {});
+// exit status.
+int run_kitweaver(int argc, const char* const* argv, const RunSettings& settings = {});
 
 }  // namespace kitweaver

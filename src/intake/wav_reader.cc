@@ -1,11 +1,5 @@
 #include "intake/wav_reader.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -57,9 +51,9 @@ bool read_at(const ByteSource& source, std::uint64_t offset, void* dst, std::siz
   auto* out = static_cast<std::uint8_t*>(dst);
   std::size_t done = 0;
   while (done < n) {
-    ssize_t got = source.read(source.fd, out + done, n - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && source.read_error != nullptr) *source.read_error = errno != 0 ? errno : EIO;
+    int error = 0;
+    const std::int64_t got = read_at(*source.file, out + done, n - done, offset + done, &error);
+    if (got < 0 && source.read_error != nullptr) *source.read_error = error != 0 ? error : EIO;
     if (got <= 0) return false;
     done += static_cast<std::size_t>(got);
   }
@@ -97,24 +91,17 @@ bool format_is_usable(const WavLayout& layout) {
 
 void report_failure(const std::string& path) { std::printf("Processing [%s] failed.\n", path.c_str()); }
 
-constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
-
-// Opens `path` for reading. When the process is out of descriptors, the
+// Opens `path` for reading. When the process is out of open files, the
 // latest record still holding its file lets it go (it is opened again for
 // rendering), until the open succeeds or no record holds one.
-int open_for_intake(PackJob& job, const std::string& path) {
+int open_for_intake(PackJob& job, const std::string& path, SystemFile* file, FileIdentity* identity) {
   for (std::int32_t slot = job.sample_count;;) {
-    const int fd = open(path.c_str(), kReadFlags);
-    if (fd >= 0 || (errno != EMFILE && errno != ENFILE)) return fd;
-    while (slot > 0 && job.samples[static_cast<std::size_t>(slot - 1)]->source.fd < 0) --slot;
-    if (slot == 0) return -1;
-    job.samples[static_cast<std::size_t>(--slot)]->source.reset();
+    const int error = open_regular_file(path, file, identity);
+    if (!is_out_of_files(error)) return error;
+    while (slot > 0 && !job.samples[static_cast<std::size_t>(slot - 1)]->source.file.is_open()) --slot;
+    if (slot == 0) return error;
+    job.samples[static_cast<std::size_t>(--slot)]->source.file.reset();
   }
-}
-
-bool same_file(const struct stat& info, const SampleRecord& record) {
-  return S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_dev) == record.device &&
-         static_cast<std::uint64_t>(info.st_ino) == record.inode && info.st_size == record.file_size;
 }
 
 }  // namespace
@@ -149,34 +136,26 @@ WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout) {
   return format_is_usable(*layout) ? WavVerdict::kAccepted : WavVerdict::kRejected;
 }
 
-bool read_wav_file(PackJob& job, const std::string& path, const StreamSettings& reading) {
+bool read_wav_file(PackJob& job, const std::string& path) {
   if (path.size() >= kPathBufferSize) {
     report_failure(path);
     return false;
   }
-  // Only regular files (or links to them) are opened: a pipe or a device
-  // could block the read forever. The open never blocks, and the descriptor
-  // is checked again in case the entry changed in between.
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  int fd = open_for_intake(job, path);
-  if (fd < 0) return false;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return false;
-  }
+  // Only regular files are opened; anything else is passed over silently.
+  FileReader reader;
+  reader.method = job.reading;
+  FileIdentity identity;
+  if (open_for_intake(job, path, &reader.file, &identity) != 0) return false;
 
-  FileHandle file(fd);
   ByteSource source;
-  source.size = static_cast<std::uint64_t>(info.st_size);
-  source.fd = fd;
-  source.read = reading.read;
+  source.size = static_cast<std::uint64_t>(identity.size);
+  source.file = &reader;
   int read_error = 0;
   source.read_error = &read_error;
   WavLayout layout;
   WavVerdict verdict = read_wav_header(source, &layout);
   if (read_error != 0) {
-    std::printf("Could not read [%s]: %s\n", path.c_str(), read_failure_reason(read_error));
+    std::printf("Could not read [%s]: %s\n", path.c_str(), error_text(read_error).c_str());
     job.read_failed = true;
     return false;
   }
@@ -193,10 +172,8 @@ bool read_wav_file(PackJob& job, const std::string& path, const StreamSettings& 
   // The sound stays in the file until its slice is rendered; only what it
   // takes to find it again is kept, and how much of it the file really has.
   const std::uint64_t available = source.size - layout.data_offset;
-  record->source = std::move(file);
-  record->device = static_cast<std::uint64_t>(info.st_dev);
-  record->inode = static_cast<std::uint64_t>(info.st_ino);
-  record->file_size = static_cast<std::int64_t>(info.st_size);
+  record->source = std::move(reader);
+  record->identity = identity;
   record->data_offset = layout.data_offset;
   record->data_present = static_cast<std::int64_t>(
       std::min<std::uint64_t>(static_cast<std::uint64_t>(layout.data_bytes), available));
@@ -213,48 +190,34 @@ bool read_wav_file(PackJob& job, const std::string& path, const StreamSettings& 
   return true;
 }
 
-void raise_descriptor_limit() {
-  // A run holds at most a slot's worth of files and a few more.
-  constexpr rlim_t kEnough = 256;
-  rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= kEnough) return;
-  limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? kEnough : std::min(limit.rlim_max, kEnough);
-  setrlimit(RLIMIT_NOFILE, &limit);
-}
-
 int reopen_source(SampleRecord& record) {
-  if (record.source.fd >= 0) return 0;
-  const int fd = open(record.path.c_str(), kReadFlags);
-  if (fd < 0) return errno;
-  FileHandle file(fd);
-  struct stat info;
-  if (fstat(fd, &info) != 0) return errno;
-  if (!same_file(info, record)) return kFileChanged;
-  record.source = std::move(file);
+  if (record.source.file.is_open()) return 0;
+  SystemFile file;
+  FileIdentity identity;
+  const int error = open_regular_file(record.path, &file, &identity);
+  if (error == kNotAFile || (error == 0 && !(identity == record.identity))) return kFileChanged;
+  if (error != 0) return error;
+  record.source.file = std::move(file);
   return 0;
 }
 
-const char* read_failure_reason(int error) {
-  return error == kFileChanged ? "the file changed during the run" : std::strerror(error);
-}
-
-bool scan_directory(PackJob& job, const StreamSettings& reading) {
+bool scan_directory(PackJob& job) {
   std::string prefix = job.directory;
-  if (prefix.empty() || prefix.back() != '/') prefix += '/';
-  DIR* listing = opendir(prefix.c_str());
-  if (listing == nullptr) {
-    std::printf("Could not open directory [%s]: %s\n", job.directory.c_str(), std::strerror(errno));
+  if (prefix.empty() || !is_path_separator(prefix.back())) prefix += kPathSeparator;
+  FolderListing listing;
+  if (int error = open_folder(prefix, &listing)) {
+    std::printf("Could not open directory [%s]: %s\n", job.directory.c_str(), error_text(error).c_str());
     return false;
   }
+  std::string name;
   std::string path;
-  while (const dirent* entry = readdir(listing)) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+  while (next_folder_entry(listing, &name)) {
+    if (name == "." || name == "..") continue;
     // The listing runs to its end, but nothing past the last slot is opened.
     if (job.sample_count >= kSlotCount) continue;
-    path.assign(prefix).append(entry->d_name);
-    read_wav_file(job, path, reading);
+    path.assign(prefix).append(name);
+    read_wav_file(job, path);
   }
-  closedir(listing);
   return true;
 }
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "kitweaver/file_reading.h"
 #include "kitweaver/records.h"
+#include "system/files.h"
 
 namespace kitweaver {
 
@@ -13,14 +13,13 @@ namespace kitweaver {
 inline constexpr std::size_t kPathBufferSize = 4096;
 
 // Where header bytes come from: a byte array in memory, or an open file
-// descriptor read with `read`. `size` is the total length. A read of the
-// file that fails (rather than ending early) stores its errno in
-// `*read_error`, when given.
+// read through its reader. `size` is the total length. A read of the file
+// that fails (rather than ending early) stores its error in `*read_error`,
+// when given.
 struct ByteSource {
   const std::uint8_t* bytes = nullptr;
   std::uint64_t size = 0;
-  int fd = -1;
-  ReadAt read = pread;
+  const FileReader* file = nullptr;
   int* read_error = nullptr;
 };
 
@@ -44,32 +43,21 @@ struct WavLayout {
 // Walks the RIFF chunks of `source` and checks the format.
 WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout);
 
-// Reads one file into a new record appended to `job`. Prints
-// "Processing [path] failed." for RIFF files it can't use, and
-// "Could not read [path]: reason" for a file whose reads fail (it then sets
-// `job.read_failed`: a pack without it would pass the failure over). Returns
-// whether a record was appended.
-bool read_wav_file(PackJob& job, const std::string& path, const StreamSettings& reading = {});
-
-// Raises the soft limit of open descriptors toward the hard one, so that
-// every recording can stay open from intake to rendering.
-void raise_descriptor_limit();
-
-// Why a record's file could not be read again: it is no longer the file
-// the intake read (another file, or another size).
-inline constexpr int kFileChanged = -1;
+// Reads one file into a new record appended to `job`, through
+// `job.reading`. Prints "Processing [path] failed." for RIFF files it can't
+// use, and "Could not read [path]: reason" for a file whose reads fail (it
+// then sets `job.read_failed`: a pack without it would pass the failure
+// over). Returns whether a record was appended.
+bool read_wav_file(PackJob& job, const std::string& path);
 
 // Opens the record's file again when the intake had to close it, and checks
-// that it is the same file. Returns 0, the errno of the open, or
+// that it is the same file. Returns 0, the error of the open, or
 // kFileChanged.
 int reopen_source(SampleRecord& record);
 
-// The reason text of a read failure: kFileChanged or an errno.
-const char* read_failure_reason(int error);
-
 // Lists `job.directory` once and reads up to kSlotCount files in listing
-// order, through `reading.read`. Returns false (after printing why) when the
-// directory can't be opened.
-bool scan_directory(PackJob& job, const StreamSettings& reading = {});
+// order. Returns false (after printing why) when the directory can't be
+// opened.
+bool scan_directory(PackJob& job);
 
 }  // namespace kitweaver

@@ -1,19 +1,17 @@
 #include "pack/aiff_writer.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <cstdlib>
 #include <new>
 
 #include "intake/wav_reader.h"
 #include "kitweaver/byte_order.h"
 #include "pack/aiff_format.h"
 #include "pack/drum_metadata.h"
-#include "pack/file_replace.h"
 #include "pack/layout.h"
+#include "system/file_replace.h"
+#include "system/files.h"
 
 namespace kitweaver {
 namespace {
@@ -37,7 +35,7 @@ struct Writer {
 };
 
 void report(const std::string& path, int error) {
-  std::printf("Could not write [%s]: %s\n", path.c_str(), replace_failure_reason(error));
+  std::printf("Could not write [%s]: %s\n", path.c_str(), error_text(error).c_str());
 }
 
 std::size_t sound_size(std::int32_t frames) { return 2 * static_cast<std::size_t>(frames); }
@@ -81,31 +79,22 @@ std::vector<std::uint8_t> aiff_header_bytes(std::int32_t frames, const std::stri
 }
 
 std::string kit_name(const std::string& directory) {
-  std::string name = directory;
-  while (name.size() > 1 && name.back() == '/') name.pop_back();
-  name = name.substr(name.rfind('/') + 1);
-  if (name.empty() || name == "." || name == "..") {
-    // Named by where it leads: "." run inside ~/kits/909 is 909.
-    char* real = realpath(directory.empty() ? "/" : directory.c_str(), nullptr);
-    name = real != nullptr ? real : "";
-    std::free(real);
-    name = name.substr(name.rfind('/') + 1);
-  }
+  const std::string name = folder_own_name(directory);
   return name.empty() ? std::string("samplepack") : name;
 }
 
 std::string pack_path(const std::string& directory, const std::string& output) {
   if (output.empty()) {
     std::string path = directory;
-    if (path.empty() || path.back() != '/') path += '/';
+    if (path.empty() || !is_path_separator(path.back())) path += kPathSeparator;
     return path + kPackFileName;
   }
-  struct stat info;
-  if (stat(output.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return output;
-  return output + (output.back() == '/' ? "" : "/") + kit_name(directory) + ".aif";
+  if (!is_folder(output)) return output;
+  return output + (is_path_separator(output.back()) ? "" : std::string(1, kPathSeparator)) + kit_name(directory) +
+         ".aif";
 }
 
-bool write_aiff_pack(PackJob& job, const KeyMap& keys, const std::string& path, const WriteSettings& settings) {
+bool write_aiff_pack(PackJob& job, const KeyMap& keys, const std::string& path, const ReplaceSettings& settings) {
   if (path.size() >= kPathBufferSize) {
     report(path, ENAMETOOLONG);
     return false;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "kitweaver/records.h"
-#include "pack/file_replace.h"
+#include "system/file_replace.h"
 
 namespace kitweaver {
 
@@ -31,6 +31,6 @@ std::string kit_name(const std::string& directory);
 // replaced by a complete new one. On failure prints
 // "Could not write [path]: reason" and returns false.
 bool write_aiff_pack(PackJob& job, const KeyMap& keys, const std::string& path,
-                     const WriteSettings& settings = {});
+                     const ReplaceSettings& settings = {});
 
 }  // namespace kitweaver

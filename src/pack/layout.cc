@@ -1,9 +1,6 @@
 #include "pack/layout.h"
 
-#include <sys/mman.h>
-
 #include <cmath>
-#include <cstring>
 
 #include "kitweaver/byte_order.h"
 
@@ -22,19 +19,6 @@ void write_marker_tone(const PackJob& job, PackBuffer& pack) {
   }
 }
 
-// The pack's sound is a megabyte or more, written once. In huge pages, where
-// the system offers them, filling it costs one page fault instead of hundreds
-// (each some microseconds, many more on a virtual machine).
-std::uint8_t* zeroed_pack_bytes(std::size_t size) {
-  constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  const std::size_t whole_pages = (size + kHugePage - 1) / kHugePage * kHugePage;
-  void* bytes = std::aligned_alloc(kHugePage, whole_pages);
-  if (bytes == nullptr) return nullptr;
-  madvise(bytes, whole_pages, MADV_HUGEPAGE);  // only a hint: without it, plain pages
-  std::memset(bytes, 0, size);
-  return static_cast<std::uint8_t*>(bytes);
-}
-
 }  // namespace
 
 std::int32_t pack_frame_count(const PackJob& job) {
@@ -44,7 +28,8 @@ std::int32_t pack_frame_count(const PackJob& job) {
 PackBuffer lay_out_pack(PackJob& job) {
   PackBuffer pack;
   pack.frames = pack_frame_count(job);
-  pack.bytes.reset(zeroed_pack_bytes(2 * static_cast<std::size_t>(pack.frames)));
+  // The pack's sound is a megabyte or more, written once.
+  pack.bytes.reset(allocate_large_buffer(2 * static_cast<std::size_t>(pack.frames)));
   if (!pack.bytes) return pack;
 
   std::int64_t position = 0;

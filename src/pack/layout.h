@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 
 #include "kitweaver/records.h"
+#include "system/files.h"
 
 namespace kitweaver {
 
@@ -17,7 +17,7 @@ inline constexpr std::int16_t kToneEven = -32676;
 inline constexpr std::int16_t kToneOdd = 32676;
 
 struct FreeBytes {
-  void operator()(std::uint8_t* bytes) const { std::free(bytes); }
+  void operator()(std::uint8_t* bytes) const { release_large_buffer(bytes); }
 };
 
 struct PackBuffer {

@@ -87,7 +87,7 @@ void take(const NoteChain& note, std::int64_t done, const Output& out) {
 }  // namespace
 
 int render_band_limited(SampleRecord& record, double rate, std::int32_t frames, const ChordNotes& chord,
-                        const StreamSettings& settings, RenderBuffers* buffers) {
+                        RenderBuffers* buffers) {
   auto slice = zeroed<std::int16_t>(frames);
   std::unique_ptr<double[]> mix;
   if (chord.note_count > 1) mix = zeroed<double>(frames);
@@ -116,7 +116,7 @@ int render_band_limited(SampleRecord& record, double rate, std::int32_t frames, 
     const std::int64_t in_file = record.data_present / frame_bytes;
     const auto bytes = static_cast<std::uint64_t>(std::min(promised_frames(record), in_file)) *
                        static_cast<std::uint64_t>(frame_bytes);
-    restart_source_stream(use.stream, record, frame_bytes, bytes, settings);
+    restart_source_stream(use.stream, record, frame_bytes, bytes);
     use.samples.resize(kDecodeFrames);
     std::int64_t done[4] = {};
     auto take_all = [&] {

@@ -24,9 +24,9 @@
 namespace kitweaver {
 
 // Renders `record` at `rate` Hz into `frames` output frames and attaches the
-// result. Returns 0, or the errno of a read that failed (the record then
+// result. Returns 0, or the error of a read that failed (the record then
 // stays unrendered); leaves the record unrendered if memory can't be had.
 int render_band_limited(SampleRecord& record, double rate, std::int32_t frames, const ChordNotes& chord,
-                        const StreamSettings& settings = {}, RenderBuffers* buffers = nullptr);
+                        RenderBuffers* buffers = nullptr);
 
 }  // namespace kitweaver

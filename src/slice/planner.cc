@@ -97,17 +97,16 @@ SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor) {
   return plan;
 }
 
-int render_planned_slice(SampleRecord& record, const SlicePlan& plan, const StreamSettings& settings,
-                         RenderBuffers* buffers, bool band_limited) {
+int render_planned_slice(SampleRecord& record, const SlicePlan& plan, RenderBuffers* buffers, bool band_limited) {
   int error = 0;
   if (plan.resampled) {
     error = reopen_source(record);
     if (error == 0) {
-      error = band_limited ? render_band_limited(record, plan.rate, plan.frames, plan.chord, settings, buffers)
-                           : render_slice(record, plan.rate, plan.frames, plan.chord, settings, buffers);
+      error = band_limited ? render_band_limited(record, plan.rate, plan.frames, plan.chord, buffers)
+                           : render_slice(record, plan.rate, plan.frames, plan.chord, buffers);
     }
   }
-  record.source.reset();
+  record.source.file.reset();
   return error;
 }
 
@@ -120,8 +119,7 @@ constexpr std::int64_t kTwoThreadBytes = 8 << 20;
 
 }  // namespace
 
-RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kSlotCount>& plans,
-                                    const StreamSettings& settings) {
+RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kSlotCount>& plans) {
   // Each slot is rendered by one thread into its own record; the slots go to
   // whichever thread is free, and nothing else is shared.
   std::array<int, kSlotCount> errors{};
@@ -132,7 +130,7 @@ RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kS
       RenderBuffers buffers;
       for (std::int32_t slot = next_slot++; slot < job.sample_count; slot = next_slot++) {
         const auto at = static_cast<std::size_t>(slot);
-        errors[at] = render_planned_slice(*job.samples[at], plans[at], settings, &buffers, job.band_limited);
+        errors[at] = render_planned_slice(*job.samples[at], plans[at], &buffers, job.band_limited);
       }
     } catch (const std::bad_alloc&) {
       out_of_memory = true;
@@ -160,9 +158,9 @@ RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kS
   return {};
 }
 
-int plan_slice(PackJob& job, std::int32_t slot, double factor, const StreamSettings& settings) {
+int plan_slice(PackJob& job, std::int32_t slot, double factor) {
   const SlicePlan plan = announce_slice_plan(job, slot, factor);
-  return render_planned_slice(*job.samples[static_cast<std::size_t>(slot)], plan, settings);
+  return render_planned_slice(*job.samples[static_cast<std::size_t>(slot)], plan);
 }
 
 }  // namespace kitweaver

@@ -58,12 +58,12 @@ SlicePlan choose_slice_plan(const SampleRecord& record, double factor);
 SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor);
 
 // Renders a planned slice from the record's file (opened again if the
-// intake had to close it), then closes the file. Returns 0, or the errno of
+// intake had to close it), then closes the file. Returns 0, or the error of
 // a read that failed, or kFileChanged.
 // With `band_limited`, the slice is resampled through the band-limited
 // filter.
-int render_planned_slice(SampleRecord& record, const SlicePlan& plan, const StreamSettings& settings = {},
-                         RenderBuffers* buffers = nullptr, bool band_limited = false);
+int render_planned_slice(SampleRecord& record, const SlicePlan& plan, RenderBuffers* buffers = nullptr,
+                         bool band_limited = false);
 
 // The first slot, in slot order, whose file could not be read, and why.
 struct RenderFailure {
@@ -74,10 +74,9 @@ struct RenderFailure {
 // Renders every slot of the job by its plan (band-limited when the job asks
 // for it), the slots shared between two threads when the machine has two
 // cores, and closes their files.
-RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kSlotCount>& plans,
-                                    const StreamSettings& settings = {});
+RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kSlotCount>& plans);
 
 // Plans, prints and renders the record in `slot`: the two steps above.
-int plan_slice(PackJob& job, std::int32_t slot, double factor, const StreamSettings& settings = {});
+int plan_slice(PackJob& job, std::int32_t slot, double factor);
 
 }  // namespace kitweaver

@@ -333,7 +333,7 @@ Source describe_source(const SampleRecord& record) {
 // One read of the source for the notes of `walks`, in their order.
 template <typename Sum, typename Sink>
 int run_pass(const SampleRecord& record, const Source& source, std::vector<NoteWalk<Sum>>& walks,
-             std::int64_t frames, const StreamSettings& settings, RenderBuffers& buffers, const Sink& sink) {
+             std::int64_t frames, RenderBuffers& buffers, const Sink& sink) {
   constexpr bool kIntegers = std::is_same_v<Sum, IntegerSum>;
   auto& decoded = [&buffers]() -> auto& {
     if constexpr (kIntegers) {
@@ -344,7 +344,7 @@ int run_pass(const SampleRecord& record, const Source& source, std::vector<NoteW
   }();
   decoded.resize(kDecodeFrames + 1);
   SourceStream& stream = buffers.stream;
-  restart_source_stream(stream, record, source.frame_bytes, source.bytes, settings);
+  restart_source_stream(stream, record, source.frame_bytes, source.bytes);
   auto all_done = [&walks] {
     return std::all_of(walks.begin(), walks.end(), [](const NoteWalk<Sum>& w) { return w.done; });
   };
@@ -380,7 +380,7 @@ int run_pass(const SampleRecord& record, const Source& source, std::vector<NoteW
 
 template <typename Sum, typename Sink>
 int scatter_notes(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord,
-                  const StreamSettings& settings, RenderBuffers& buffers, const Sink& sink) {
+                  RenderBuffers& buffers, const Sink& sink) {
   const Source source = describe_source(record);
   const double rate_ratio = rate / record.sample_rate;
   std::vector<NoteWalk<Sum>> pass;
@@ -388,22 +388,22 @@ int scatter_notes(const SampleRecord& record, double rate, std::int64_t frames, 
     const double ratio = stretch_ratio(chord.semitones[static_cast<std::size_t>(n)]);
     if (!std::isfinite(ratio)) continue;  // an endless stretch lands nowhere
     if (!pass.empty() && ratio > pass.back().ratio) {
-      if (int error = run_pass(record, source, pass, frames, settings, buffers, sink)) return error;
+      if (int error = run_pass(record, source, pass, frames, buffers, sink)) return error;
       pass.clear();
     }
     pass.push_back(start_walk<Sum>(rate_ratio, ratio, source.positions));
   }
-  return pass.empty() ? 0 : run_pass(record, source, pass, frames, settings, buffers, sink);
+  return pass.empty() ? 0 : run_pass(record, source, pass, frames, buffers, sink);
 }
 
 template <typename Sink>
 int scatter(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord,
-            const StreamSettings& settings, RenderBuffers* buffers, const Sink& sink) {
+            RenderBuffers* buffers, const Sink& sink) {
   if (frames <= 0 || record.channels <= 0 || record.bits_per_sample / 8 < 1) return 0;
   RenderBuffers own;
   RenderBuffers& use = buffers != nullptr ? *buffers : own;
-  if (record.channels <= 2) return scatter_notes<IntegerSum>(record, rate, frames, chord, settings, use, sink);
-  return scatter_notes<RepeatedSum>(record, rate, frames, chord, settings, use, sink);
+  if (record.channels <= 2) return scatter_notes<IntegerSum>(record, rate, frames, chord, use, sink);
+  return scatter_notes<RepeatedSum>(record, rate, frames, chord, use, sink);
 }
 
 }  // namespace
@@ -422,9 +422,9 @@ std::int64_t promised_frames(const SampleRecord& record) {
   return static_cast<std::int64_t>(std::min(promised, kMaxSourceFrames));
 }
 
-int mix_notes(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord,
-              const StreamSettings& settings, double* mix, RenderBuffers* buffers) {
-  return scatter(record, rate, frames, chord, settings, buffers, MixSink{mix});
+int mix_notes(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord, double* mix,
+              RenderBuffers* buffers) {
+  return scatter(record, rate, frames, chord, buffers, MixSink{mix});
 }
 
 bool attach_mix(SampleRecord& record, const double* mix, std::int64_t frames, std::int32_t note_count) {
@@ -438,18 +438,18 @@ bool attach_mix(SampleRecord& record, const double* mix, std::int64_t frames, st
 }
 
 int render_slice(SampleRecord& record, double rate, std::int32_t frames, const ChordNotes& chord,
-                 const StreamSettings& settings, RenderBuffers* buffers) {
+                 RenderBuffers* buffers) {
   if (chord.note_count == 1) {
     auto slice = zeroed<std::int16_t>(frames);
     if (!slice) return 0;
-    if (int error = scatter(record, rate, frames, chord, settings, buffers, SliceSink{slice.get()})) return error;
+    if (int error = scatter(record, rate, frames, chord, buffers, SliceSink{slice.get()})) return error;
     record.resampled = std::move(slice);
     record.resampled_bytes = 2 * frames;
     return 0;
   }
   auto mix = zeroed<double>(frames);
   if (!mix) return 0;
-  if (int error = mix_notes(record, rate, frames, chord, settings, mix.get(), buffers)) return error;
+  if (int error = mix_notes(record, rate, frames, chord, mix.get(), buffers)) return error;
   attach_mix(record, mix.get(), frames, chord.note_count);
   return 0;
 }

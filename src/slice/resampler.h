@@ -48,10 +48,10 @@ struct RenderBuffers {
 
 // For every chord note in order, adds to mix[i] the average of the source
 // values whose positions land on output frame i, for every frame i that some
-// position reaches. `rate` is the resample rate. Returns 0, or the errno of a
+// position reaches. `rate` is the resample rate. Returns 0, or the error of a
 // read that failed.
-int mix_notes(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord,
-              const StreamSettings& settings, double* mix, RenderBuffers* buffers = nullptr);
+int mix_notes(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord, double* mix,
+              RenderBuffers* buffers = nullptr);
 
 // `count` zero values (the frames of a slice or a mix), or null when memory
 // ran out.
@@ -65,9 +65,9 @@ std::unique_ptr<T[]> zeroed(std::int64_t count) {
 bool attach_mix(SampleRecord& record, const double* mix, std::int64_t frames, std::int32_t note_count);
 
 // Renders `record` at `rate` Hz into `frames` output frames and attaches the
-// result. Returns 0, or the errno of a read that failed (the record then
+// result. Returns 0, or the error of a read that failed (the record then
 // stays unrendered); leaves the record unrendered if memory can't be had.
 int render_slice(SampleRecord& record, double rate, std::int32_t frames, const ChordNotes& chord,
-                 const StreamSettings& settings = {}, RenderBuffers* buffers = nullptr);
+                 RenderBuffers* buffers = nullptr);
 
 }  // namespace kitweaver

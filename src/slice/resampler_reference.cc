@@ -4,8 +4,6 @@
 #include <memory>
 #include <new>
 
-#include <unistd.h>
-
 #include "kitweaver/byte_order.h"
 
 namespace kitweaver {
@@ -33,8 +31,9 @@ SourceView source_view(const SampleRecord& record) {
   view.pcm.resize(static_cast<std::size_t>(record.data_present));
   std::size_t done = 0;
   while (done < view.pcm.size()) {
-    ssize_t got = pread(record.source.fd, view.pcm.data() + done, view.pcm.size() - done,
-                        static_cast<off_t>(record.data_offset + done));
+    int error = 0;
+    const std::int64_t got = read_at(record.source, view.pcm.data() + done, view.pcm.size() - done,
+                                     record.data_offset + done, &error);
     if (got <= 0) break;
     done += static_cast<std::size_t>(got);
   }

@@ -7,10 +7,9 @@
 namespace kitweaver {
 
 void restart_source_stream(SourceStream& stream, const SampleRecord& record, std::int32_t frame_bytes,
-                           std::uint64_t bytes, const StreamSettings& settings) {
-  stream.fd = record.source.fd;
-  stream.read = settings.read;
-  stream.read_bytes = std::max<std::size_t>(settings.read_bytes, 1);
+                           std::uint64_t bytes) {
+  stream.file = &record.source;
+  stream.read_bytes = std::max<std::size_t>(record.source.method.sound_bytes, 1);
   stream.frame_bytes = frame_bytes;
   stream.offset = record.data_offset;
   stream.bytes_left = bytes;
@@ -30,11 +29,10 @@ std::size_t next_frames(SourceStream& stream, const std::uint8_t** frames) {
   }
   while (stream.error == 0 && stream.bytes_left > 0) {
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(stream.read_bytes, stream.bytes_left));
-    const ssize_t got = stream.read(stream.fd, stream.buffer.data() + stream.carried, want,
-                                    static_cast<off_t>(stream.offset));
+    int error = 0;
+    const std::int64_t got = read_at(*stream.file, stream.buffer.data() + stream.carried, want, stream.offset, &error);
     if (got < 0) {
-      if (errno == EINTR) continue;
-      stream.error = errno != 0 ? errno : EIO;
+      stream.error = error != 0 ? error : EIO;
       return 0;
     }
     if (got == 0) {

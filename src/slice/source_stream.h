@@ -2,13 +2,10 @@
 // whole frames.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "kitweaver/file_reading.h"
 #include "kitweaver/records.h"
 
 namespace kitweaver {
@@ -18,8 +15,7 @@ namespace kitweaver {
 inline constexpr std::size_t kReadSlack = 3;
 
 struct SourceStream {
-  int fd = -1;
-  ReadAt read = pread;
+  const FileReader* file = nullptr;
   std::size_t read_bytes = kReadBytes;
   std::int32_t frame_bytes = 0;
   std::uint64_t offset = 0;      // of the next read
@@ -27,13 +23,13 @@ struct SourceStream {
   std::vector<std::uint8_t> buffer;
   std::size_t carried = 0;       // bytes of a frame split by the last read, at the buffer's start
   std::size_t handed_out = 0;    // bytes of whole frames handed out by the last call
-  int error = 0;                 // errno of a failed read; the stream then ends
+  int error = 0;                 // error of a failed read; the stream then ends
 };
 
 // Points `stream` at the first `bytes` bytes of the record's data chunk,
-// keeping its buffer for reuse.
+// read through the record's reader, keeping its buffer for reuse.
 void restart_source_stream(SourceStream& stream, const SampleRecord& record, std::int32_t frame_bytes,
-                           std::uint64_t bytes, const StreamSettings& settings);
+                           std::uint64_t bytes);
 
 // The next whole frames: points `frames` at them and returns how many there
 // are, 0 once the data (or the file, if it has become shorter) has ended or

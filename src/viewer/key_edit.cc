@@ -1,7 +1,6 @@
 #include "viewer/key_edit.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -10,7 +9,8 @@
 #include "kitweaver/byte_order.h"
 #include "pack/aiff_format.h"
 #include "pack/drum_metadata.h"
-#include "pack/file_replace.h"
+#include "system/file_replace.h"
+#include "system/files.h"
 
 namespace kitweaver::inspect {
 namespace {
@@ -395,8 +395,8 @@ std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const std::v
 int edit_pack_file(const std::string& path, const std::vector<KeyEdit>& edits, const std::string& target,
                    std::string* error) {
   std::vector<std::uint8_t> bytes;
-  if (!read_file(path.c_str(), &bytes)) {
-    *error = path + ": cannot be read: " + std::strerror(errno);
+  if (int failed = read_whole_file(path, &bytes)) {
+    *error = path + ": cannot be read: " + error_text(failed);
     return kNotAPack;
   }
   Pack pack;
@@ -414,7 +414,7 @@ int edit_pack_file(const std::string& path, const std::vector<KeyEdit>& edits, c
     return kNotAPack;
   }
   if (int failed = replace_file(target, {{changed.data(), changed.size()}})) {
-    *error = target + ": cannot be written: " + replace_failure_reason(failed);
+    *error = target + ": cannot be written: " + error_text(failed);
     return kNotAPack;
   }
   return 0;

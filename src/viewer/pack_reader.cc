@@ -167,17 +167,6 @@ std::string read_keys(const std::string& text, Pack* pack) {
 
 }  // namespace
 
-bool read_file(const char* path, std::vector<std::uint8_t>* bytes) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  std::uint8_t buffer[1 << 16];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes->insert(bytes->end(), buffer, buffer + got);
-  const bool ok = std::ferror(f) == 0;
-  std::fclose(f);
-  return ok;
-}
-
 std::string read_pack(const std::vector<std::uint8_t>& bytes, Pack* pack) {
   Chunks chunks;
   std::string error = walk_chunks(bytes, pack, &chunks);

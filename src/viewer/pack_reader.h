@@ -36,10 +36,6 @@ struct Pack {
   std::vector<std::string> warnings;
 };
 
-// Reads the whole file at `path` into `bytes`; false (errno set) when it
-// can't be read.
-bool read_file(const char* path, std::vector<std::uint8_t>* bytes);
-
 // Reads the pack in `bytes`. Returns an empty text on success, or one line
 // saying what is wrong.
 std::string read_pack(const std::vector<std::uint8_t>& bytes, Pack* pack);

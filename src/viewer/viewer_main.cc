@@ -1,6 +1,5 @@
 // kitweaver-inspect: prints the key table of a drum pack, draws it, plays its
 // keys into a WAV file, takes its slices out as WAV files and changes keys.
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -8,7 +7,8 @@
 #include <system_error>
 #include <vector>
 
-#include "pack/file_replace.h"
+#include "system/file_replace.h"
+#include "system/files.h"
 #include "viewer/key_edit.h"
 #include "viewer/pack_reader.h"
 #include "viewer/playback.h"
@@ -178,7 +178,9 @@ int main(int argc, char** argv) {
   }
 
   std::vector<std::uint8_t> bytes;
-  if (!kitweaver::inspect::read_file(pack_path, &bytes)) return fail(std::string(pack_path) + ": cannot be read: " + std::strerror(errno));
+  if (int failed = kitweaver::read_whole_file(pack_path, &bytes)) {
+    return fail(std::string(pack_path) + ": cannot be read: " + kitweaver::error_text(failed));
+  }
   kitweaver::inspect::Pack pack;
   const std::string error = kitweaver::inspect::read_pack(bytes, &pack);
   if (!error.empty()) return fail(std::string(pack_path) + ": " + error);
@@ -190,7 +192,7 @@ int main(int argc, char** argv) {
   }
   if (svg_path != nullptr) {
     if (int failed = kitweaver::replace_text_file(svg_path, kitweaver::inspect::svg_picture(pack))) {
-      return fail(std::string(svg_path) + ": cannot be written: " + kitweaver::replace_failure_reason(failed));
+      return fail(std::string(svg_path) + ": cannot be written: " + kitweaver::error_text(failed));
     }
   }
   return 0;

@@ -10,7 +10,6 @@
 #include <emscripten.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <new>
@@ -18,7 +17,8 @@
 #include <vector>
 
 #include "app/run.h"
-#include "pack/file_replace.h"
+#include "system/file_replace.h"
+#include "system/files.h"
 #include "viewer/key_edit.h"
 #include "viewer/pack_reader.h"
 #include "viewer/report.h"
@@ -33,12 +33,12 @@ EM_ASYNC_JS(int, read_browser_file, (int fd, void* buffer, int size, double offs
   return await Module.readAt(fd, buffer, size, offset);
 });
 
-// A read as pread(2) makes it: the worker returns a count or -errno.
-ssize_t read_at(int fd, void* buffer, std::size_t size, off_t offset) {
-  const int got = read_browser_file(fd, buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)),
+// A read of the page's: the worker returns a count or -errno.
+std::int64_t read_page_file(std::intptr_t fd, void* buffer, std::size_t size, std::uint64_t offset, int* error) {
+  const int got = read_browser_file(static_cast<int>(fd), buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)),
                                     static_cast<double>(offset));
   if (got < 0) {
-    errno = -got;
+    *error = -got;
     return -1;
   }
   return got;
@@ -55,11 +55,11 @@ extern "C" {
 int kitweaver_build(const char* folder, int hq, const char* pack) {
   const char* plain[] = {"kitweaver", folder};
   const char* high_quality[] = {"kitweaver", "--hq", folder};
-  const kitweaver::StreamSettings reading{read_at, kPageReadBytes};
-  kitweaver::WriteSettings writing;
-  writing.pack_instead = pack;
-  const int status = hq != 0 ? kitweaver::run_kitweaver(3, high_quality, reading, writing)
-                             : kitweaver::run_kitweaver(2, plain, reading, writing);
+  kitweaver::RunSettings settings;
+  settings.reading = {read_page_file, kPageReadBytes};
+  settings.pack_instead = pack;
+  const int status = hq != 0 ? kitweaver::run_kitweaver(3, high_quality, settings)
+                             : kitweaver::run_kitweaver(2, plain, settings);
   std::fflush(stdout);
   return status;
 }
@@ -72,7 +72,7 @@ const char* kitweaver_inspect(const char* pack_path, const char* out) {
   static std::string error;
   std::vector<std::uint8_t> bytes;
   try {
-    if (!kitweaver::inspect::read_file(pack_path, &bytes)) {
+    if (kitweaver::read_whole_file(pack_path, &bytes) != 0) {
       error = "the file cannot be read";
       return error.c_str();
     }
@@ -120,7 +120,7 @@ const char* kitweaver_reset_key(const char* path, const char* original, int key)
   error.clear();
   std::vector<std::uint8_t> bytes;
   kitweaver::inspect::Pack pack;
-  if (key < 0 || key >= kitweaver::kSlotCount || !kitweaver::inspect::read_file(original, &bytes) ||
+  if (key < 0 || key >= kitweaver::kSlotCount || kitweaver::read_whole_file(original, &bytes) != 0 ||
       !kitweaver::inspect::read_pack(bytes, &pack).empty()) {
     error = "the key can't be set back";
     return error.c_str();
