@@ -53,7 +53,7 @@ bool read_at(const ByteSource& source, std::uint64_t offset, void* dst, std::siz
   while (done < n) {
     int error = 0;
     const std::int64_t got = read_at(*source.file, out + done, n - done, offset + done, &error);
-    if (got < 0 && source.read_error != nullptr) *source.read_error = error != 0 ? error : EIO;
+    if (got < 0 && source.read_error != nullptr) *source.read_error = error != 0 ? error : kReadFailed;
     if (got <= 0) return false;
     done += static_cast<std::size_t>(got);
   }

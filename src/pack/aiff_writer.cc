@@ -1,6 +1,5 @@
 #include "pack/aiff_writer.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -96,17 +95,17 @@ std::string pack_path(const std::string& directory, const std::string& output) {
 
 bool write_aiff_pack(PackJob& job, const KeyMap& keys, const std::string& path, const ReplaceSettings& settings) {
   if (path.size() >= kPathBufferSize) {
-    report(path, ENAMETOOLONG);
+    report(path, kNameTooLong);
     return false;
   }
   PackBuffer pack = lay_out_pack(job);
   if (!pack.bytes) {
-    report(path, ENOMEM);
+    report(path, kOutOfMemory);
     return false;
   }
   std::optional<std::string> metadata = build_drum_metadata(job, keys);
   if (!metadata) {
-    report(path, ENOMEM);
+    report(path, kOutOfMemory);
     return false;
   }
   const std::vector<std::uint8_t> header = aiff_header_bytes(pack.frames, *metadata);

@@ -32,7 +32,7 @@ std::size_t next_frames(SourceStream& stream, const std::uint8_t** frames) {
     int error = 0;
     const std::int64_t got = read_at(*stream.file, stream.buffer.data() + stream.carried, want, stream.offset, &error);
     if (got < 0) {
-      stream.error = error != 0 ? error : EIO;
+      stream.error = error != 0 ? error : kReadFailed;
       return 0;
     }
     if (got == 0) {

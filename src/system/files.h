@@ -25,6 +25,12 @@ inline constexpr int kFileChanged = -1;
 // A target that exists and is neither a regular file nor a folder (a
 // device, a pipe, a socket): never replaced, never read as a recording.
 inline constexpr int kNotAFile = -3;
+// A read that failed without saying why.
+inline constexpr int kReadFailed = -6;
+// A path too long for the buffers the program keeps, and memory that could
+// not be had.
+inline constexpr int kNameTooLong = -7;
+inline constexpr int kOutOfMemory = -8;
 
 // The sentence for an error number, as the system words it.
 std::string error_text(int error);

@@ -37,6 +37,9 @@ std::string error_text(int error) {
     case kFileChanged: return "the file changed during the run";
     case kNotAFile: return "Not a regular file or folder";
     case kTargetExists: return std::strerror(EEXIST);
+    case kReadFailed: return std::strerror(EIO);
+    case kNameTooLong: return std::strerror(ENAMETOOLONG);
+    case kOutOfMemory: return std::strerror(ENOMEM);
     default: return std::strerror(error);
   }
 }
@@ -384,18 +387,6 @@ void abandon_replacement(FileReplacement& replacement) {
     clear_pending();
     replacement.temporary.clear();
   }
-}
-
-int replace_file(const std::string& target, std::initializer_list<ByteSpan> parts, const ReplaceSettings& settings) {
-  FileReplacement replacement;
-  if (int error = start_replacement(target, &replacement, settings)) return error;
-  for (const ByteSpan& part : parts) {
-    if (int error = write_replacement(replacement, part.bytes, part.size)) {
-      abandon_replacement(replacement);
-      return error;
-    }
-  }
-  return finish_replacement(replacement, true);
 }
 
 void install_interrupt_cleanup() {
