@@ -4,8 +4,6 @@
 #include <random>
 #include <vector>
 
-#include <unistd.h>
-
 #include "slice/planner.h"
 #include "slice/resampler.h"
 #include "slice/resampler_reference.h"

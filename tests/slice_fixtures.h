@@ -1,9 +1,6 @@
 // Records built in memory for the planner and resampler tests.
 #pragma once
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -11,24 +8,22 @@
 #include <vector>
 
 #include "kitweaver/records.h"
+#include "system/process.h"
 
 namespace kitweaver::testing {
 
 // A record as the intake would make it from a file whose data chunk holds
-// `pcm`, with its format. The file lives in memory only.
+// `pcm`, with its format. The file lives only as long as the record.
 inline std::unique_ptr<SampleRecord> make_record(const std::vector<std::uint8_t>& pcm, int channels,
                                                  int bits, int sample_rate,
                                                  std::int32_t declared_bytes = -1,
                                                  const std::string& path = "/kit/a.wav") {
   auto record = std::make_unique<SampleRecord>();
-  const std::uint8_t header[44] = {'R', 'I', 'F', 'F'};  // what comes before the data chunk's body
-  const int fd = memfd_create("record", MFD_CLOEXEC);
-  record->source.file = SystemFile(fd);
-  if (write(fd, header, sizeof header) != sizeof header ||
-      (!pcm.empty() && write(fd, pcm.data(), pcm.size()) != static_cast<ssize_t>(pcm.size()))) {
-    std::abort();
-  }
-  record->data_offset = sizeof header;
+  std::vector<std::uint8_t> file = {'R', 'I', 'F', 'F'};  // what comes before the data chunk's body
+  file.resize(44);
+  file.insert(file.end(), pcm.begin(), pcm.end());
+  record->source.file = file_holding(file);
+  record->data_offset = 44;
   record->data_present = static_cast<std::int64_t>(pcm.size());
   record->data_bytes = declared_bytes >= 0 ? declared_bytes : static_cast<std::int32_t>(pcm.size());
   record->channels = channels;

@@ -1,26 +1,16 @@
 // Scoped temporary folders and running the built program, for the tests.
 #pragma once
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/resource.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "system/files.h"
+#include "system/process.h"
 #include "wav_builder.h"
-
-#ifndef KITWEAVER_BINARY
-#define KITWEAVER_BINARY "kitweaver"
-#endif
 
 namespace kitweaver::testing {
 
@@ -31,11 +21,8 @@ struct TempDir {
   std::string root;
   std::string path;
   explicit TempDir(const std::string& name = "kit") {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kitweaver-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    root = mkdtemp(buffer.data());
-    path = root + "/" + name;
+    root = make_temporary_folder();
+    path = root + kPathSeparator + name;
     std::filesystem::create_directories(path);
   }
   ~TempDir() {
@@ -47,7 +34,8 @@ struct TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  std::string file(const std::string& name) const { return path + "/" + name; }
+  // The path of `name` in the folder, as the programs print it.
+  std::string file(const std::string& name) const { return path + kPathSeparator + name; }
   void write(const std::string& name, const wav::Bytes& bytes) const {
     wav::write_file(file(name), bytes);
   }
@@ -102,90 +90,6 @@ wav::Bytes sine16(std::size_t frames, double hz, Envelope envelope = [](std::siz
   wav::WavShape shape;
   shape.data = wav::pcm16(samples);
   return wav::wav_bytes(shape);
-}
-
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;    // standard error, when asked for
-  long peak_kib = 0;  // peak resident memory of the child
-};
-
-// The command that runs the program under a checker, from the environment
-// (e.g. KITWEAVER_WRAPPER="valgrind -q --error-exitcode=99"); empty when none.
-inline std::vector<std::string> wrapper_words() {
-  std::vector<std::string> words;
-  const char* wrapper = std::getenv("KITWEAVER_WRAPPER");
-  std::string word;
-  for (const char* p = wrapper != nullptr ? wrapper : ""; ; ++p) {
-    if (*p == ' ' || *p == '\0') {
-      if (!word.empty()) words.push_back(word);
-      word.clear();
-      if (*p == '\0') break;
-    } else {
-      word += *p;
-    }
-  }
-  return words;
-}
-
-// Runs the built kitweaver with `args` (no shell), under the wrapper if one
-// is set, and collects its standard output.
-// A non-negative `file_size_limit` caps the size of every file the program
-// writes, so that its writes fail as on a full disk; a positive
-// `descriptor_limit` caps its open descriptors (soft and hard limit).
-inline RunResult run_program(const std::vector<std::string>& args,
-                             const char* binary = KITWEAVER_BINARY, long file_size_limit = -1,
-                             bool capture_errors = false, long descriptor_limit = -1) {
-  int pipe_fds[2];
-  RunResult result;
-  if (pipe(pipe_fds) != 0) return result;
-  const int errors = capture_errors ? memfd_create("stderr", MFD_CLOEXEC) : -1;
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (errors >= 0) dup2(errors, 2);
-    if (file_size_limit >= 0) {
-      std::signal(SIGXFSZ, SIG_IGN);
-      rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
-      setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    if (descriptor_limit > 0) {
-      rlimit limit{static_cast<rlim_t>(descriptor_limit), static_cast<rlim_t>(descriptor_limit)};
-      setrlimit(RLIMIT_NOFILE, &limit);
-    }
-    dup2(pipe_fds[1], 1);
-    close(pipe_fds[0]);
-    close(pipe_fds[1]);
-    std::vector<std::string> words = wrapper_words();
-    words.push_back(binary);
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  close(pipe_fds[1]);
-  char buffer[4096];
-  ssize_t got;
-  while ((got = read(pipe_fds[0], buffer, sizeof buffer)) > 0) {
-    result.out.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(pipe_fds[0]);
-  int wait_status = 0;
-  rusage usage{};
-  wait4(pid, &wait_status, 0, &usage);
-  result.peak_kib = usage.ru_maxrss;
-  if (errors >= 0) {
-    char text[4096];
-    ssize_t part;
-    for (off_t at = 0; (part = pread(errors, text, sizeof text, at)) > 0; at += part) {
-      result.err.append(text, static_cast<std::size_t>(part));
-    }
-    close(errors);
-  }
-  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  return result;
 }
 
 // The entry names of a folder in the order the system lists them.

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -401,7 +399,7 @@ TEST(Inspect, AuditionAndExtractFailuresGetOneLineAndLeaveNothing) {
   make_pack(dir, &made);
   const std::string pack = dir.file("samplepack.aif");
   std::filesystem::create_directory(dir.file("taken"));
-  ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+  ASSERT_TRUE(testing::make_pipe(dir.file("pipe")));
   ASSERT_EQ(testing::run_program({pack, "--extract", dir.file("taken")}, KITWEAVER_INSPECT_BINARY).status, 0);
   std::filesystem::remove(dir.file("taken/02 keys 1 3 5 7 9 11 13 15 17 19 21 23.wav"));  // one is gone
   struct Case {
@@ -409,8 +407,8 @@ TEST(Inspect, AuditionAndExtractFailuresGetOneLineAndLeaveNothing) {
     std::string line;
   };
   const Case cases[] = {
-      {{dir.file("none.aif"), "--audition", dir.file("x.wav")}, "kitweaver-inspect: " + dir.file("none.aif") + ": cannot be read: No such file or directory"},
-      {{pack, "--audition", dir.file("nowhere/x.wav")}, "kitweaver-inspect: " + dir.file("nowhere/x.wav") + ": cannot be written: No such file or directory"},
+      {{dir.file("none.aif"), "--audition", dir.file("x.wav")}, "kitweaver-inspect: " + dir.file("none.aif") + ": cannot be read: " + error_text(testing::kNoSuchFile)},
+      {{pack, "--audition", dir.file("nowhere/x.wav")}, "kitweaver-inspect: " + dir.file("nowhere/x.wav") + ": cannot be written: " + error_text(testing::kNoSuchFolder)},
       {{pack, "--audition", dir.file("pipe")}, "kitweaver-inspect: " + dir.file("pipe") + ": cannot be written: Not a regular file or folder"},
       {{pack, "--audition", dir.file("x.wav"), "--keys", "0,24"}, "kitweaver-inspect: key list \"0,24\" names a key out of range (keys are 0 to 23)"},
       {{pack, "--audition", dir.file("x.wav"), "--keys", "3-x"}, "kitweaver-inspect: key list \"3-x\" is malformed (use numbers and ranges, as in 0,3,7-9)"},
