@@ -7,11 +7,16 @@
 BUILD := build
 SANITIZE_BUILD := build-sanitize
 WEB_BUILD := build-web
+WINDOWS_BUILD := build-windows
+# wine keeps its Windows in the build folder, quietly, and asks for no
+# add-ons it would download.
+WINE_ENV := WINEPREFIX=$(CURDIR)/$(WINDOWS_BUILD)/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Debian's emscripten finds Debian's JavaScript modules here.
 WEB_ENV := NODE_PATH=/usr/share/nodejs
 JOBS := $(shell nproc)
 
-.PHONY: demo test memcheck fuzz bench web-bench build examples package web web-test web-screenshot clean
+.PHONY: demo test memcheck fuzz bench web-bench build examples package web web-test web-screenshot windows \
+        windows-test portable-test clean
 
 build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -33,6 +38,29 @@ test:
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
 	$(MAKE) web-test
+
+# kitweaver.exe and kitweaver-inspect.exe, cross-compiled with mingw-w64, and
+# the zip a Windows user downloads: build-windows/kitweaver-VERSION-windows-x86_64.zip.
+windows:
+	tools/install-packages windows
+	tools/build-windows-deps $(WINDOWS_BUILD)/deps
+	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DKITWEAVER_WINDOWS_DEPS=$(CURDIR)/$(WINDOWS_BUILD)/deps -DKITWEAVER_TESTS=ON -DKITWEAVER_INSPECT=ON
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+	cmake --build $(WINDOWS_BUILD) --target windows_zip
+
+# The Windows test suite under wine, then kitweaver.exe against the Linux
+# build: the same lines (with \ for /) and the same packs.
+windows-test: windows build
+	$(WINE_ENV) ctest --test-dir $(WINDOWS_BUILD) --output-on-failure
+	$(WINE_ENV) tests/windows_end_to_end.sh $(CURDIR)/$(BUILD)/kitweaver $(CURDIR)/$(WINDOWS_BUILD)/kitweaver.exe
+
+# The whole suite with the portable POSIX paths, as macOS and the BSDs take
+# them, on Linux.
+portable-test:
+	cmake -S . -B build-portable -DCMAKE_BUILD_TYPE=Release -DKITWEAVER_TESTS=ON -DKITWEAVER_PORTABLE=ON
+	cmake --build build-portable -j $(JOBS)
+	ctest --test-dir build-portable --output-on-failure -j $(JOBS)
 
 # The page, build-web/index.html: the core compiled to WebAssembly with
 # Debian's emscripten, one self-contained file.
@@ -96,4 +124,4 @@ examples:
 	./$(BUILD)/make_examples examples
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(WEB_BUILD) web/node_modules
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(WEB_BUILD) $(WINDOWS_BUILD) build-portable web/node_modules

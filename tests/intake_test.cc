@@ -266,12 +266,12 @@ TEST_F(IntakeTest, PathsLongerThanTheBufferAreRejected) {
   std::string deep = dir.path;
   while (deep.size() < 3850) {
     deep += kPathSeparator + std::string(50, 'd');
-    std::filesystem::create_directory(deep);
+    if (!testing::make_folder(deep)) GTEST_SKIP() << "this system takes no path of " << deep.size() << " bytes";
   }
   std::string fits = deep + kPathSeparator + std::string(4095 - deep.size() - 1 - 4, 'a') + ".wav";
   std::string too_long = deep + kPathSeparator + std::string(4096 - deep.size() - 1 - 4, 'b') + ".wav";
   ASSERT_EQ(fits.size(), 4095u);
-  wav::write_file(fits, testing::mono16(10));
+  if (!testing::write_file(fits, testing::mono16(10))) GTEST_SKIP() << "this system takes no path of 4095 bytes";
   job.directory = deep;
   ::testing::internal::CaptureStdout();
   EXPECT_TRUE(read_wav_file(job, fits));

@@ -153,16 +153,16 @@ TEST(Run, FolderTooDeepForThePackPathIsAWriteFailure) {
   TempDir dir;
   std::string deep = dir.path;
   while (deep.size() < 4000) {
-    deep += "/" + std::string(50, 'd');
-    std::filesystem::create_directory(deep);
+    deep += kPathSeparator + std::string(50, 'd');
+    if (!testing::make_folder(deep)) GTEST_SKIP() << "this system takes no path of " << deep.size() << " bytes";
   }
-  deep += "/" + std::string(4085 - deep.size() - 1, 'e');  // 4085 bytes: the files fit, the pack doesn't
-  std::filesystem::create_directory(deep);
-  wav::write_file(deep + "/a.wav", testing::mono16(441));
+  deep += kPathSeparator + std::string(4085 - deep.size() - 1, 'e');  // 4085 bytes: the files fit, the pack doesn't
+  if (!testing::make_folder(deep)) GTEST_SKIP() << "this system takes no path of " << deep.size() << " bytes";
+  ASSERT_TRUE(testing::write_file(deep + kPathSeparator + "a.wav", testing::mono16(441)));
   testing::RunResult r = run_program({deep});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("\tlength 0.01s"), std::string::npos);
-  EXPECT_NE(r.out.find("Could not write [" + deep + "/samplepack.aif]: File name too long\n"),
+  EXPECT_NE(r.out.find("\tlength 0.01s"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Could not write [" + deep + kPathSeparator + "samplepack.aif]: " + error_text(kNameTooLong) + "\n"),
             std::string::npos);
 }
 
@@ -305,6 +305,7 @@ TEST(Run, LargeKitRendersInSmallMemory) {
 // Real AIFF readers must read every pack. Outside CI a missing reader skips
 // the test; in CI it fails it.
 TEST(Interop, SoxAndLibsndfileReadThePacks) {
+  if (!testing::kHostTools) GTEST_SKIP() << "sox and sndfile-info are programs of the build machine's";
   bool in_ci = std::getenv("CI") != nullptr;
   for (auto [name, seconds] : {std::pair{"kit", 12}, std::pair{"kit PO-33.5", 5}}) {
     TempDir dir(name);

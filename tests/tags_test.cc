@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <vector>
 
 #include "pack/drum_metadata.h"
@@ -124,7 +125,7 @@ TEST(ChordTags, ShortStemsStayInsideThePath) {
 
 // Power of `signal` at `hz` (Goertzel).
 double power_at(const std::vector<std::int16_t>& signal, std::size_t count, double hz) {
-  const double w = 2.0 * M_PI * hz / 44100.0;
+  const double w = 2.0 * std::numbers::pi * hz / 44100.0;
   double s1 = 0, s2 = 0;
   for (std::size_t i = 0; i < count; ++i) {
     double s = signal[i] + 2.0 * std::cos(w) * s1 - s2;
@@ -137,7 +138,7 @@ double power_at(const std::vector<std::int16_t>& signal, std::size_t count, doub
 TEST(ChordTags, AMajorChordSoundsItsThreeNotesAboveTheRecording) {
   std::vector<std::int16_t> sine(44100);
   for (std::size_t i = 0; i < sine.size(); ++i) {
-    sine[i] = static_cast<std::int16_t>(std::lround(12000 * std::sin(2 * M_PI * 440.0 * static_cast<double>(i) / 44100)));
+    sine[i] = static_cast<std::int16_t>(std::lround(12000 * std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i) / 44100)));
   }
   auto record = testing::make_record(testing::le16_bytes(sine), 1, 16, 44100, -1, "/kit/Sine Chord,Cmaj.wav");
   ::testing::internal::CaptureStdout();

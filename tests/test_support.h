@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cmath>
+#include <numbers>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -36,9 +37,7 @@ struct TempDir {
 
   // The path of `name` in the folder, as the programs print it.
   std::string file(const std::string& name) const { return path + kPathSeparator + name; }
-  void write(const std::string& name, const wav::Bytes& bytes) const {
-    wav::write_file(file(name), bytes);
-  }
+  void write(const std::string& name, const wav::Bytes& bytes) const { write_file(file(name), bytes); }
 };
 
 inline wav::Bytes read_bytes(const std::string& path) {
@@ -85,7 +84,7 @@ wav::Bytes sine16(std::size_t frames, double hz, Envelope envelope = [](std::siz
   std::vector<std::int16_t> samples(frames);
   for (std::size_t i = 0; i < frames; ++i) {
     samples[i] = static_cast<std::int16_t>(
-        std::lround(16000.0 * envelope(i) * std::sin(2 * M_PI * hz * static_cast<double>(i) / 44100.0)));
+        std::lround(16000.0 * envelope(i) * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / 44100.0)));
   }
   wav::WavShape shape;
   shape.data = wav::pcm16(samples);

@@ -255,13 +255,14 @@ TEST(Inspect, DrawsOneLabelledRegionPerSlice) {
   EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
 
   // A real renderer must accept it.
-  std::string command = "rsvg-convert -o '" + dir.file("pack.png") + "' '" + dir.file("pack.svg") + "' 2>&1";
-  int status = std::system(command.c_str());
-  if (WEXITSTATUS(status) == 127) {
+  if (!testing::kHostTools) GTEST_SKIP() << "rsvg-convert is a program of the build machine's";
+  const std::optional<std::string> converted = testing::command_output(
+      "rsvg-convert -o '" + dir.file("pack.png") + "' '" + dir.file("pack.svg") + "' && echo converted");
+  if (!converted) {
     if (std::getenv("CI") != nullptr) FAIL() << "rsvg-convert is missing";
     GTEST_SKIP() << "rsvg-convert is not installed";
   }
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(*converted, "converted\n");
   EXPECT_TRUE(std::filesystem::exists(dir.file("pack.png")));
 }
 
@@ -399,7 +400,7 @@ TEST(Inspect, AuditionAndExtractFailuresGetOneLineAndLeaveNothing) {
   make_pack(dir, &made);
   const std::string pack = dir.file("samplepack.aif");
   std::filesystem::create_directory(dir.file("taken"));
-  ASSERT_TRUE(testing::make_pipe(dir.file("pipe")));
+  const bool pipes = testing::make_pipe(dir.file("pipe"));
   ASSERT_EQ(testing::run_program({pack, "--extract", dir.file("taken")}, KITWEAVER_INSPECT_BINARY).status, 0);
   std::filesystem::remove(dir.file("taken/02 keys 1 3 5 7 9 11 13 15 17 19 21 23.wav"));  // one is gone
   struct Case {
@@ -416,6 +417,7 @@ TEST(Inspect, AuditionAndExtractFailuresGetOneLineAndLeaveNothing) {
       {{pack, "--extract", dir.file("taken")}, "kitweaver-inspect: " + dir.file("taken/01 keys 0 2 4 6 8 10 12 14 16 18 20 22.wav") + " already exists; nothing was written"},
   };
   for (const Case& c : cases) {
+    if (c.args.back() == dir.file("pipe") && !pipes) continue;
     testing::RunResult r = testing::run_program(c.args, KITWEAVER_INSPECT_BINARY, -1, true);
     EXPECT_EQ(r.status, 1) << c.line;
     EXPECT_EQ(r.err, c.line + "\n");

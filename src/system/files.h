@@ -172,7 +172,8 @@ std::string folder_own_name(const std::string& folder);
 // The command line's arguments as UTF-8 (Windows reads them as UTF-16).
 std::vector<std::string> program_arguments(int argc, char** argv);
 
-// Makes standard output take UTF-8 as it is, to a console or a file.
+// Makes standard output and standard error take UTF-8 as it is, to a
+// console or a file.
 void prepare_output();
 
 // Raises the limit of open files toward the most the system allows, so that

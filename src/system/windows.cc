@@ -284,8 +284,10 @@ void prepare_output() {
   // The console shows UTF-8; a redirect gets the very bytes printed, line
   // ends included, as on every other system.
   SetConsoleOutputCP(CP_UTF8);
-  std::fflush(stdout);
-  _setmode(_fileno(stdout), _O_BINARY);
+  for (std::FILE* stream : {stdout, stderr}) {
+    std::fflush(stream);
+    _setmode(_fileno(stream), _O_BINARY);
+  }
 }
 
 void raise_open_file_limit() {}
@@ -306,6 +308,19 @@ namespace {
 wchar_t g_pending[40000];
 std::atomic<bool> g_has_pending{false};
 
+// The handler runs beside the program, not instead of it: every step that
+// makes, moves or removes the temporary file holds this lock, and so does
+// the handler, which never lets it go. So a file can't come into being
+// after the handler has looked for it.
+SRWLOCK g_naming = SRWLOCK_INIT;
+
+struct NamingStep {
+  NamingStep() { AcquireSRWLockExclusive(&g_naming); }
+  ~NamingStep() { ReleaseSRWLockExclusive(&g_naming); }
+  NamingStep(const NamingStep&) = delete;
+  NamingStep& operator=(const NamingStep&) = delete;
+};
+
 void set_pending(const std::wstring& name) {
   g_has_pending = false;
   if (name.size() >= sizeof g_pending / sizeof g_pending[0]) return;
@@ -324,9 +339,13 @@ BOOL WINAPI on_interrupt(DWORD event) {
     case CTRL_SHUTDOWN_EVENT:
       // The file was opened for sharing deletion: it goes when the process
       // ends and closes it.
+      AcquireSRWLockExclusive(&g_naming);
       if (g_has_pending) DeleteFileW(g_pending);
-      // The status a console program ends with when Ctrl-C ends it.
-      ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+      // Ended at once, with the status of a console program that Ctrl-C
+      // ends: ExitProcess would run the C runtime's exit work, whose locks
+      // the interrupted thread may hold.
+      TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+      return TRUE;
     default:
       return FALSE;
   }
@@ -378,6 +397,7 @@ int start_replacement(const std::string& target, FileReplacement* replacement, c
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     const std::string temporary = temporary_name(target, attempt);
     const std::wstring wide = system_path(temporary);
+    NamingStep step;
     set_pending(wide);
     const HANDLE created = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -412,29 +432,31 @@ int finish_replacement(FileReplacement& replacement, bool replace) {
   if (!CloseHandle(handle_of(std::exchange(replacement.file.handle, -1))) && error == 0) error = last_error();
   if (error == 0) {
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (!MoveFileExW(system_path(replacement.temporary).c_str(), system_path(replacement.target).c_str(), flags)) {
-      error = last_error();
-      if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) error = kTargetExists;
+    NamingStep step;
+    if (MoveFileExW(system_path(replacement.temporary).c_str(), system_path(replacement.target).c_str(), flags)) {
+      clear_pending();
+      replacement.temporary.clear();
+      return 0;
     }
+    error = last_error();
+    if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) error = kTargetExists;
   }
-  if (error != 0) {
-    abandon_replacement(replacement);
-    return error;
-  }
-  clear_pending();
-  replacement.temporary.clear();
-  return 0;
+  abandon_replacement(replacement);
+  return error;
 }
 
 void abandon_replacement(FileReplacement& replacement) {
   replacement.file.reset();
   if (!replacement.temporary.empty()) {
+    NamingStep step;
     DeleteFileW(system_path(replacement.temporary).c_str());
     clear_pending();
     replacement.temporary.clear();
   }
 }
 
+// A Ctrl-C the parent chose to ignore for its children stays ignored, as a
+// signal does on other systems.
 void install_interrupt_cleanup() { SetConsoleCtrlHandler(on_interrupt, TRUE); }
 
 }  // namespace kitweaver

@@ -123,8 +123,16 @@ int write_extraction(const kitweaver::inspect::Pack& pack, const std::string& di
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int system_argc, char** system_argv) {
+  kitweaver::prepare_output();
   kitweaver::install_interrupt_cleanup();
+  // The arguments as UTF-8, whatever the system passes them as.
+  std::vector<std::string> arguments = kitweaver::program_arguments(system_argc, system_argv);
+  std::vector<char*> words;
+  for (std::string& argument : arguments) words.push_back(argument.data());
+  words.push_back(nullptr);
+  const int argc = static_cast<int>(arguments.size());
+  char** argv = words.data();
   const char* pack_path = nullptr;
   const char* svg_path = nullptr;
   const char* audition_path = nullptr;

@@ -19,6 +19,7 @@ const int kNoSuchFile = ENOENT;
 const int kNoSuchFolder = ENOENT;
 const int kIsAFolder = EISDIR;
 const int kInputOutputError = EIO;
+const bool kHostTools = true;
 
 RunResult run_program(const std::vector<std::string>& args, const char* binary, long file_size_limit,
                       bool capture_errors, long descriptor_limit) {
@@ -97,6 +98,15 @@ SystemFile file_holding(const std::vector<std::uint8_t>& bytes) {
   SystemFile held(dup(fileno(file)));
   std::fclose(file);
   return held;
+}
+
+bool make_folder(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
+
+bool write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fclose(file) == 0 && written;
 }
 
 bool make_pipe(const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; }

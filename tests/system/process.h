@@ -54,11 +54,20 @@ RunResult run_program(const std::vector<std::string>& args, const char* binary =
 // output, or nothing when the command is not installed.
 std::optional<std::string> command_output(const std::string& command);
 
+// Whether the build machine's own programs (sox, libsndfile's tools,
+// rsvg-convert) can be run from the tests: not from a Windows build.
+extern const bool kHostTools;
+
 // A new folder below the system's temporary folder, empty.
 std::string make_temporary_folder();
 
 // An open file that holds `bytes` and lives only as long as the handle.
 SystemFile file_holding(const std::vector<std::uint8_t>& bytes);
+
+// Makes a folder at `path`, or writes `bytes` as the file at `path` (UTF-8,
+// of any length the system takes).
+bool make_folder(const std::string& path);
+bool write_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 // Special entries for the intake and the writers to meet. Each returns
 // false where the system has no such thing (or may not make it).

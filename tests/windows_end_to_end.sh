@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# kitweaver.exe under wine against the Linux build: on the example kits, on
+# a mix of them that must be shortened into a PO-33 pack with chords, and on
+# a generated 24-bit stereo kit that needs compression, each run plainly and
+# with --hq, the lines must be the same (with \ for /) and the packs the same
+# byte for byte.
+#
+#   tests/windows_end_to_end.sh LINUX_KITWEAVER WINDOWS_KITWEAVER_EXE
+#
+# Both programs take the files in the order their system lists them: wine
+# sorts a folder by name, and a tmpfs lists it newest first, so the kits are
+# made on a tmpfs with their files created in reverse order of name.
+set -euo pipefail
+linux=$1
+windows=$2
+root=$(cd "$(dirname "$0")/.." && pwd)
+base=/dev/shm
+[[ -d "$base" && -w "$base" ]] || base=${TMPDIR:-/tmp}
+scratch=$(mktemp -d "$base/kitweaver-windows-XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+
+# A kit named $1 holding the files $2... (copied in reverse order of name).
+make_kit() {
+  local kit="$scratch/$1"
+  shift
+  mkdir -p "$kit"
+  printf '%s\n' "$@" | awk -F/ '{ print $NF "\t" $0 }' | LC_ALL=C sort -r | cut -f 2- |
+    while IFS= read -r file; do cp "$file" "$kit/"; done
+}
+
+kits=()
+for example in "$root"/examples/*/; do
+  name=$(basename "$example")
+  make_kit "$name" "$example"*.wav
+  kits+=("$name")
+done
+make_kit "mix PO-33.4" "$root/examples/demo kit/"*.wav "$root/examples/chords/"*.wav
+kits+=("mix PO-33.4")
+mkdir -p "$scratch/sources"
+for i in 5 4 3 2 1 0; do
+  tag=$([[ $((i % 2)) == 0 ]] && echo " Chord,Cmaj7" || echo "")
+  sox -n -r 96000 -b 24 -c 2 "$scratch/sources/tone $i$tag.wav" synth 3 sine $((110 * (i + 2))) sine $((165 * (i + 1)))
+done
+make_kit "generated" "$scratch/sources/"*.wav
+rm -rf "$scratch/sources"
+kits+=("generated")
+
+failed=0
+for kit in "${kits[@]}"; do
+  if [[ "$(ls -U "$scratch/$kit")" != "$(LC_ALL=C ls "$scratch/$kit")" ]]; then
+    echo "$kit: this folder does not list its files by name; the two programs would take them in other orders"
+    exit 1
+  fi
+  for option in "" "--hq"; do
+    rm -f "$scratch/$kit/samplepack.aif"
+    (cd "$scratch" && "$linux" $option "$kit" >"$scratch/linux.txt") || true
+    mv "$scratch/$kit/samplepack.aif" "$scratch/linux.aif" 2>/dev/null || rm -f "$scratch/linux.aif"
+    (cd "$scratch" && wine "$windows" $option "$kit" | tr '\\' '/' >"$scratch/windows.txt") || true
+    mv "$scratch/$kit/samplepack.aif" "$scratch/windows.aif" 2>/dev/null || rm -f "$scratch/windows.aif"
+    label="$kit${option:+ $option}"
+    if ! cmp -s "$scratch/linux.txt" "$scratch/windows.txt"; then
+      echo "$label: the lines differ"
+      diff "$scratch/linux.txt" "$scratch/windows.txt" | head -n 10
+      failed=1
+    elif [[ ! -f "$scratch/linux.aif" ]] || ! cmp -s "$scratch/linux.aif" "$scratch/windows.aif"; then
+      echo "$label: the packs differ"
+      failed=1
+    else
+      echo "$label: same lines, same pack ($(stat -c %s "$scratch/linux.aif") bytes)"
+    fi
+  done
+done
+exit $failed
