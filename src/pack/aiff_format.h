@@ -17,7 +17,6 @@
 // big-endian samples, "sowt": little-endian), and may order chunks freely.
 #pragma once
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -39,18 +38,5 @@ inline constexpr std::size_t kChunkHeaderSize = 8;
 inline constexpr std::uint32_t kCommSize = 18;
 inline constexpr std::uint32_t kAifcCommMinSize = 22;
 inline constexpr std::uint32_t kSsndPrefixSize = 8;  // offset and block size
-inline constexpr std::uint8_t kRate44100[10] = {0x40, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0};
-
-// An 80-bit IEEE 754 extended number (sign, 15-bit exponent, 64-bit
-// mantissa with explicit integer bit), as AIFF stores sample rates.
-inline double decode_extended80(const std::uint8_t* p) {
-  const int sign = (p[0] & 0x80) != 0 ? -1 : 1;
-  const int exponent = ((p[0] & 0x7F) << 8) | p[1];
-  std::uint64_t mantissa = 0;
-  for (int i = 2; i < 10; ++i) mantissa = (mantissa << 8) | p[i];
-  if (exponent == 0 && mantissa == 0) return 0.0;
-  if (exponent == 0x7FFF) return NAN;
-  return sign * std::ldexp(static_cast<double>(mantissa), exponent - 16383 - 63);
-}
 
 }  // namespace kitweaver

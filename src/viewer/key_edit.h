@@ -26,8 +26,9 @@ namespace kitweaver::inspect {
 
 enum class KeyField { kPitch, kDirection, kMode, kStart, kEnd };
 
-// One value set on some keys, as it is stored (pitch x 512, frames x 4056,
-// 8192 / 24576 for the direction, 8192 / 20480 / 24576 for the play mode).
+// One value set on some keys, as it is stored (pitch x kPitchScale, frames x
+// kPositionScale, kForwards / kReversed, kPlayPlain / kPlayOneShot /
+// kPlayLoop).
 struct KeyEdit {
   std::array<bool, kSlotCount> keys{};
   KeyField field = KeyField::kPitch;

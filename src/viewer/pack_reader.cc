@@ -94,11 +94,18 @@ std::string read_sound(const Chunks& chunks, Pack* pack) {
   return "";
 }
 
-// Our PO-33 packs open with 8820 frames of the two marker values, stored low
-// byte first (so read big-endian they are 0x5C80 and 0xA47F).
+// A marker value as the pack's big-endian frames read it back: it is stored
+// low byte first.
+std::int16_t read_back(std::int16_t stored) {
+  std::uint8_t bytes[2];
+  store_le16(bytes, static_cast<std::uint16_t>(stored));
+  return static_cast<std::int16_t>(load_be16(bytes));
+}
+
+// Our PO-33 packs open with kPo33GapFrames frames of the two marker values.
 bool opens_with_marker_tone(const Pack& pack) {
-  const auto even = static_cast<std::int16_t>(0x5C80);
-  const auto odd = static_cast<std::int16_t>(0xA47F);
+  const std::int16_t even = read_back(kToneEven);
+  const std::int16_t odd = read_back(kToneOdd);
   if (pack.little_endian || pack.samples.size() < static_cast<std::size_t>(kPo33GapFrames)) return false;
   if (pack.samples[0] != even) return false;
   for (std::int32_t i = 0; i < kPo33GapFrames; ++i) {

@@ -16,7 +16,7 @@ std::string failure(const std::string& path, const char* reason) { return path +
 // Writes the WAV file into the open `fd`, which stays open.
 std::string write_frames(int fd, const std::string& path, const Frames& frames) {
   SF_INFO info{};
-  info.samplerate = 44100;
+  info.samplerate = kPackRate;
   info.channels = 1;
   info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
   SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
