@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,28 @@ inline Bytes pcm16(const std::vector<std::int16_t>& samples) {
   Bytes out;
   out.reserve(samples.size() * 2);
   for (std::int16_t s : samples) append_le16(out, static_cast<std::uint16_t>(s));
+  return out;
+}
+
+// IEEE 754 samples of 32 or 64 bits, little-endian or big-endian.
+inline Bytes float_samples(const std::vector<double>& values, int bits = 32, bool big_endian = false) {
+  Bytes out;
+  for (double v : values) {
+    std::uint64_t pattern = 0;
+    if (bits == 32) {
+      const float single = static_cast<float>(v);
+      std::uint32_t word;
+      std::memcpy(&word, &single, sizeof word);
+      pattern = word;
+    } else {
+      std::memcpy(&pattern, &v, sizeof pattern);
+    }
+    const int bytes = bits / 8;
+    for (int i = 0; i < bytes; ++i) {
+      const int shift = 8 * (big_endian ? bytes - 1 - i : i);
+      out.push_back(static_cast<std::uint8_t>(pattern >> shift));
+    }
+  }
   return out;
 }
 
