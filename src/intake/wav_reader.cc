@@ -47,7 +47,8 @@ constexpr std::uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 
 
 bool id_is(const std::uint8_t* bytes, const char* id) { return std::memcmp(bytes, id, 4) == 0; }
 
-// Reads exactly `n` bytes at `offset`; false when the source ends first.
+}  // namespace
+
 bool read_at(const ByteSource& source, std::uint64_t offset, void* dst, std::size_t n) {
   if (offset > source.size || n > source.size - offset) return false;
   if (source.bytes != nullptr) {
@@ -65,6 +66,8 @@ bool read_at(const ByteSource& source, std::uint64_t offset, void* dst, std::siz
   }
   return true;
 }
+
+namespace {
 
 bool body_fits(const ByteSource& source, std::uint64_t body, std::uint32_t size) {
   return body <= source.size && size <= source.size - body;

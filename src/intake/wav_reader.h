@@ -24,6 +24,10 @@ struct ByteSource {
   int* read_error = nullptr;
 };
 
+// Reads exactly `n` bytes at `offset`; false when the source ends first (or
+// a read fails).
+bool read_at(const ByteSource& source, std::uint64_t offset, void* dst, std::size_t n);
+
 // What the header walk found.
 enum class WavVerdict {
   kAccepted,  // a PCM WAV file we can read

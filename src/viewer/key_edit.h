@@ -58,8 +58,8 @@ std::string check_key_edits(const Pack& pack, const std::vector<KeyEdit>& edits)
 
 // Writes into `out` the pack `bytes` (which read_pack has read) with the
 // edits applied. Returns an empty text, or the line saying why it can't
-// (a chunk cut short by the end of the file, a metadata text this reader
-// can't place the values in).
+// (no op-1 application chunk, a metadata text this reader can't place the
+// values in). A file cut short after that chunk keeps its cut end.
 std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const std::vector<KeyEdit>& edits,
                             std::vector<std::uint8_t>* out);
 

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "intake/aiff_chunks.h"
 #include "kitweaver/byte_order.h"
 #include "pack/aiff_format.h"
 #include "pack/drum_metadata.h"
@@ -27,30 +28,27 @@ struct Chunks {
 };
 
 // Walks the chunks in any order; a chunk cut short by the end of the file
-// keeps what is there.
+// keeps what is there (intake/aiff_chunks.h).
 std::string walk_chunks(const std::vector<std::uint8_t>& bytes, Pack* pack, Chunks* chunks) {
-  if (bytes.size() < kFormHeaderSize || !id_is(bytes.data(), kFormId) ||
-      !(id_is(bytes.data() + 8, kAiffType) || id_is(bytes.data() + 8, kAifcType))) {
-    return "not an AIFF file";
-  }
-  pack->aifc = id_is(bytes.data() + 8, kAifcType);
-  std::size_t at = kFormHeaderSize;
-  while (at + kChunkHeaderSize <= bytes.size()) {
-    const std::uint8_t* header = bytes.data() + at;
-    std::size_t size = load_be32(header + 4);
-    const std::uint8_t* body = header + kChunkHeaderSize;
-    size = std::min(size, bytes.size() - at - kChunkHeaderSize);
-    if (id_is(header, kCommId) && chunks->comm == nullptr) {
+  ByteSource source;
+  source.bytes = bytes.data();
+  source.size = bytes.size();
+  AiffWalk walk;
+  if (!start_aiff_walk(source, &walk)) return "not an AIFF file";
+  pack->aifc = walk.aifc;
+  for (AiffChunk chunk; next_aiff_chunk(walk, &chunk);) {
+    const std::uint8_t* body = bytes.data() + static_cast<std::size_t>(chunk.body);
+    const auto size = static_cast<std::uint32_t>(chunk.size);
+    if (chunk_is(chunk, kCommId) && chunks->comm == nullptr) {
       chunks->comm = body;
-      chunks->comm_size = static_cast<std::uint32_t>(size);
-    } else if (id_is(header, kSsndId) && chunks->ssnd == nullptr) {
+      chunks->comm_size = size;
+    } else if (chunk_is(chunk, kSsndId) && chunks->ssnd == nullptr) {
       chunks->ssnd = body;
-      chunks->ssnd_size = static_cast<std::uint32_t>(size);
-    } else if (id_is(header, kApplId) && !chunks->have_metadata && size >= 4 && id_is(body, kAppSignature)) {
+      chunks->ssnd_size = size;
+    } else if (chunk_is(chunk, kApplId) && !chunks->have_metadata && size >= 4 && id_is(body, kAppSignature)) {
       chunks->metadata.assign(reinterpret_cast<const char*>(body) + 4, size - 4);
       chunks->have_metadata = true;
     }
-    at += kChunkHeaderSize + size + (size & 1u);
   }
   if (chunks->comm == nullptr || chunks->comm_size < kCommSize) return "no common (COMM) chunk";
   if (chunks->ssnd == nullptr || chunks->ssnd_size < kSsndPrefixSize) return "no sound data (SSND) chunk";
