@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,19 @@ inline RunResult run_program(const std::vector<std::string>& args,
   }
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
   return result;
+}
+
+// Runs a shell command and returns its standard output, or nothing when the
+// command is not installed.
+inline std::optional<std::string> command_output(const std::string& command) {
+  std::FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return std::nullopt;
+  std::string out;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+  int status = pclose(pipe);
+  if (WEXITSTATUS(status) == 127) return std::nullopt;
+  return out;
 }
 
 // The entry names of a folder in the order the system lists them.

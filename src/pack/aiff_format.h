@@ -12,9 +12,10 @@
 //   46 + A  "SSND", 2N + 8, offset 0, block size 0, the pack's 2N bytes
 //   62 + A + 2N  zero bytes up to a multiple of 4 of the file length
 //
-// Other writers may use the compressed form type "AIFC", whose COMM chunk
-// adds a 4-byte compression type after the rate ("NONE" or "twos":
-// big-endian samples, "sowt": little-endian), and may order chunks freely.
+// Other writers may use the form type "AIFC", whose COMM chunk adds a 4-byte
+// compression type after the rate ("NONE" or "twos": big-endian samples,
+// "sowt": little-endian, "fl32" and "fl64": big-endian IEEE 754 floats; any
+// other is compressed sound), and may order chunks freely.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +33,8 @@ inline constexpr char kAppSignature[] = "op-1";
 inline constexpr char kCompressionNone[] = "NONE";
 inline constexpr char kCompressionTwos[] = "twos";
 inline constexpr char kCompressionSowt[] = "sowt";
+inline constexpr char kCompressionFloat32[] = "fl32";
+inline constexpr char kCompressionFloat64[] = "fl64";
 
 inline constexpr std::size_t kFormHeaderSize = 12;
 inline constexpr std::size_t kChunkHeaderSize = 8;
