@@ -1,7 +1,7 @@
 // Float WAV, AIFF and AIFC recordings in the page, in Debian's chromium,
-// headless: a copy of a kit in another format gives, in the page, the
-// command line's lines and pack for that copy, which are the original's,
-// byte for byte, with high-quality resampling and without.
+// headless: a copy of a kit in another format (written by sox) gives, in the
+// page, the command line's lines and pack for that copy, which are the
+// original's, byte for byte, with high-quality resampling and without.
 //
 //   KITWEAVER_BINARY     the command line's kitweaver
 //   KITWEAVER_PAGE       build-web/index.html
@@ -42,102 +42,18 @@ after(async () => {
   assert.deepEqual(pageErrors, [], 'the page threw');
 });
 
-// ---- Recordings in every format, written here ----
-
-// The format and integer samples of a PCM WAV file.
-function readWav(bytes) {
-  const recording = { channels: bytes.readUInt16LE(22), rate: bytes.readUInt32LE(24), bits: bytes.readUInt16LE(34) };
-  let at = 12;
-  while (bytes.toString('latin1', at, at + 4) !== 'data') at += 8 + bytes.readUInt32LE(at + 4);
-  const width = recording.bits / 8;
-  const data = bytes.subarray(at + 8, at + 8 + bytes.readUInt32LE(at + 4));
-  recording.samples = Array.from({ length: data.length / width },
-                                 (_, i) => (width === 1 ? data[i] - 128 : data.readIntLE(i * width, width)));
-  return recording;
-}
-
-// Integer samples as bytes: 8-bit WAV samples are unsigned.
-function integerBytes({ bits, samples }, { bigEndian = false, unsignedBytes = false } = {}) {
-  const width = bits / 8;
-  const out = Buffer.alloc(samples.length * width);
-  samples.forEach((s, i) => {
-    if (width === 1) out[i] = unsignedBytes ? s + 128 : s & 0xFF;
-    else if (bigEndian) out.writeIntBE(s, i * width, width);
-    else out.writeIntLE(s, i * width, width);
-  });
-  return out;
-}
-
-function writeWav(recording, { float = false } = {}) {
-  const { channels, rate } = recording;
-  const bits = float ? 32 : recording.bits;
-  let data;
-  if (float) {
-    data = Buffer.alloc(recording.samples.length * 4);
-    recording.samples.forEach((s, i) => data.writeFloatLE(s / 2 ** (recording.bits - 1), 4 * i));
-  } else {
-    data = integerBytes(recording, { unsignedBytes: true });
-  }
-  const header = Buffer.alloc(44);
-  header.write('RIFF', 0);
-  header.writeUInt32LE(36 + data.length, 4);
-  header.write('WAVEfmt ', 8);
-  header.writeUInt32LE(16, 16);
-  header.writeUInt16LE(float ? 3 : 1, 20);
-  header.writeUInt16LE(channels, 22);
-  header.writeUInt32LE(rate, 24);
-  header.writeUInt32LE((rate * channels * bits) / 8, 28);
-  header.writeUInt16LE((channels * bits) / 8, 32);
-  header.writeUInt16LE(bits, 34);
-  header.write('data', 36);
-  header.writeUInt32LE(data.length, 40);
-  return Buffer.concat([header, data]);
-}
-
-function chunk(id, body) {
-  const head = Buffer.alloc(8);
-  head.write(id, 0, 'latin1');
-  head.writeUInt32BE(body.length, 4);
-  return Buffer.concat([head, body, Buffer.alloc(body.length % 2)]);
-}
-
-// An AIFF file, or AIFC "sowt" (little-endian): COMM (the rate as an 80-bit
-// extended number), then SSND.
-function writeAiff(recording, { sowt = false } = {}) {
-  const { channels, rate, bits, samples } = recording;
-  const comm = Buffer.alloc(sowt ? 24 : 18);
-  comm.writeUInt16BE(channels, 0);
-  comm.writeUInt32BE(samples.length / channels, 2);
-  comm.writeUInt16BE(bits, 6);
-  let exponent = 16383 + 31;
-  let mantissa = rate;
-  while (mantissa < 2 ** 31) {
-    mantissa *= 2;
-    exponent -= 1;
-  }
-  comm.writeUInt16BE(exponent, 8);
-  comm.writeUInt32BE(mantissa, 10);
-  if (sowt) comm.write('sowt', 18, 'latin1');  // then an empty name
-  const sound = Buffer.concat([Buffer.alloc(8), integerBytes(recording, { bigEndian: !sowt })]);
-  const body = Buffer.concat([Buffer.from(sowt ? 'AIFC' : 'AIFF'), chunk('COMM', comm), chunk('SSND', sound)]);
-  return chunk('FORM', body);
-}
-
-// The demo kit, and the same sounds as 24-bit stereo (every bit used).
-const demo = fs.readdirSync(path.join(examples, 'demo kit')).filter((f) => f.endsWith('.wav'))
-  .map((name) => ({ name, ...readWav(fs.readFileSync(path.join(examples, 'demo kit', name))) }));
-const demo24 = demo.map(({ name, rate, samples }) => ({
-  name, rate, channels: 2, bits: 24,
-  samples: samples.flatMap((s, i) => [s * 256 + ((i * 37) & 0xFF), -s * 256 - ((i * 11) & 0xFF) - 1]),
-}));
-
-// Every copy keeps the original's names, extensions and all, so that the
-// folders list their files in the same order.
-function folder(kind, recordings, write) {
+// Copies of the demo kit that sox writes, each keeping the original's names
+// (extensions and all), so that the folders list their files in the same
+// order: as they are, as float WAV, AIFF and AIFC, and as 24-bit WAV with
+// every bit in use (a gain) and its float copy.
+function folder(kind, from, soxOptions, effects = []) {
   const dir = path.join(scratch, kind, 'kit PO-33.3');
   fs.rmSync(dir, { recursive: true, force: true });
   fs.mkdirSync(dir, { recursive: true });
-  for (const recording of recordings) fs.writeFileSync(path.join(dir, recording.name), write(recording));
+  for (const name of fs.readdirSync(from).filter((f) => f.endsWith('.wav'))) {
+    const run = spawnSync('sox', ['-D', path.join(from, name), ...soxOptions, path.join(dir, name), ...effects]);
+    assert.equal(run.status, 0, `sox: ${run.stderr}`);
+  }
   return dir;
 }
 
@@ -179,15 +95,16 @@ async function pageBuild(dir, hq) {
 }
 
 test('float WAV, AIFF and AIFC copies of a kit give its pack in the page and on the command line', async () => {
-  const originals = { 16: folder('pcm16', demo, writeWav), 24: folder('pcm24', demo24, writeWav) };
-  for (const [what, kit, write] of [
-    ['float copy of a 16-bit kit', 16, (r) => writeWav(r, { float: true })],
-    ['AIFF copy of a 16-bit kit', 16, writeAiff],
-    ['AIFC sowt copy of a 16-bit kit', 16, (r) => writeAiff(r, { sowt: true })],
-    ['float copy of a 24-bit kit', 24, (r) => writeWav(r, { float: true })],
+  const demo = path.join(examples, 'demo kit');
+  const originals = { 16: folder('pcm16', demo, ['-t', 'wav']), 24: folder('pcm24', demo, ['-b', '24', '-t', 'wav'], ['gain', '-0.1']) };
+  for (const [what, kit, options] of [
+    ['float copy of a 16-bit kit', 16, ['-e', 'floating-point', '-b', '32', '-t', 'wav']],
+    ['AIFF copy of a 16-bit kit', 16, ['-t', 'aiff']],
+    ['AIFC copy of a 16-bit kit', 16, ['-t', 'aifc']],
+    ['float copy of a 24-bit kit', 24, ['-e', 'floating-point', '-b', '32', '-t', 'wav']],
   ]) {
     const original = originals[kit];
-    const copy = folder('copy', kit === 16 ? demo : demo24, write);
+    const copy = folder('copy', original, options);
     assert.deepEqual(listingOrder(copy), listingOrder(original), `${what}: the folders list alike`);
     for (const hq of [false, true]) {
       const label = `${what}${hq ? ', high quality' : ''}`;
