@@ -104,9 +104,9 @@ Float from_bits(Bits bits) {
   return x;
 }
 
-// A float sample as stored, NaN as 0.
+// A float sample as stored.
 template <SampleType T>
-double stored_float(const std::uint8_t* p) {
+double stored_float_bits(const std::uint8_t* p) {
   double x;
   if constexpr (T == SampleType::kFloatLittle32) {
     x = from_bits<float>(load_le32(p));
@@ -118,24 +118,27 @@ double stored_float(const std::uint8_t* p) {
     static_assert(T == SampleType::kFloatBig64);
     x = from_bits<double>(load_be64(p));
   }
-  return std::isnan(x) ? 0.0 : x;
+  return x;
 }
 
-// A float sample's full value, within [-1, 1].
+// A float sample's full value, within [-1, 1]; NaN is 0.
 template <SampleType T>
 double sample_float(const std::uint8_t* p) {
-  const double x = stored_float<T>(p);
-  return x < -1.0 ? -1.0 : x > 1.0 ? 1.0 : x;
+  const double x = stored_float_bits<T>(p);
+  if (x >= -1.0 && x <= 1.0) return x;
+  return x < -1.0 ? -1.0 : x > 1.0 ? 1.0 : 0.0;
 }
 
 // The scatter's value of a sample: its upper 16 bits.
 template <SampleType T>
 int sample16(const std::uint8_t* p) {
   if constexpr (kFloatSample<T>) {
-    const double scaled = stored_float<T>(p) * 32768.0;
-    if (!(scaled > -32768.0)) return -32768;
-    if (scaled >= 32767.0) return 32767;
-    return static_cast<int>(std::floor(scaled));
+    const double scaled = stored_float_bits<T>(p) * 32768.0;
+    if (scaled > -32768.0 && scaled < 32767.0) {
+      const int whole = static_cast<int>(scaled);  // toward zero, then down
+      return whole - (static_cast<double>(whole) > scaled ? 1 : 0);
+    }
+    return scaled >= 32767.0 ? 32767 : scaled <= -32768.0 ? -32768 : 0;  // 0: not a number
   } else if constexpr (kSampleWidth<T> == 1) {
     return sample_integer<T>(p) * 256;
   } else if constexpr (T == SampleType::kLittle16 || T == SampleType::kLittle24 || T == SampleType::kLittle32) {
