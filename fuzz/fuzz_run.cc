@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kitweaver::wav::Bytes bytes = kitweaver::testing::read_bytes(pack_path.string());
     kitweaver::testing::PackFile pack = kitweaver::testing::parse_pack(bytes);
     const auto frames = static_cast<std::uint32_t>(
-        kitweaver::detect_mode(kitweaver::trim_directory_argument(argument)).max_pack_seconds * 44100.0);
+        kitweaver::detect_mode(kitweaver::trim_directory_argument(argument)).max_pack_seconds * kitweaver::kPackRate);
     if (!pack.well_formed || pack.frames != frames || pack.channels != 1 || pack.bits != 16 ||
         bytes.size() != 64 + pack.appl.size() + 2 * static_cast<std::size_t>(frames)) {
       __builtin_trap();

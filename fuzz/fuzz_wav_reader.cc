@@ -1,5 +1,5 @@
-// Fuzz target: the WAV header walk on arbitrary bytes, and for every file it
-// accepts, the planning and streaming rendering of its slice, read in pieces
+// Fuzz target: the WAV and AIFF header walks on arbitrary bytes, and for
+// every file they accept, the planning and streaming rendering of its slice, read in pieces
 // of an awkward size, which must match the literal scatter bit for bit.
 #include <sys/mman.h>
 #include <unistd.h>
@@ -20,17 +20,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   source.bytes = data;
   source.size = size;
   WavLayout layout;
-  if (read_wav_header(source, &layout) != WavVerdict::kAccepted) return 0;
+  if (read_recording_header(source, &layout) != WavVerdict::kAccepted) return 0;
 
   // The record the intake would make, over a file holding the input.
   auto record = std::make_unique<SampleRecord>();
   const int fd = memfd_create("fuzz", MFD_CLOEXEC);
   record->source.file = SystemFile(fd);
   if (fd < 0 || write(fd, data, size) != static_cast<ssize_t>(size)) return 0;
-  const std::uint64_t available = size - layout.data_offset;
   record->data_offset = layout.data_offset;
   record->data_present = static_cast<std::int64_t>(
-      std::min<std::uint64_t>(static_cast<std::uint64_t>(layout.data_bytes), available));
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(layout.data_bytes), layout.data_available));
+  record->encoding = layout.encoding;
   record->data_bytes = layout.data_bytes;
   record->channels = layout.channels;
   record->sample_rate = layout.sample_rate;
@@ -61,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reference.sample_rate = accepted.sample_rate;
     reference.byte_rate = accepted.byte_rate;
     reference.bits_per_sample = accepted.bits_per_sample;
+    reference.encoding = accepted.encoding;
     render_slice_literal(reference, plan.rate, plan.frames, chord);
     if (accepted.resampled_bytes != reference.resampled_bytes ||
         std::memcmp(accepted.resampled.get(), reference.resampled.get(),

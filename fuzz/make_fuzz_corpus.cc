@@ -1,6 +1,7 @@
-// Writes the seed corpus of the fuzz targets: valid files of every shape the
-// reader accepts, the broken shapes the tests use, name samples, and whole
-// folders in the run target's input layout. Usage: make_fuzz_corpus DIR
+// Writes the seed corpus of the fuzz targets: valid WAV and AIFF files of
+// every shape the readers accept, broken and refused shapes, name samples,
+// packs with --set texts, and whole folders in the run target's input
+// layout. Usage: make_fuzz_corpus DIR
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 namespace {
 
+using kitweaver::wav::AiffShape;
 using kitweaver::wav::Bytes;
 using kitweaver::wav::WavShape;
 
@@ -59,6 +61,58 @@ std::vector<Bytes> wav_seeds() {
   Bytes truncated = seeds.front();
   truncated.resize(40);
   seeds.push_back(truncated);
+  return seeds;
+}
+
+// Float WAV: tag 3 of 32 and 64 bits, and the extensible float sub-format;
+// AIFF of every depth and AIFC of every type, chunks in both orders; a cut
+// sound and a drum pack.
+std::vector<Bytes> float_and_aiff_seeds() {
+  std::vector<Bytes> seeds;
+  for (int bits : {32, 64}) {
+    WavShape floating;
+    floating.format_tag = 3;
+    floating.bits_per_sample = static_cast<std::uint16_t>(bits);
+    floating.channels = bits == 32 ? 1 : 2;
+    floating.data = tone(static_cast<std::size_t>(bits / 8 * floating.channels * 200));
+    seeds.push_back(kitweaver::wav::wav_bytes(floating));
+    floating.format_tag = 0xFFFE;
+    floating.fmt_size = 40;
+    floating.pcm_sub_format = false;
+    seeds.push_back(kitweaver::wav::wav_bytes(floating));
+  }
+  for (int channels : {1, 2, 3}) {
+    for (int bits : {8, 12, 16, 24, 32}) {
+      AiffShape aiff;
+      aiff.channels = static_cast<std::uint16_t>(channels);
+      aiff.bits = static_cast<std::uint16_t>(bits);
+      aiff.sample_rate = channels == 2 ? 22050.5 : 44100;
+      aiff.sound_first = channels == 3;
+      aiff.data = tone(static_cast<std::size_t>(channels * ((bits + 7) / 8) * 300));
+      seeds.push_back(kitweaver::wav::aiff_bytes(aiff));
+    }
+  }
+  for (const char* type : {"NONE", "twos", "sowt", "fl32", "fl64", "ulaw", "ima4"}) {
+    AiffShape aifc;
+    aifc.aifc = true;
+    aifc.compression = type;
+    aifc.channels = 2;
+    aifc.bits = type[0] == 'f' ? 32 : 16;
+    aifc.ssnd_offset = 6;
+    aifc.extra.push_back(kitweaver::wav::aiff_chunk("ANNO", {'o', 'd', 'd'}));
+    aifc.data = tone(type[2] == '6' ? 3200 : 1600);
+    seeds.push_back(kitweaver::wav::aiff_bytes(aifc));
+  }
+  AiffShape cut;
+  cut.frames = 100000;  // far more than the sound holds
+  cut.data = tone(900);
+  Bytes cut_bytes = kitweaver::wav::aiff_bytes(cut);
+  cut_bytes.resize(cut_bytes.size() - 100);
+  seeds.push_back(cut_bytes);
+  AiffShape drum = cut;
+  const std::string text = "op-1{ \"type\" : \"drum\", \"pitch\" : [ 0 ] }";
+  drum.extra.push_back(kitweaver::wav::aiff_chunk("APPL", Bytes(text.begin(), text.end())));
+  seeds.push_back(kitweaver::wav::aiff_bytes(drum));
   return seeds;
 }
 
@@ -132,28 +186,37 @@ int main(int argc, char** argv) {
   for (const char* sub : {"", "/wav_reader", "/run", "/names", "/key_edit"}) mkdir((root + sub).c_str(), 0777);
 
   const std::vector<Bytes> wavs = wav_seeds();
-  for (std::size_t i = 0; i < wavs.size(); ++i) write(root + "/wav_reader", static_cast<int>(i), wavs[i]);
+  const std::vector<Bytes> others = float_and_aiff_seeds();
+  int n = 0;
+  for (const std::vector<Bytes>* seeds : {&wavs, &others}) {
+    for (const Bytes& seed : *seeds) write(root + "/wav_reader", n++, seed);
+  }
 
   const char* names[] = {"/k/Piano Chord,Ebmin7.wav", "/k/Piano Chord,-2,C#dom9.wav",
                          "/k/Pad ChordSemitones,2,4,7,11.wav", "/k/Keys ChromaticMultiSample,5.wav",
                          "/kits/drums PO-33.25", "/kits/drums PO-33.5/", " Chord,", "a. Chord,Cmaj",
                          "/k.v2/Piano Chord,Dmaj", "/k/Kick Oneshot.wav", "/k/Pad Loop 2.wav"};
-  int n = 0;
+  n = 0;
   for (const char* name : names) write(root + "/names", n++, Bytes(name, name + std::string(name).size()));
 
   n = 0;
   for (const char* set : {"3:pitch=+2.5,direction=reversed", "all:mode=loop", "0-5:start=10,end=20.5", "7:end=47"}) {
     for (bool odd : {false, true}) write(root + "/key_edit", n++, pack_seed(240, set, odd));
   }
+  Bytes cut_pack = pack_seed(240, "2:pitch=1", false);
+  cut_pack.resize(cut_pack.size() - 101);  // the sound runs past the end of the file
+  write(root + "/key_edit", n++, cut_pack);
 
   // Folders for the run target: mode byte, digits byte, file count, then per
   // file two fragment bytes, a 2-byte length and the file.
   n = 0;
-  for (int mode : {0, 5, 6, 9}) {
+  for (int mode : {0, 5, 6, 9, 16, 21}) {
+    // The last two modes (--hq) take float and AIFF recordings.
+    const std::vector<Bytes>& seeds = mode < 16 ? wavs : others;
     for (int count : {0, 2}) {
       Bytes input = {static_cast<std::uint8_t>(mode), 8, static_cast<std::uint8_t>(count)};
       for (int f = 0; f <= count; ++f) {
-        const Bytes& wav = wavs[static_cast<std::size_t>(f * 7 + mode) % wavs.size()];
+        const Bytes& wav = seeds[static_cast<std::size_t>(f * 7 + mode) % seeds.size()];
         input.push_back(static_cast<std::uint8_t>(f * 0x31));
         input.push_back(static_cast<std::uint8_t>(f * 0x17 & 0x7F));
         input.push_back(static_cast<std::uint8_t>(wav.size() & 0xFF));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "intake/wav_reader.h"
 #include "test_support.h"
@@ -12,12 +13,16 @@ using testing::TempDir;
 using wav::Bytes;
 using wav::WavShape;
 
-WavVerdict verdict_of(const Bytes& bytes, WavLayout* layout = nullptr) {
-  WavLayout scratch;
+ByteSource in_memory(const Bytes& bytes) {
   ByteSource source;
   source.bytes = bytes.data();
   source.size = bytes.size();
-  return read_wav_header(source, layout != nullptr ? layout : &scratch);
+  return source;
+}
+
+WavVerdict verdict_of(const Bytes& bytes, WavLayout* layout = nullptr) {
+  WavLayout scratch;
+  return read_wav_header(in_memory(bytes), layout != nullptr ? layout : &scratch);
 }
 
 WavShape ramp_shape() {
@@ -117,10 +122,156 @@ TEST(WavHeader, RejectsShapesItCannotUse) {
   }
 }
 
+// Float WAV, AIFF and AIFC shapes, written byte by byte: each read with the
+// layout it declares, refused, or passed over as no recording at all.
+TEST(RecordingHeader, FloatWavAiffAndAifcShapes) {
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    WavVerdict verdict;
+    WavLayout expected{};  // when accepted
+  };
+  constexpr SampleEncoding kFloat{false, false, true}, kBig{true, true, false}, kSowt{false, true, false},
+      kFloatBig{true, true, true};
+  auto layout = [](std::int32_t channels, std::int32_t rate, std::int32_t bits, std::int32_t data_bytes,
+                   std::uint64_t offset, std::uint64_t available, SampleEncoding encoding) {
+    WavLayout l;
+    l.channels = channels;
+    l.sample_rate = rate;
+    l.bits_per_sample = bits;
+    l.byte_rate = rate * channels * bits / 8;
+    l.data_bytes = data_bytes;
+    l.data_offset = offset;
+    l.data_available = available;
+    l.encoding = encoding;
+    return l;
+  };
+  auto float_wav = [](std::uint16_t tag, std::uint16_t bits, std::uint32_t fmt_size = 16) {
+    WavShape shape;
+    shape.format_tag = tag;
+    shape.bits_per_sample = bits;
+    shape.fmt_size = fmt_size;
+    shape.pcm_sub_format = false;  // an extensible chunk names float
+    shape.data = wav::float_samples({0.5, -0.5}, bits);
+    return wav::wav_bytes(shape);
+  };
+  auto aiff = [](auto change) {
+    wav::AiffShape shape;
+    shape.data = Bytes{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    change(shape);
+    return wav::aiff_bytes(shape);
+  };
+  auto aifc = [&aiff](const char* compression, std::uint16_t bits = 16) {  // null: COMM without the type
+    return aiff([=](wav::AiffShape& s) {
+      s.aifc = true;
+      s.compression = compression;
+      s.bits = bits;
+    });
+  };
+  auto with_text = [&aiff](const char* signature_and_text) {
+    const std::string text = signature_and_text;
+    return aiff([&](wav::AiffShape& s) { s.extra.push_back(wav::aiff_chunk("APPL", Bytes(text.begin(), text.end()))); });
+  };
+  // AIFF: FORM 12, COMM 8 + 18, SSND 8 + 8, the frames at 54; AIFC's COMM adds 6.
+  const Bytes plain = aiff([](wav::AiffShape&) {});
+  Bytes offset_past = plain;
+  store_be32(offset_past.data() + 46, 9);  // SSND holds 8 bytes after its offset field and block size
+  const Case cases[] = {
+      {"float WAV, 32-bit", float_wav(3, 32), WavVerdict::kAccepted, layout(1, 44100, 32, 8, 44, 8, kFloat)},
+      {"float WAV, 64-bit, 18-byte format", float_wav(3, 64, 18), WavVerdict::kAccepted,
+       layout(1, 44100, 64, 16, 46, 16, kFloat)},
+      {"extensible float", float_wav(0xFFFE, 32, 40), WavVerdict::kAccepted, layout(1, 44100, 32, 8, 68, 8, kFloat)},
+      {"float WAV, 24-bit", float_wav(3, 24), WavVerdict::kRejected},
+      {"AIFF, 16-bit", plain, WavVerdict::kAccepted, layout(1, 44100, 16, 8, 54, 8, kBig)},
+      {"AIFF, 8-bit stereo, sound first, an odd chunk before", aiff([](wav::AiffShape& s) {
+         s.bits = 8;
+         s.channels = 2;
+         s.sound_first = true;
+         s.extra.push_back(wav::aiff_chunk("ANNO", {'o', 'd', 'd'}));
+       }),
+       WavVerdict::kAccepted, layout(2, 44100, 8, 8, 40, 8, kBig)},
+      {"AIFF, 12-bit in two bytes", aiff([](wav::AiffShape& s) { s.bits = 12; }), WavVerdict::kAccepted,
+       layout(1, 44100, 16, 8, 54, 8, kBig)},
+      {"AIFF, 24-bit, the sound's offset honoured", aiff([](wav::AiffShape& s) {
+         s.bits = 24;
+         s.frames = 2;
+         s.ssnd_offset = 2;
+         s.sample_rate = 96000;
+       }),
+       WavVerdict::kAccepted, layout(1, 96000, 24, 6, 56, 8, kBig)},
+      {"AIFF, rate rounded up from 44100.5", aiff([](wav::AiffShape& s) { s.sample_rate = 44100.5; }),
+       WavVerdict::kAccepted, layout(1, 44101, 16, 8, 54, 8, kBig)},
+      {"AIFF, rate rounded down from 22050.4999", aiff([](wav::AiffShape& s) { s.sample_rate = 22050.4999; }),
+       WavVerdict::kAccepted, layout(1, 22050, 16, 8, 54, 8, kBig)},
+      {"AIFF, sound cut short", Bytes(plain.begin(), plain.end() - 3), WavVerdict::kAccepted,
+       layout(1, 44100, 16, 8, 54, 5, kBig)},
+      {"AIFF, more frames declared than held", aiff([](wav::AiffShape& s) { s.frames = 100; }),
+       WavVerdict::kAccepted, layout(1, 44100, 16, 200, 54, 8, kBig)},
+      {"AIFC NONE", aifc("NONE"), WavVerdict::kAccepted, layout(1, 44100, 16, 8, 60, 8, kBig)},
+      {"AIFC twos", aifc("twos"), WavVerdict::kAccepted, layout(1, 44100, 16, 8, 60, 8, kBig)},
+      {"AIFC sowt", aifc("sowt"), WavVerdict::kAccepted, layout(1, 44100, 16, 8, 60, 8, kSowt)},
+      {"AIFC fl32", aifc("fl32", 32), WavVerdict::kAccepted, layout(1, 44100, 32, 8, 60, 8, kFloatBig)},
+      {"AIFC fl64", aifc("fl64", 64), WavVerdict::kAccepted, layout(1, 44100, 64, 8, 60, 8, kFloatBig)},
+      {"AIFC ulaw", aifc("ulaw", 8), WavVerdict::kRejected},
+      {"AIFC alaw", aifc("alaw", 8), WavVerdict::kRejected},
+      {"AIFC ima4", aifc("ima4"), WavVerdict::kRejected},
+      {"AIFC without a compression type", aifc(nullptr), WavVerdict::kRejected},
+      {"no channels", aiff([](wav::AiffShape& s) { s.channels = 0; }), WavVerdict::kRejected},
+      {"7 bits", aiff([](wav::AiffShape& s) { s.bits = 7; }), WavVerdict::kRejected},
+      {"33 bits", aiff([](wav::AiffShape& s) { s.bits = 33; }), WavVerdict::kRejected},
+      {"rate 0", aiff([](wav::AiffShape& s) { s.sample_rate = 0; }), WavVerdict::kRejected},
+      {"negative rate", aiff([](wav::AiffShape& s) { s.sample_rate = -44100; }), WavVerdict::kRejected},
+      {"rate beyond 32 bits", aiff([](wav::AiffShape& s) { s.sample_rate = 3e9; }), WavVerdict::kRejected},
+      {"2 GB of frames", aiff([](wav::AiffShape& s) { s.frames = 0x40000000; }), WavVerdict::kRejected},
+      {"the sound's offset at its chunk's end", aiff([](wav::AiffShape& s) {
+         s.ssnd_offset = 4;
+         s.frames = 0;
+         s.data.clear();
+       }),
+       WavVerdict::kAccepted, layout(1, 44100, 16, 0, 58, 0, kBig)},
+      {"the sound's offset past its chunk", offset_past, WavVerdict::kRejected},
+      {"a drum pack", with_text("op-1{ \"drum_version\" : 3, \"type\" : \"drum\", \"name\" : \"user1\" }    "),
+       WavVerdict::kPassedOver},
+      {"a drum pack, another spacing", with_text("op-1{\n\"type\":\"drum\"}"), WavVerdict::kPassedOver},
+      {"a sound of another type", with_text("op-1{ \"type\" : \"sampler\" }"), WavVerdict::kAccepted,
+       layout(1, 44100, 16, 8, 54 + 8 + 26, 8, kBig)},
+      {"type named twice, the last not drum", with_text("op-1{\"type\":\"drum\",\"type\":\"synth\"}"),
+       WavVerdict::kAccepted, layout(1, 44100, 16, 8, 54 + 8 + 34, 8, kBig)},
+      {"drum text under another signature", with_text("op-2{\"type\":\"drum\"}"), WavVerdict::kAccepted,
+       layout(1, 44100, 16, 8, 54 + 8 + 20, 8, kBig)},
+      {"another form type", Bytes{'F', 'O', 'R', 'M', 0, 0, 0, 4, '8', 'S', 'V', 'X'}, WavVerdict::kPassedOver},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WavLayout got;
+    ASSERT_EQ(read_recording_header(in_memory(c.bytes), &got), c.verdict);
+    if (c.verdict != WavVerdict::kAccepted) continue;
+    const WavLayout& e = c.expected;
+    EXPECT_EQ(std::tie(got.channels, got.sample_rate, got.byte_rate, got.bits_per_sample, got.data_bytes),
+              std::tie(e.channels, e.sample_rate, e.byte_rate, e.bits_per_sample, e.data_bytes));
+    EXPECT_EQ(std::tie(got.data_offset, got.data_available), std::tie(e.data_offset, e.data_available));
+    EXPECT_EQ(std::tie(got.encoding.big_endian, got.encoding.signed_bytes, got.encoding.floating),
+              std::tie(e.encoding.big_endian, e.encoding.signed_bytes, e.encoding.floating));
+  }
+
+  // Cut at every length: passed over until the form type, then refused
+  // until SSND's offset and block size are there, then the frames that are.
+  for (std::size_t length = 0; length <= plain.size(); ++length) {
+    const Bytes cut(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(length));
+    WavLayout got;
+    const WavVerdict expected = length < 12 ? WavVerdict::kPassedOver : length < 54 ? WavVerdict::kRejected
+                                                                                    : WavVerdict::kAccepted;
+    ASSERT_EQ(read_recording_header(in_memory(cut), &got), expected) << "length " << length;
+    if (expected == WavVerdict::kAccepted) {
+      EXPECT_EQ(got.data_available, length - 54) << "length " << length;
+    }
+  }
+}
+
 TEST(WavHeader, NonRiffInputIsNotReported) {
-  EXPECT_EQ(verdict_of({}), WavVerdict::kNotRiff);
-  EXPECT_EQ(verdict_of({'R', 'I', 'F'}), WavVerdict::kNotRiff);
-  EXPECT_EQ(verdict_of({'F', 'O', 'R', 'M', 0, 0, 0, 4, 'A', 'I', 'F', 'F'}), WavVerdict::kNotRiff);
+  EXPECT_EQ(verdict_of({}), WavVerdict::kPassedOver);
+  EXPECT_EQ(verdict_of({'R', 'I', 'F'}), WavVerdict::kPassedOver);
+  EXPECT_EQ(verdict_of({'F', 'O', 'R', 'M', 0, 0, 0, 4, 'A', 'I', 'F', 'F'}), WavVerdict::kPassedOver);
 }
 
 // A read that fails is told apart from a file that ends early: the first is
@@ -138,7 +289,7 @@ TEST(WavHeader, AFailedReadIsToldApartFromAShortFile) {
     WavVerdict verdict;
     int error;
   };
-  for (const Case& c : {Case{failing_read, WavVerdict::kNotRiff, testing::kInputOutputError},
+  for (const Case& c : {Case{failing_read, WavVerdict::kPassedOver, testing::kInputOutputError},
                         Case{system_read_at, WavVerdict::kRejected, 0}}) {
     FileReader file;
     FileIdentity identity;
@@ -159,7 +310,7 @@ TEST(WavHeader, EveryTruncationFailsCleanlyUntilTheHeaderIsWhole) {
   Bytes good = wav::wav_bytes(ramp_shape());
   for (std::size_t length = 0; length <= good.size(); ++length) {
     Bytes cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(length));
-    WavVerdict expected = length < 4    ? WavVerdict::kNotRiff
+    WavVerdict expected = length < 4    ? WavVerdict::kPassedOver
                           : length < 44 ? WavVerdict::kRejected
                                         : WavVerdict::kAccepted;
     EXPECT_EQ(verdict_of(cut), expected) << "length " << length;
@@ -218,7 +369,11 @@ TEST_F(IntakeTest, BrokenRiffFilesAreReportedOthersPassedOverSilently) {
   dir.write("notes.txt", {'h', 'i'});
   dir.write("empty.wav", {});
   dir.write(".hidden.wav", good);
-  dir.write("samplepack.aif", {'F', 'O', 'R', 'M', 0, 0, 0, 4, 'A', 'I', 'F', 'F'});
+  const std::string drum_text = "op-1{\"type\":\"drum\"}";
+  wav::AiffShape pack;
+  pack.extra.push_back(wav::aiff_chunk("APPL", Bytes(drum_text.begin(), drum_text.end())));
+  dir.write("samplepack.aif", wav::aiff_bytes(pack));  // an earlier pack
+  dir.write("form.aif", {'F', 'O', 'R', 'M', 0, 0, 0, 4, 'A', 'I', 'F', 'F'});  // an AIFF file without chunks
   std::filesystem::create_directory(dir.file("sub"));
   testing::make_pipe(dir.file("pipe.wav"));  // must not block the scan
   testing::make_link(dir.file("missing.wav"), dir.file("dangling.wav"));
@@ -227,8 +382,11 @@ TEST_F(IntakeTest, BrokenRiffFilesAreReportedOthersPassedOverSilently) {
 
   ::testing::internal::CaptureStdout();
   scan_directory(job);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-            "Processing [" + dir.file("float.wav") + "] failed.\n");
+  std::string reported;
+  for (const std::string& name : testing::listing_order(dir.path)) {
+    if (name == "float.wav" || name == "form.aif") reported += "Processing [" + dir.file(name) + "] failed.\n";
+  }
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), reported);
   ASSERT_EQ(job.sample_count, linked ? 2 : 1);  // the hidden file and the link to it
 }
 

@@ -110,6 +110,9 @@ TEST(KeyEdit, ChangesOnlyTheNamedValuesOfPacksInAnyLayout) {
   TempDir ours_dir("kit");
   const wav::Bytes ours = our_pack(ours_dir);
   const wav::Bytes other = other_tool_pack(other_tool_values());
+  // A pack whose sound chunk runs past the end of the file (a copy cut
+  // short): read as far as it goes, changed, and left as cut as it was.
+  const wav::Bytes cut(ours.begin(), ours.end() - 1000);
   struct Case {
     const char* what;
     const wav::Bytes& pack;
@@ -132,6 +135,7 @@ TEST(KeyEdit, ChangesOnlyTheNamedValuesOfPacksInAnyLayout) {
          v[1][0] = 2000 * 4056;
          v[2][1] = -1;
        }},
+      {"ours, cut short in its sound", cut, {"5:pitch=-1"}, [](Lists& v) { v[2][5] = -512; }},
       {"another tool's layout", other, {"1:pitch=-3,end=1500.25", "23:direction=reversed,mode=loop"},
        [](Lists& v) {
          v[2][1] = -1536;  // as it was: its bytes stay
@@ -155,7 +159,9 @@ TEST(KeyEdit, ChangesOnlyTheNamedValuesOfPacksInAnyLayout) {
     Lists expected = lists_of(read(c.pack));
     c.expect(expected);
     EXPECT_EQ(lists_of(read(edited)), expected);
-    EXPECT_EQ(load_be32(edited.data() + 4), edited.size() - 8);
+    // The FORM size follows the change of length (the size of the whole file
+    // where it was, as in every uncut pack).
+    EXPECT_EQ(load_be32(edited.data() + 4), load_be32(c.pack.data() + 4) + edited.size() - c.pack.size());
     if (&c.pack == &other) {
       // The tool's own layout, with just the values changed.
       EXPECT_EQ(edited, other_tool_pack(expected));
@@ -206,8 +212,9 @@ TEST(KeyEdit, BadInputGetsOneLineAndChangesNothing) {
   our_pack(dir);
   const std::string pack = dir.file("samplepack.aif");
   const wav::Bytes before = testing::read_bytes(pack);
+  const Parts parts = parts_of(before);
   wav::Bytes cut = before;
-  cut.resize(cut.size() - 1000);
+  cut.resize(parts.before.size() + 8 + parts.body.size() / 2);  // inside the metadata text
   dir.write("cut.aif", cut);
   dir.write("sound.wav", testing::mono16(100));
   wav::Bytes renamed = before;
@@ -233,7 +240,7 @@ TEST(KeyEdit, BadInputGetsOneLineAndChangesNothing) {
       {"3:end=529200", pack, 2, pack + ": key 3: end 529200 is beyond the pack's last frame, 529199"},
       {"3:start=-1", pack, 2, "--set \"3:start=-1\": start -1 is before the pack's first frame"},
       {"3:pitch=1", dir.file("sound.wav"), 1, dir.file("sound.wav") + ": not an AIFF file"},
-      {"3:pitch=1", dir.file("cut.aif"), 1, dir.file("cut.aif") + ": the file is cut short: its SSND chunk ends past the end of the file"},
+      {"3:pitch=1", dir.file("cut.aif"), 1, dir.file("cut.aif") + ": no sound data (SSND) chunk"},
       {"3:pitch=1", dir.file("no text.aif"), 1, dir.file("no text.aif") + ": no op-1 application chunk"},
   };
   for (const Case& c : cases) {

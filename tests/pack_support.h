@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kitweaver/byte_order.h"
+#include "wav_builder.h"
 
 namespace kitweaver::testing {
 
@@ -30,19 +31,9 @@ inline std::vector<std::int64_t> list_of(const std::string& text, const std::str
   return values;
 }
 
-// A pack file taken apart along its chunks.
-// One AIFF chunk: its id, its size, its body and a pad byte when the size
-// is odd.
-inline std::vector<std::uint8_t> aiff_chunk(const char* id, const std::vector<std::uint8_t>& body) {
-  std::vector<std::uint8_t> out(id, id + 4);
-  std::uint8_t size[4];
-  store_be32(size, static_cast<std::uint32_t>(body.size()));
-  out.insert(out.end(), size, size + 4);
-  out.insert(out.end(), body.begin(), body.end());
-  if (body.size() % 2 == 1) out.push_back(0);
-  return out;
-}
+using wav::aiff_chunk;
 
+// A pack file taken apart along its chunks.
 struct PackFile {
   bool well_formed = false;   // FORM/AIFF, sizes consistent, COMM, APPL, SSND present
   std::uint32_t container_size = 0;

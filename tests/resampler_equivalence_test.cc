@@ -21,10 +21,13 @@ struct Case {
   std::int32_t declared_frames;
   std::int32_t output_frames;
   std::vector<std::int32_t> offsets;
+  SampleEncoding encoding = {};
 };
 
 std::string describe(const Case& c) {
-  std::string out = std::to_string(c.channels) + "ch " + std::to_string(c.bits) + "bit " +
+  std::string out = std::to_string(c.channels) + "ch " + std::to_string(c.bits) + "bit" +
+                    (c.encoding.floating ? " float" : "") + (c.encoding.big_endian ? " big" : "") +
+                    (c.encoding.signed_bytes ? " signed " : " ") +
                     std::to_string(c.sample_rate) + "Hz -> " + std::to_string(c.rate) + "Hz, " +
                     std::to_string(c.frames_in_file) + "/" + std::to_string(c.declared_frames) + " frames -> " +
                     std::to_string(c.output_frames) + ", offsets";
@@ -42,6 +45,7 @@ void expect_same(const Case& c, std::mt19937& random, bool byte_reads = true) {
   for (std::uint8_t& b : pcm) b = static_cast<std::uint8_t>(random());
   const std::int32_t declared = c.declared_frames * c.channels * width;
   auto record = testing::make_record(pcm, c.channels, c.bits, c.sample_rate, declared);
+  record->encoding = c.encoding;
   ChordNotes chord;
   chord.note_count = static_cast<std::int32_t>(c.offsets.size());
   for (std::size_t i = 0; i < c.offsets.size(); ++i) chord.semitones[i] = c.offsets[i];
@@ -55,6 +59,7 @@ void expect_same(const Case& c, std::mt19937& random, bool byte_reads = true) {
                              literal.data(), sum.data(), hits.data());
   }
   auto reference = testing::make_record(pcm, c.channels, c.bits, c.sample_rate, declared);
+  reference->encoding = c.encoding;
   render_slice_literal(*reference, c.rate, c.output_frames, chord);
 
   std::vector<std::size_t> read_sizes = {static_cast<std::size_t>(c.channels * width) + 1, 4099, kReadBytes};
@@ -74,11 +79,14 @@ void expect_same(const Case& c, std::mt19937& random, bool byte_reads = true) {
 
 TEST(ResamplerEquivalence, FastScatterMatchesTheLiteralOneOnRandomSlices) {
   std::mt19937 random(20261207);
+  std::mt19937 formats(26);  // every stored layout: byte orders, signed bytes, floats
   const int rates[] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000, 176400, 192000};
   for (int round = 0; round < 300; ++round) {
     Case c;
     c.channels = 1 + static_cast<int>(random() % 4);
     c.bits = 8 * (1 + static_cast<int>(random() % 4));
+    c.encoding = {formats() % 2 == 0, formats() % 2 == 0, formats() % 3 == 0};
+    if (c.encoding.floating) c.bits = formats() % 2 == 0 ? 32 : 64;
     c.sample_rate = round % 3 == 0 ? 8000 + static_cast<int>(random() % 184001) : rates[random() % 11];
     c.rate = note_frequency(21 + static_cast<int>(random() % 49)) * 44100.0 / 440.0;
     c.declared_frames = static_cast<std::int32_t>(random() % 2500);

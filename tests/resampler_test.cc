@@ -6,6 +6,7 @@
 #include "slice/resampler.h"
 #include "slice/resampler_reference.h"
 #include "slice_fixtures.h"
+#include "wav_builder.h"
 
 namespace kitweaver {
 namespace {
@@ -50,8 +51,9 @@ TEST(Resampler, HalfRateWeighsNeighbours121) {
 }
 
 TEST(Resampler, DecodesEveryDepthAndChannelLayout) {
-  auto value = [](std::vector<std::uint8_t> bytes, int channels, int bits) {
+  auto value = [](std::vector<std::uint8_t> bytes, int channels, int bits, SampleEncoding encoding = {}) {
     auto record = make_record(bytes, channels, bits, 8000);
+    record->encoding = encoding;
     return source_frame_value(source_view(*record), 0);
   };
   EXPECT_EQ(value({128}, 1, 8), 0.0);
@@ -69,6 +71,35 @@ TEST(Resampler, DecodesEveryDepthAndChannelLayout) {
   EXPECT_EQ(value(le16_bytes({4, 4, 4, 4, 4, 4, -6}), 7, 16), 18.0 / 7);
   // A frame cut short by the end of the data is silence.
   EXPECT_EQ(value({0x10, 0x20, 0x30}, 2, 16), 0.0);
+
+  // AIFF: big-endian, 8-bit samples signed; AIFC "sowt": little-endian, signed.
+  const SampleEncoding big{true, true, false}, sowt{false, true, false};
+  EXPECT_EQ(value({0x12, 0x34}, 1, 16, big), 0x1234);
+  EXPECT_EQ(value({0x56, 0x34, 0x12}, 1, 24, big), 0x5634);
+  EXPECT_EQ(value({0x80, 0x00, 0x00}, 1, 24, big), -32768.0);
+  EXPECT_EQ(value({0x12, 0x34, 0x88, 0x99}, 1, 32, big), 0x1234);
+  EXPECT_EQ(value({0x80, 0x7F}, 2, 8, big), -128.0);
+  EXPECT_EQ(value({0x00}, 1, 8, sowt), 0.0);
+  EXPECT_EQ(value({0x7F}, 1, 8, sowt), 32512.0);
+
+  // Float: floor(x x 32768), clamped, NaN as 0; so s / 32768 gives s, and a
+  // 24-bit sample s / 2^23 gives s's upper 16 bits.
+  const SampleEncoding float_le{false, false, true}, float_be{true, true, true};
+  auto f32 = [&](double x, SampleEncoding e = {false, false, true}) { return value(wav::float_samples({x}, 32, e.big_endian), 1, 32, e); };
+  auto f64 = [&](double x) { return value(wav::float_samples({x}, 64, true), 1, 64, float_be); };
+  EXPECT_EQ(f32(0.5), 16384.0);
+  EXPECT_EQ(f32(-12345 / 32768.0), -12345.0);
+  EXPECT_EQ(f32(-1234567 / 8388608.0, float_be), -1234567 >> 8);
+  EXPECT_EQ(f32(-1.0), -32768.0);
+  EXPECT_EQ(f32(1.0), 32767.0);
+  EXPECT_EQ(f32(-1e-9), -1.0);
+  EXPECT_EQ(f32(std::numeric_limits<double>::quiet_NaN()), 0.0);
+  EXPECT_EQ(f64(0.25), 8192.0);
+  EXPECT_EQ(f64(1e300), 32767.0);
+  EXPECT_EQ(f64(-std::numeric_limits<double>::infinity()), -32768.0);
+  EXPECT_EQ(value(wav::float_samples({0.5, -0.25}, 64), 2, 64, float_le), (16384.0 - 8192.0) * 0.5);
+  // Float of another width is silence.
+  EXPECT_EQ(value({0, 0, 0x40}, 1, 24, float_le), 0.0);
 }
 
 TEST(Resampler, StereoMeanTruncatesTowardZero) {

@@ -1,9 +1,11 @@
-// Builds WAV file bytes in memory: the example generator writes the demo kits
-// with it, and the tests write every header shape (broken ones too) with it.
+// Builds WAV and AIFF file bytes in memory: the example generator writes the
+// demo kits with it, and the tests write every header shape (broken ones
+// too) with it.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -89,11 +91,93 @@ inline Bytes wav_bytes(const WavShape& shape) {
   return out;
 }
 
+// One AIFF chunk: its id, its size, its body and a pad byte when the size
+// is odd.
+inline Bytes aiff_chunk(const char* id, const Bytes& body) {
+  Bytes out(id, id + 4);
+  std::uint8_t size[4];
+  store_be32(size, static_cast<std::uint32_t>(body.size()));
+  out.insert(out.end(), size, size + 4);
+  out.insert(out.end(), body.begin(), body.end());
+  if (body.size() % 2 == 1) out.push_back(0);
+  return out;
+}
+
+// An AIFF or AIFC recording, chunk by chunk:
+//   "FORM", size, "AIFF" or "AIFC", then `extra` chunks, and COMM and SSND
+//   (SSND first when `sound_first`).
+//   COMM: channels, frames, bits, rate (80-bit extended); AIFC adds the
+//   compression type and an empty name.
+//   SSND: offset (`ssnd_offset` bytes then stand before the frames), block
+//   size 0, the frames.
+struct AiffShape {
+  bool aifc = false;
+  const char* compression = "NONE";  // AIFC only; null leaves it out (a broken COMM)
+  std::uint16_t channels = 1;
+  std::int64_t frames = -1;          // -1: as many as `data` holds
+  std::uint16_t bits = 16;
+  double sample_rate = 44100;
+  std::uint32_t ssnd_offset = 0;
+  bool sound_first = false;
+  std::vector<Bytes> extra;          // whole chunks (aiff_chunk), before COMM and SSND
+  Bytes data;                        // the sample frames, stored as the compression type says
+};
+
+inline Bytes aiff_bytes(const AiffShape& shape) {
+  const std::string type = shape.compression != nullptr ? shape.compression : "";
+  const std::size_t width = type == "fl32" ? 4 : type == "fl64" ? 8 : (shape.bits + 7u) / 8u;
+  const std::size_t frame = shape.channels * width;
+  const std::uint32_t frames = static_cast<std::uint32_t>(
+      shape.frames >= 0 ? shape.frames : static_cast<std::int64_t>(frame == 0 ? 0 : shape.data.size() / frame));
+  Bytes comm(18);
+  store_be16(comm.data(), shape.channels);
+  store_be32(comm.data() + 2, frames);
+  store_be16(comm.data() + 6, shape.bits);
+  encode_extended80(comm.data() + 8, shape.sample_rate);
+  if (shape.aifc && shape.compression != nullptr) {
+    comm.insert(comm.end(), type.begin(), type.end());
+    comm.insert(comm.end(), {0, 0});  // an empty name and its pad byte
+  }
+  Bytes ssnd(8 + shape.ssnd_offset, 0);
+  store_be32(ssnd.data(), shape.ssnd_offset);
+  ssnd.insert(ssnd.end(), shape.data.begin(), shape.data.end());
+  Bytes body;
+  append_id(body, shape.aifc ? "AIFC" : "AIFF");
+  for (const Bytes& chunk : shape.extra) body.insert(body.end(), chunk.begin(), chunk.end());
+  const Bytes comm_chunk = aiff_chunk("COMM", comm), ssnd_chunk = aiff_chunk("SSND", ssnd);
+  for (const Bytes* chunk : shape.sound_first ? std::vector{&ssnd_chunk, &comm_chunk} : std::vector{&comm_chunk, &ssnd_chunk}) {
+    body.insert(body.end(), chunk->begin(), chunk->end());
+  }
+  return aiff_chunk("FORM", body);
+}
+
 // 16-bit samples as little-endian bytes.
 inline Bytes pcm16(const std::vector<std::int16_t>& samples) {
   Bytes out;
   out.reserve(samples.size() * 2);
   for (std::int16_t s : samples) append_le16(out, static_cast<std::uint16_t>(s));
+  return out;
+}
+
+// IEEE 754 samples of 32 or 64 bits, little-endian or big-endian.
+inline Bytes float_samples(const std::vector<double>& values, int bits = 32, bool big_endian = false) {
+  Bytes out;
+  for (double v : values) {
+    std::uint64_t pattern = 0;
+    if (bits == 32) {
+      const float single = static_cast<float>(v);
+      std::uint32_t word;
+      std::memcpy(&word, &single, sizeof word);
+      pattern = word;
+    } else {
+      std::memcpy(&pattern, &v, sizeof pattern);
+    }
+    const int bytes = bits / 8;
+    for (int i = 0; i < bytes; ++i) {
+      const int shift = 8 * (big_endian ? bytes - 1 - i : i);
+      out.push_back(static_cast<std::uint8_t>(pattern >> shift));
+    }
+  }
   return out;
 }
 

@@ -325,12 +325,12 @@
   function play(key) {
     const row = view && view.keys[key];
     if (!row) return;
-    const start = Math.floor(row.start_raw / 4056);
-    const end = Math.floor(row.end_raw / 4056);
+    const start = Math.floor(row.start_raw / view.format.position_scale);
+    const end = Math.floor(row.end_raw / view.format.position_scale);
     if (end < start) return;
     audio = audio || new AudioContext();
     const frames = view.samples.subarray(start, end + 1);
-    const buffer = audio.createBuffer(1, frames.length, 44100);
+    const buffer = audio.createBuffer(1, frames.length, view.format.pack_rate);
     const channel = buffer.getChannelData(0);
     const reversed = row.direction === 'reversed';
     for (let i = 0; i < frames.length; ++i) channel[reversed ? frames.length - 1 - i : i] = frames[i] / 32768;

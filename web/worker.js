@@ -146,6 +146,7 @@ function inspect(path) {
     table: FS.readFile('/inspect/table.txt', { encoding: 'utf8' }),
     keys: JSON.parse(FS.readFile('/inspect/keys.json', { encoding: 'utf8' })).keys,
     svg: FS.readFile('/inspect/pack.svg', { encoding: 'utf8' }),
+    format: JSON.parse(core.ccall('kitweaver_pack_format', 'string', [], [])),
     samples: new Int16Array(raw.buffer, raw.byteOffset, raw.byteLength >> 1).slice(),
   };
 }

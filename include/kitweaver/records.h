@@ -1,7 +1,7 @@
 // The records that carry the whole state of one run.
 //
-// One PackJob per run, owned by the driver; one SampleRecord per accepted WAV
-// file, owned by the job's slot; ChordNotes and KeyMap are small values that
+// One PackJob per run, owned by the driver; one SampleRecord per accepted
+// recording, owned by the job's slot; ChordNotes and KeyMap are small values that
 // pass between the stages. Every buffer is owned by the record that holds it
 // and is let go when the record is released.
 #pragma once
@@ -21,10 +21,19 @@ inline constexpr int kSlotCount = 24;
 // Pack sample rate in Hz; every pack position is a frame at this rate.
 inline constexpr int kPackRate = 44100;
 
+// How a recording's samples are stored. The default is a PCM WAV file's:
+// little-endian two's complement, 8-bit samples unsigned (offset by 128).
+struct SampleEncoding {
+  bool big_endian = false;    // AIFF, AIFC "NONE", "twos", "fl32", "fl64"
+  bool signed_bytes = false;  // 8-bit samples are two's complement (AIFF and AIFC)
+  bool floating = false;      // IEEE 754 samples of 32 or 64 bits
+};
+
 struct SampleRecord {
   // Where the sound is. No record holds sound data: the file stays open from
   // intake until its slice is rendered, which reads the data chunk (from
-  // `data_offset`, little-endian interleaved samples) straight from it.
+  // `data_offset`, interleaved samples stored as `encoding` says) straight
+  // from it.
   // `data_present` is how many of its bytes the file held at intake; for a
   // truncated file it is less than `data_bytes`, and the rest is silence.
   // `source` is the file and how it is read. When open files run short it
@@ -45,7 +54,8 @@ struct SampleRecord {
   std::int32_t channels = 0;
   std::int32_t sample_rate = 0;
   std::int32_t byte_rate = 0;
-  std::int32_t bits_per_sample = 0;
+  std::int32_t bits_per_sample = 0;  // of each stored sample: 8, 16, 24, 32, or 64 for float
+  SampleEncoding encoding;
   // First and last pack frame of the slice.
   std::int32_t pack_start = 0;
   std::int32_t pack_end = 0;

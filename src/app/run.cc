@@ -27,10 +27,10 @@ bool has_po33_tag(std::string_view name) {
 // What --help adds after the usage text.
 constexpr char kHelpText[] =
     "\n"
-    "Makes a 24-key drum kit from up to 24 WAV files in the folder and writes\n"
-    "it into the same folder as samplepack.aif. A folder whose name ends in\n"
-    "\" PO-33.<seconds>\" makes a PO-33 pack of 1 to 40 s; any other folder an\n"
-    "OP-1/OP-Z pack of 12 s.\n"
+    "Makes a 24-key drum kit from up to 24 recordings in the folder (WAV,\n"
+    "AIFF or AIFC, PCM or float) and writes it into the same folder as\n"
+    "samplepack.aif. A folder whose name ends in \" PO-33.<seconds>\" makes a\n"
+    "PO-33 pack of 1 to 40 s; any other folder an OP-1/OP-Z pack of 12 s.\n"
     "\n"
     "Options, before the folder:\n"
     "  -o, --output PATH            write the pack to PATH instead; into an\n"

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "intake/aiff_reader.h"
 #include "kitweaver/byte_order.h"
 
 namespace kitweaver {
@@ -21,7 +22,8 @@ namespace {
 //       format) are read; every other chunk is skipped.
 //
 // "fmt " body (at least 16 bytes):
-//   0   format tag: 1 = PCM, 0xFFFE = extensible (then at least 40 bytes)
+//   0   format tag: 1 = PCM, 3 = IEEE float, 0xFFFE = extensible (then at
+//       least 40 bytes)
 //   2   channel count
 //   4   sample rate in Hz
 //   8   byte rate (bytes per second)
@@ -29,19 +31,23 @@ namespace {
 //   14  bits per sample
 //   16  extension size, 18 valid bits (ignored)
 //   20  channel mask (ignored)
-//   24  sub-format GUID, which must be PCM for an extensible file
+//   24  sub-format GUID, which must be PCM or float for an extensible file
 constexpr std::size_t kChunkHeaderSize = 8;
 constexpr std::size_t kFmtMinSize = 16;
 constexpr std::size_t kFmtExtensibleSize = 40;
 constexpr std::size_t kSubFormatOffset = 24;
 constexpr std::uint16_t kFormatPcm = 1;
+constexpr std::uint16_t kFormatFloat = 3;
 constexpr std::uint16_t kFormatExtensible = 0xFFFE;
 constexpr std::uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                             0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+constexpr std::uint8_t kFloatSubFormat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                              0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 bool id_is(const std::uint8_t* bytes, const char* id) { return std::memcmp(bytes, id, 4) == 0; }
 
-// Reads exactly `n` bytes at `offset`; false when the source ends first.
+}  // namespace
+
 bool read_at(const ByteSource& source, std::uint64_t offset, void* dst, std::size_t n) {
   if (offset > source.size || n > source.size - offset) return false;
   if (source.bytes != nullptr) {
@@ -60,6 +66,8 @@ bool read_at(const ByteSource& source, std::uint64_t offset, void* dst, std::siz
   return true;
 }
 
+namespace {
+
 bool body_fits(const ByteSource& source, std::uint64_t body, std::uint32_t size) {
   return body <= source.size && size <= source.size - body;
 }
@@ -71,10 +79,14 @@ bool read_format(const ByteSource& source, std::uint64_t body, std::uint32_t siz
   std::size_t wanted = std::min<std::size_t>(size, kFmtExtensibleSize);
   if (!read_at(source, body, fmt, wanted)) return false;
   std::uint16_t tag = load_le16(fmt);
-  bool pcm = tag == kFormatPcm ||
-             (tag == kFormatExtensible && size >= kFmtExtensibleSize &&
-              std::memcmp(fmt + kSubFormatOffset, kPcmSubFormat, sizeof kPcmSubFormat) == 0);
-  if (!pcm) return false;
+  auto sub_format_is = [&](const std::uint8_t (&guid)[16]) {
+    return tag == kFormatExtensible && size >= kFmtExtensibleSize &&
+           std::memcmp(fmt + kSubFormatOffset, guid, sizeof guid) == 0;
+  };
+  const bool pcm = tag == kFormatPcm || sub_format_is(kPcmSubFormat);
+  const bool floating = tag == kFormatFloat || sub_format_is(kFloatSubFormat);
+  if (!pcm && !floating) return false;
+  layout->encoding.floating = floating;
   layout->channels = load_le16(fmt + 2);
   layout->sample_rate = static_cast<std::int32_t>(load_le32(fmt + 4));
   layout->byte_rate = static_cast<std::int32_t>(load_le32(fmt + 8));
@@ -85,8 +97,9 @@ bool read_format(const ByteSource& source, std::uint64_t body, std::uint32_t siz
 // Numbers that later stages divide by or size buffers from.
 bool format_is_usable(const WavLayout& layout) {
   int bits = layout.bits_per_sample;
-  return layout.byte_rate > 0 && layout.sample_rate > 0 && layout.channels > 0 &&
-         (bits == 8 || bits == 16 || bits == 24 || bits == 32) && layout.data_bytes >= 0;
+  const bool depth = layout.encoding.floating ? bits == 32 || bits == 64
+                                              : bits == 8 || bits == 16 || bits == 24 || bits == 32;
+  return layout.byte_rate > 0 && layout.sample_rate > 0 && layout.channels > 0 && depth && layout.data_bytes >= 0;
 }
 
 void report_failure(const std::string& path) { std::printf("Processing [%s] failed.\n", path.c_str()); }
@@ -108,7 +121,7 @@ int open_for_intake(PackJob& job, const std::string& path, SystemFile* file, Fil
 
 WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout) {
   std::uint8_t riff[12];
-  if (!read_at(source, 0, riff, 4) || !id_is(riff, "RIFF")) return WavVerdict::kNotRiff;
+  if (!read_at(source, 0, riff, 4) || !id_is(riff, "RIFF")) return WavVerdict::kPassedOver;
   if (!read_at(source, 4, riff + 4, 8) || !id_is(riff + 8, "WAVE")) return WavVerdict::kRejected;
 
   bool have_format = false;
@@ -123,6 +136,7 @@ WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout) {
       if (!have_format) return WavVerdict::kRejected;
       layout->data_bytes = static_cast<std::int32_t>(size);
       layout->data_offset = body;
+      layout->data_available = source.size - body;
       break;
     }
     if (id_is(header, "fmt ") && !have_format) {
@@ -134,6 +148,11 @@ WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout) {
     offset = body + size + (size & 1u);
   }
   return format_is_usable(*layout) ? WavVerdict::kAccepted : WavVerdict::kRejected;
+}
+
+WavVerdict read_recording_header(const ByteSource& source, WavLayout* layout) {
+  const WavVerdict wav = read_wav_header(source, layout);
+  return wav == WavVerdict::kPassedOver ? read_aiff_header(source, layout) : wav;
 }
 
 bool read_wav_file(PackJob& job, const std::string& path) {
@@ -153,7 +172,7 @@ bool read_wav_file(PackJob& job, const std::string& path) {
   int read_error = 0;
   source.read_error = &read_error;
   WavLayout layout;
-  WavVerdict verdict = read_wav_header(source, &layout);
+  WavVerdict verdict = read_recording_header(source, &layout);
   if (read_error != 0) {
     std::printf("Could not read [%s]: %s\n", path.c_str(), error_text(read_error).c_str());
     job.read_failed = true;
@@ -171,18 +190,18 @@ bool read_wav_file(PackJob& job, const std::string& path) {
 
   // The sound stays in the file until its slice is rendered; only what it
   // takes to find it again is kept, and how much of it the file really has.
-  const std::uint64_t available = source.size - layout.data_offset;
   record->source = std::move(reader);
   record->identity = identity;
   record->data_offset = layout.data_offset;
   record->data_present = static_cast<std::int64_t>(
-      std::min<std::uint64_t>(static_cast<std::uint64_t>(layout.data_bytes), available));
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(layout.data_bytes), layout.data_available));
   record->path = path;
   record->data_bytes = layout.data_bytes;
   record->byte_rate = layout.byte_rate;
   record->channels = layout.channels;
   record->bits_per_sample = layout.bits_per_sample;
   record->sample_rate = layout.sample_rate;
+  record->encoding = layout.encoding;
   record->chromatic_note = -1;
   job.samples[static_cast<std::size_t>(job.sample_count)] = std::move(record);
   ++job.sample_count;

@@ -1,4 +1,5 @@
-// Directory scan and WAV reader: the intake of a run.
+// Directory scan and recording reader: the intake of a run. WAV files are
+// read here, AIFF and AIFC files by intake/aiff_reader.h.
 #pragma once
 
 #include <cstdint>
@@ -23,31 +24,42 @@ struct ByteSource {
   int* read_error = nullptr;
 };
 
+// Reads exactly `n` bytes at `offset`; false when the source ends first (or
+// a read fails).
+bool read_at(const ByteSource& source, std::uint64_t offset, void* dst, std::size_t n);
+
 // What the header walk found.
 enum class WavVerdict {
-  kAccepted,  // a PCM WAV file we can read
-  kNotRiff,   // fewer than 4 bytes, or not "RIFF": passed over without a word
-  kRejected,  // a RIFF file of a shape we can't use: reported
+  kAccepted,    // a recording we can read
+  kPassedOver,  // not a recording (not RIFF, not AIFF, or a drum pack): no word
+  kRejected,    // a RIFF or AIFF file of a shape we can't use: reported
 };
 
-// The format and the position of the sound data of an accepted file.
+// The format and the position of the sound data of an accepted file, WAV
+// or AIFF.
 struct WavLayout {
   std::int32_t channels = 0;
   std::int32_t sample_rate = 0;
   std::int32_t byte_rate = 0;
   std::int32_t bits_per_sample = 0;
-  std::int32_t data_bytes = 0;      // as declared by the data chunk
-  std::uint64_t data_offset = 0;    // first byte of the data chunk's body
+  std::int32_t data_bytes = 0;       // as declared by the data chunk
+  std::uint64_t data_offset = 0;     // first byte of the data chunk's body
+  std::uint64_t data_available = 0;  // bytes of sound the file holds from there on, at most
+  SampleEncoding encoding;
 };
 
-// Walks the RIFF chunks of `source` and checks the format.
+// Walks the RIFF chunks of `source` and checks the format; anything not
+// RIFF is passed over.
 WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout);
 
+// The header of any recording: a WAV file, or else an AIFF or AIFC one.
+WavVerdict read_recording_header(const ByteSource& source, WavLayout* layout);
+
 // Reads one file into a new record appended to `job`, through
-// `job.reading`. Prints "Processing [path] failed." for RIFF files it can't
-// use, and "Could not read [path]: reason" for a file whose reads fail (it
-// then sets `job.read_failed`: a pack without it would pass the failure
-// over). Returns whether a record was appended.
+// `job.reading`. Prints "Processing [path] failed." for RIFF and AIFF files
+// it can't use, and "Could not read [path]: reason" for a file whose reads
+// fail (it then sets `job.read_failed`: a pack without it would pass the
+// failure over). Returns whether a record was appended.
 bool read_wav_file(PackJob& job, const std::string& path);
 
 // Opens the record's file again when the intake had to close it, and checks

@@ -12,12 +12,12 @@
 //   46 + A  "SSND", 2N + 8, offset 0, block size 0, the pack's 2N bytes
 //   62 + A + 2N  zero bytes up to a multiple of 4 of the file length
 //
-// Other writers may use the compressed form type "AIFC", whose COMM chunk
-// adds a 4-byte compression type after the rate ("NONE" or "twos":
-// big-endian samples, "sowt": little-endian), and may order chunks freely.
+// Other writers may use the form type "AIFC", whose COMM chunk adds a 4-byte
+// compression type after the rate ("NONE" or "twos": big-endian samples,
+// "sowt": little-endian, "fl32" and "fl64": big-endian IEEE 754 floats; any
+// other is compressed sound), and may order chunks freely.
 #pragma once
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -33,24 +33,13 @@ inline constexpr char kAppSignature[] = "op-1";
 inline constexpr char kCompressionNone[] = "NONE";
 inline constexpr char kCompressionTwos[] = "twos";
 inline constexpr char kCompressionSowt[] = "sowt";
+inline constexpr char kCompressionFloat32[] = "fl32";
+inline constexpr char kCompressionFloat64[] = "fl64";
 
 inline constexpr std::size_t kFormHeaderSize = 12;
 inline constexpr std::size_t kChunkHeaderSize = 8;
 inline constexpr std::uint32_t kCommSize = 18;
 inline constexpr std::uint32_t kAifcCommMinSize = 22;
 inline constexpr std::uint32_t kSsndPrefixSize = 8;  // offset and block size
-inline constexpr std::uint8_t kRate44100[10] = {0x40, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0};
-
-// An 80-bit IEEE 754 extended number (sign, 15-bit exponent, 64-bit
-// mantissa with explicit integer bit), as AIFF stores sample rates.
-inline double decode_extended80(const std::uint8_t* p) {
-  const int sign = (p[0] & 0x80) != 0 ? -1 : 1;
-  const int exponent = ((p[0] & 0x7F) << 8) | p[1];
-  std::uint64_t mantissa = 0;
-  for (int i = 2; i < 10; ++i) mantissa = (mantissa << 8) | p[i];
-  if (exponent == 0 && mantissa == 0) return 0.0;
-  if (exponent == 0x7FFF) return NAN;
-  return sign * std::ldexp(static_cast<double>(mantissa), exponent - 16383 - 63);
-}
 
 }  // namespace kitweaver

@@ -65,7 +65,9 @@ std::vector<std::uint8_t> aiff_header_bytes(std::int32_t frames, const std::stri
   w.be16(1);
   w.be32(static_cast<std::uint32_t>(frames));
   w.be16(16);
-  w.bytes(kRate44100, sizeof kRate44100);
+  std::uint8_t rate[10];
+  encode_extended80(rate, kPackRate);
+  w.bytes(rate, sizeof rate);
   w.id(kApplId);
   w.be32(static_cast<std::uint32_t>(appl_size));
   out.insert(out.end(), metadata.begin(), metadata.end());

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "kitweaver/name_text.h"
+#include "pack/json_scanner.h"
 #include "pack/replace_all.h"
 
 namespace kitweaver {
@@ -97,6 +98,21 @@ KeyValues chromatic_key(const PackJob& job, const KeyMap& keys, std::int32_t key
 }
 
 }  // namespace
+
+bool is_drum_text(std::string_view text) {
+  bool drum = false;
+  auto member = [&drum](std::string_view name, JsonScanner& scan) {
+    if (name != "type") return scan.value();
+    std::string_view type;
+    const std::size_t at = scan.at;
+    drum = scan.string(&type) && type == "drum";
+    if (drum) return true;
+    scan.at = at;
+    return scan.value();
+  };
+  std::size_t end = 0;
+  return scan_object(text, member, &end) && drum;
+}
 
 bool has_one_shot_word(std::string_view path) { return has_any(path, kOneShotWords); }
 bool has_loop_word(std::string_view path) { return has_any(path, kLoopWords); }

@@ -7,11 +7,13 @@
 namespace kitweaver {
 namespace {
 
-// Half-period of the tone in frames; the last planned rate tunes it.
-constexpr double kToneHalfPeriodAt44100 = 100.22727272727273;  // 44100 / 440
+// Half-period of the tone in frames at the pack rate; the last planned rate
+// tunes it.
+constexpr double kToneHalfPeriod = kPackRate / 440.0;
+static_assert(kToneHalfPeriod == 100.22727272727273);
 
 void write_marker_tone(const PackJob& job, PackBuffer& pack) {
-  const double half_period = job.last_resample_rate / 44100.0 * kToneHalfPeriodAt44100;
+  const double half_period = job.last_resample_rate / kPackRate * kToneHalfPeriod;
   for (std::int32_t i = 0; i < kPo33GapFrames && i < pack.frames; ++i) {
     std::int64_t q = half_period == 0.0 ? 0 : static_cast<std::int64_t>(i / half_period);
     auto value = static_cast<std::uint16_t>(q % 2 == 0 ? kToneEven : kToneOdd);
@@ -22,7 +24,7 @@ void write_marker_tone(const PackJob& job, PackBuffer& pack) {
 }  // namespace
 
 std::int32_t pack_frame_count(const PackJob& job) {
-  return static_cast<std::int32_t>(job.max_pack_seconds * 44100.0);
+  return static_cast<std::int32_t>(job.max_pack_seconds * kPackRate);
 }
 
 PackBuffer lay_out_pack(PackJob& job) {

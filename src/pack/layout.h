@@ -25,7 +25,7 @@ struct PackBuffer {
   std::int32_t frames = 0;
 };
 
-// max_pack_seconds x 44100, truncated: 529200 for 12 s.
+// max_pack_seconds x kPackRate, truncated: 529200 for 12 s.
 std::int32_t pack_frame_count(const PackJob& job);
 
 // Builds the pack buffer and sets pack_start and pack_end of every record.

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "kitweaver/byte_order.h"
+#include "slice/sample_decoding.h"
 #include "slice/sinc_resampler.h"
 
 namespace kitweaver {
@@ -14,56 +14,55 @@ namespace {
 // Frames decoded at a time, and handed to the resampler at once.
 constexpr std::size_t kDecodeFrames = 4096;
 
-// A little-endian sample as a signed integer of kWidth bytes, and the
-// power of two that scales it into [-1, 1).
-template <int kWidth>
-std::int32_t sample_integer(const std::uint8_t* p) {
-  if constexpr (kWidth == 1) {
-    return p[0] - 128;
-  } else if constexpr (kWidth == 2) {
-    return static_cast<std::int16_t>(load_le16(p));
-  } else if constexpr (kWidth == 3) {
-    // One word load; its top byte is the next sample's, or the stream's slack.
-    return static_cast<std::int32_t>(load_le32(p) << 8) >> 8;
-  } else {
-    return static_cast<std::int32_t>(load_le32(p));
-  }
-}
-template <int kWidth>
-constexpr double kSampleScale = 1.0 / static_cast<double>(std::int64_t{1} << (8 * kWidth - 1));
-
 // Decodes `count` frames into their channels' average. One and two channels
-// add integers and scale once; every scale is a power of two.
-template <int kWidth>
+// of integers add them and scale once (every scale is a power of two); float
+// samples are added in double precision, which holds the sum of two exactly,
+// and rounded once, so that a float copy of integer samples gives their
+// values bit for bit. Three or more channels are added in double precision
+// in channel order, either way.
+template <SampleType kType>
 void decode_frames(const std::uint8_t* raw, std::size_t count, std::int32_t channels, Sample* values) {
-  constexpr auto kScale = static_cast<Sample>(kSampleScale<kWidth>);
+  constexpr int kWidth = kSampleWidth<kType>;
+  auto full_value = [](const std::uint8_t* p) {
+    if constexpr (kFloatSample<kType>) {
+      return sample_float<kType>(p);
+    } else {
+      return sample_integer<kType>(p) * kIntegerScale<kType>;
+    }
+  };
   if (channels == 1) {
-    for (std::size_t k = 0; k < count; ++k) values[k] = static_cast<Sample>(sample_integer<kWidth>(raw + k * kWidth)) * kScale;
+    for (std::size_t k = 0; k < count; ++k) {
+      if constexpr (kFloatSample<kType>) {
+        values[k] = static_cast<Sample>(full_value(raw + k * kWidth));
+      } else {
+        values[k] = static_cast<Sample>(sample_integer<kType>(raw + k * kWidth)) * static_cast<Sample>(kIntegerScale<kType>);
+      }
+    }
   } else if (channels == 2) {
     for (std::size_t k = 0; k < count; ++k) {
       const std::uint8_t* frame = raw + k * 2 * kWidth;
-      const std::int64_t sum = std::int64_t{sample_integer<kWidth>(frame)} + sample_integer<kWidth>(frame + kWidth);
-      values[k] = static_cast<Sample>(sum) * (kScale * Sample{0.5});
+      if constexpr (kFloatSample<kType>) {
+        values[k] = static_cast<Sample>((full_value(frame) + full_value(frame + kWidth)) * 0.5);
+      } else {
+        const std::int64_t sum = std::int64_t{sample_integer<kType>(frame)} + sample_integer<kType>(frame + kWidth);
+        values[k] = static_cast<Sample>(sum) * (static_cast<Sample>(kIntegerScale<kType>) * Sample{0.5});
+      }
     }
   } else {
     for (std::size_t k = 0; k < count; ++k) {
       const std::uint8_t* frame = raw + k * static_cast<std::size_t>(channels) * kWidth;
       double sum = 0.0;
-      for (std::int32_t c = 0; c < channels; ++c) sum += sample_integer<kWidth>(frame + c * kWidth) * kSampleScale<kWidth>;
+      for (std::int32_t c = 0; c < channels; ++c) sum += full_value(frame + c * kWidth);
       values[k] = static_cast<Sample>(sum / channels);
     }
   }
 }
 
-void decode_block(const std::uint8_t* raw, std::size_t count, std::int32_t channels, std::int32_t width,
+// A sample type without a decoding is silence.
+void decode_block(const std::uint8_t* raw, std::size_t count, std::int32_t channels, SampleType type,
                   Sample* values) {
-  switch (width) {
-    case 1: return decode_frames<1>(raw, count, channels, values);
-    case 2: return decode_frames<2>(raw, count, channels, values);
-    case 3: return decode_frames<3>(raw, count, channels, values);
-    case 4: return decode_frames<4>(raw, count, channels, values);
-    default: std::fill(values, values + count, Sample{0}); return;
-  }
+  const bool decoded = with_sample_type(type, [&](auto t) { decode_frames<decltype(t)::value>(raw, count, channels, values); });
+  if (!decoded) std::fill(values, values + count, Sample{0});
 }
 
 // Where a note's frames go: straight into the slice of a single note, or
@@ -109,6 +108,7 @@ int render_band_limited(SampleRecord& record, double rate, std::int32_t frames, 
   }
   const std::int32_t channels = record.channels;
   const std::int32_t width = record.bits_per_sample / 8;
+  const SampleType type = sample_type_of(record);
   const std::int32_t frame_bytes = channels * width;
   SincResampler& resampler = use.band_limited;
   if (frames > 0 && channels > 0 && width > 0 &&
@@ -132,7 +132,7 @@ int render_band_limited(SampleRecord& record, double rate, std::int32_t frames, 
       if (count == 0) break;
       for (std::size_t at = 0; at < count && !resampler_done(resampler); at += kDecodeFrames) {
         const std::size_t n = std::min(kDecodeFrames, count - at);
-        decode_block(raw + at * static_cast<std::size_t>(frame_bytes), n, channels, width, use.samples.data());
+        decode_block(raw + at * static_cast<std::size_t>(frame_bytes), n, channels, type, use.samples.data());
         push_source(resampler, use.samples.data(), n);
         take_all();
       }

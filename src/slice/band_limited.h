@@ -3,8 +3,9 @@
 // resampler (slice/sinc_resampler.h) instead of averaged, so that nothing
 // above the new Nyquist frequency folds back.
 //
-// Every bit of the source is decoded (8-bit (b - 128) / 128, 16-bit
-// v / 32768, 24-bit v / 2^23, 32-bit v / 2^31, channels averaged). Chord
+// Every bit of the source is decoded (8-bit v / 128, 16-bit v / 32768,
+// 24-bit v / 2^23, 32-bit v / 2^31, float clamped to [-1, 1], channels
+// averaged; slice/sample_decoding.h). Chord
 // note j is the source resampled from S to Q x ratio_j, output frame 0 on
 // source frame 0, filling the slice as far as the note reaches; where
 // Q x ratio_j is S exactly the note is the decoded source itself. The slice

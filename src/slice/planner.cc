@@ -41,12 +41,12 @@ double compute_compression_factor(const PackJob& job) {
   if (job.po33_mode) {
     // Single precision, left to right, as the device's pause arithmetic.
     float gaps = static_cast<float>(job.sample_count + 1);
-    float pause_frames = gaps * 44100.0f * 0.2f;
+    float pause_frames = gaps * static_cast<float>(kPackRate) * 0.2f;
     double pause_seconds = po33_pause_seconds(job.sample_count);
-    double available_frames = (room - pause_seconds) * 44100.0;
-    r = (static_cast<double>(pause_frames) + total * 44100.0) / available_frames;
+    double available_frames = (room - pause_seconds) * kPackRate;
+    r = (static_cast<double>(pause_frames) + total * kPackRate) / available_frames;
   } else {
-    r = (total * 44100.0) / (room * 44100.0);
+    r = (total * kPackRate) / (room * kPackRate);
   }
   return 1.0 / std::max(1.0, r);
 }
@@ -56,17 +56,17 @@ SlicePlan choose_slice_plan(const SampleRecord& record, double factor) {
   const double byte_rate = record.byte_rate;
   SlicePlan plan;
   double slice_factor = factor;
-  if (std::trunc(data_bytes * factor / byte_rate * 44100.0) > kSliceCapFrames) {
+  if (std::trunc(data_bytes * factor / byte_rate * kPackRate) > kSliceCapFrames) {
     plan.capped = true;
-    slice_factor = kSliceCapFrames / (data_bytes / byte_rate * 44100.0);
+    slice_factor = kSliceCapFrames / (data_bytes / byte_rate * kPackRate);
   }
   int note = kHighestNote;
   while (note >= kLowestNote && !(slice_factor * kReferenceHz >= note_frequency(note))) --note;
   if (note < kLowestNote) return plan;
   plan.note = note;
-  plan.rate = note_frequency(note) * 44100.0 / kReferenceHz;
+  plan.rate = note_frequency(note) * kPackRate / kReferenceHz;
   // The slice's length in pack frames: source duration times the new rate.
-  double frames = std::trunc(plan.rate / 44100.0 * data_bytes / byte_rate * 44100.0);
+  double frames = std::trunc(plan.rate / kPackRate * data_bytes / byte_rate * kPackRate);
   if (!(frames <= std::numeric_limits<std::int32_t>::max() / 2)) return plan;
   plan.frames = static_cast<std::int32_t>(frames);
   plan.resampled = true;

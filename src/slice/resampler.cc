@@ -7,7 +7,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "kitweaver/byte_order.h"
+#include "slice/sample_decoding.h"
 
 namespace kitweaver {
 
@@ -51,28 +51,6 @@ constexpr double kMaxSourceFrames = 70368744177664.0;  // 2^46
 // Frames decoded at a time, so that their running sums stay in the cache.
 constexpr std::size_t kDecodeFrames = 4096;
 
-// The upper 16 bits of a little-endian sample as a signed value; 8-bit
-// samples are re-centred and scaled.
-template <int kWidth>
-int sample16(const std::uint8_t* p) {
-  if constexpr (kWidth == 1) {
-    return (p[0] - 128) * 256;
-  } else {
-    return static_cast<std::int16_t>(load_le16(p + kWidth - 2));
-  }
-}
-
-// Sample widths other than 1 to 4 bytes are silence.
-int sample16(const std::uint8_t* p, std::int32_t width) {
-  switch (width) {
-    case 1: return sample16<1>(p);
-    case 2: return sample16<2>(p);
-    case 3: return sample16<3>(p);
-    case 4: return sample16<4>(p);
-    default: return 0;
-  }
-}
-
 // Decoded frames [first, first + count) of one or two channels: running sums
 // of twice each frame's value, prefix[0] = 0.
 struct PrefixBlock {
@@ -82,30 +60,27 @@ struct PrefixBlock {
   std::int64_t twice_value(std::int64_t k) const { return prefix[k - first + 1] - prefix[k - first]; }
 };
 
-template <int kChannels, int kWidth>
+template <int kChannels, SampleType kType>
 void decode_prefix(const std::uint8_t* raw, std::size_t count, std::int64_t* prefix) {
+  constexpr int kWidth = kSampleWidth<kType>;
   std::int64_t sum = 0;
   prefix[0] = 0;
   for (std::size_t k = 0; k < count; ++k) {
     const std::uint8_t* frame = raw + k * kChannels * kWidth;
     if constexpr (kChannels == 1) {
-      sum += 2 * sample16<kWidth>(frame);
+      sum += 2 * sample16<kType>(frame);
     } else {
-      sum += sample16<kWidth>(frame) + sample16<kWidth>(frame + kWidth);
+      sum += sample16<kType>(frame) + sample16<kType>(frame + kWidth);
     }
     prefix[k + 1] = sum;
   }
 }
 
+// A sample type without a decoding is silence.
 template <int kChannels>
-void decode_prefix(std::int32_t width, const std::uint8_t* raw, std::size_t count, std::int64_t* prefix) {
-  switch (width) {
-    case 1: return decode_prefix<kChannels, 1>(raw, count, prefix);
-    case 2: return decode_prefix<kChannels, 2>(raw, count, prefix);
-    case 3: return decode_prefix<kChannels, 3>(raw, count, prefix);
-    case 4: return decode_prefix<kChannels, 4>(raw, count, prefix);
-    default: std::fill(prefix, prefix + count + 1, 0); return;
-  }
+void decode_prefix(SampleType type, const std::uint8_t* raw, std::size_t count, std::int64_t* prefix) {
+  const bool decoded = with_sample_type(type, [&](auto t) { decode_prefix<kChannels, decltype(t)::value>(raw, count, prefix); });
+  if (!decoded) std::fill(prefix, prefix + count + 1, 0);
 }
 
 // Decoded frames of three or more channels: the mean of their samples.
@@ -115,12 +90,12 @@ struct ValueBlock {
   const double* values = nullptr;
 };
 
-void decode_values(std::int32_t channels, std::int32_t width, const std::uint8_t* raw, std::size_t count,
-                   double* values) {
+void decode_values(std::int32_t channels, std::int32_t width, SampleType type, const std::uint8_t* raw,
+                   std::size_t count, double* values) {
   for (std::size_t k = 0; k < count; ++k) {
     const std::uint8_t* frame = raw + k * static_cast<std::size_t>(channels * width);
     double sum = 0.0;
-    for (std::int32_t c = 0; c < channels; ++c) sum += sample16(frame + c * width, width);
+    for (std::int32_t c = 0; c < channels; ++c) sum += sample16(frame + c * width, type);
     values[k] = sum / channels;
   }
 }
@@ -313,6 +288,7 @@ void finish(NoteWalk<Sum>& walk, std::int64_t positions, std::int64_t frames, co
 struct Source {
   std::int32_t channels = 0;
   std::int32_t width = 0;        // bytes per sample
+  SampleType type = SampleType::kNone;
   std::int32_t frame_bytes = 0;
   std::int64_t positions = 0;    // 64 x (promised frames - 1)
   std::uint64_t bytes = 0;       // bytes of the frames any position belongs to
@@ -322,6 +298,7 @@ Source describe_source(const SampleRecord& record) {
   Source source;
   source.channels = record.channels;
   source.width = record.bits_per_sample / 8;
+  source.type = sample_type_of(record);
   source.frame_bytes = source.channels * source.width;
   const std::int64_t promised = promised_frames(record);
   source.positions = promised >= 2 ? 64 * (promised - 1) : 0;
@@ -359,14 +336,14 @@ int run_pass(const SampleRecord& record, const Source& source, std::vector<NoteW
       const std::uint8_t* bytes = raw + at * static_cast<std::size_t>(source.frame_bytes);
       if constexpr (kIntegers) {
         if (source.channels == 1) {
-          decode_prefix<1>(source.width, bytes, n, decoded.data());
+          decode_prefix<1>(source.type, bytes, n, decoded.data());
         } else {
-          decode_prefix<2>(source.width, bytes, n, decoded.data());
+          decode_prefix<2>(source.type, bytes, n, decoded.data());
         }
         const PrefixBlock block{first, static_cast<std::int64_t>(n), decoded.data()};
         for (NoteWalk<Sum>& walk : walks) advance(walk, block, source.positions, frames, sink);
       } else {
-        decode_values(source.channels, source.width, bytes, n, decoded.data());
+        decode_values(source.channels, source.width, source.type, bytes, n, decoded.data());
         const ValueBlock block{first, static_cast<std::int64_t>(n), decoded.data()};
         for (NoteWalk<Sum>& walk : walks) advance(walk, block, source.positions, frames, sink);
       }

@@ -4,27 +4,9 @@
 #include <memory>
 #include <new>
 
-#include "kitweaver/byte_order.h"
+#include "slice/sample_decoding.h"
 
 namespace kitweaver {
-namespace {
-
-double sample_value(const std::uint8_t* p, std::int32_t bytes_per_sample) {
-  switch (bytes_per_sample) {
-    case 1:
-      return (p[0] - 128) * 256;
-    case 2:
-      return static_cast<std::int16_t>(load_le16(p));
-    case 3:
-      return static_cast<std::int16_t>(load_le16(p + 1));
-    case 4:
-      return static_cast<std::int16_t>(load_le16(p + 2));
-    default:
-      return 0.0;
-  }
-}
-
-}  // namespace
 
 SourceView source_view(const SampleRecord& record) {
   SourceView view;
@@ -40,6 +22,7 @@ SourceView source_view(const SampleRecord& record) {
   view.pcm.resize(done);
   view.channels = record.channels;
   view.bytes_per_sample = record.bits_per_sample / 8;
+  view.type = sample_type_of(record);
   const std::int64_t frame_size = std::int64_t{view.channels} * view.bytes_per_sample;
   view.frames_in_data = frame_size > 0 ? static_cast<std::int64_t>(done) / frame_size : 0;
   view.frame_count = promised_frames(record);
@@ -50,10 +33,11 @@ double source_frame_value(const SourceView& source, std::int64_t k) {
   if (k >= source.frames_in_data) return 0.0;
   const std::int32_t width = source.bytes_per_sample;
   const std::uint8_t* frame = source.pcm.data() + k * source.channels * width;
-  if (source.channels == 1) return sample_value(frame, width);
-  if (source.channels == 2) return (sample_value(frame, width) + sample_value(frame + width, width)) * 0.5;
+  auto value = [&source](const std::uint8_t* p) -> double { return sample16(p, source.type); };
+  if (source.channels == 1) return value(frame);
+  if (source.channels == 2) return (value(frame) + value(frame + width)) * 0.5;
   double sum = 0.0;
-  for (std::int32_t c = 0; c < source.channels; ++c) sum += sample_value(frame + c * width, width);
+  for (std::int32_t c = 0; c < source.channels; ++c) sum += value(frame + c * width);
   return sum / source.channels;
 }
 

@@ -8,6 +8,7 @@
 
 #include "kitweaver/records.h"
 #include "slice/resampler.h"
+#include "slice/sample_decoding.h"
 
 namespace kitweaver {
 
@@ -17,14 +18,15 @@ struct SourceView {
   std::int64_t frames_in_data = 0;  // frames wholly inside them
   std::int32_t channels = 0;
   std::int32_t bytes_per_sample = 0;
+  SampleType type = SampleType::kNone;
   std::int64_t frame_count = 0;     // frames the header promises
 };
 
 SourceView source_view(const SampleRecord& record);
 
-// Mono value of source frame k: the mean of its channels, each sample's upper
-// 16 bits as a signed value (8-bit samples re-centred and scaled). A frame not
-// wholly inside the data read from the file is 0.
+// Mono value of source frame k: the mean of its channels, each sample's
+// 16-bit value (slice/sample_decoding.h). A frame not wholly inside the data
+// read from the file is 0.
 double source_frame_value(const SourceView& source, std::int64_t k);
 
 // Visits every 1/64 of a source frame, one at a time, and adds to mix[i] the

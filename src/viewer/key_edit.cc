@@ -6,9 +6,11 @@
 #include <cstring>
 #include <optional>
 
+#include "intake/aiff_chunks.h"
 #include "kitweaver/byte_order.h"
 #include "pack/aiff_format.h"
 #include "pack/drum_metadata.h"
+#include "pack/json_scanner.h"
 #include "system/file_replace.h"
 #include "system/files.h"
 
@@ -126,131 +128,46 @@ const char* list_name(KeyField field) {
   return "";
 }
 
-// A walk over JSON text that only finds where things are. Nesting deeper
-// than any metadata text has is refused, so hostile text can't exhaust the
-// stack.
-constexpr int kDeepest = 32;
-
-struct Scanner {
-  std::string_view text;
-  std::size_t at = 0;
-  int depth = 0;
-
-  void skip_space() {
-    while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' || text[at] == '\r')) ++at;
-  }
-  bool take(char c) {
-    skip_space();
-    if (at >= text.size() || text[at] != c) return false;
-    ++at;
-    return true;
-  }
-  // A string: its contents as written.
-  bool string(std::string_view* contents) {
-    skip_space();
-    if (at >= text.size() || text[at] != '"') return false;
-    const std::size_t start = ++at;
-    while (at < text.size() && text[at] != '"') at += text[at] == '\\' ? 2 : 1;
-    if (at >= text.size()) return false;
-    *contents = text.substr(start, at - start);
-    ++at;
-    return true;
-  }
-  // Any value, nested ones too.
-  bool value() {
-    skip_space();
-    if (at >= text.size()) return false;
-    if (text[at] == '"') {
-      std::string_view ignored;
-      return string(&ignored);
-    }
-    if (text[at] == '[' || text[at] == '{') {
-      if (++depth > kDeepest) return false;
-      const char close = text[at] == '[' ? ']' : '}';
-      ++at;
-      if (!take(close)) {
-        do {
-          if (close == '}') {
-            std::string_view name;
-            if (!string(&name) || !take(':')) return false;
-          }
-          if (!value()) return false;
-        } while (take(','));
-        if (!take(close)) return false;
-      }
-      --depth;
-      return true;
-    }
-    const std::size_t start = at;
-    while (at < text.size() && std::strchr(",]} \t\n\r", text[at]) == nullptr) ++at;
-    return at > start;
-  }
-  // A list of 24 numbers: where each is.
-  bool numbers(std::array<std::pair<std::size_t, std::size_t>, kSlotCount>* items) {
-    if (!take('[')) return false;
-    for (std::size_t k = 0; k < kSlotCount; ++k) {
-      if (k > 0 && !take(',')) return false;
-      skip_space();
-      const std::size_t start = at;
-      if (!value() || at == start || text[start] == '"' || text[start] == '[' || text[start] == '{') return false;
-      (*items)[k] = {start, at};
-    }
-    return take(']');
-  }
-};
-
 // The places of the five lists in the text of a top-level object; a name
 // given twice counts where it is last, as a JSON reader takes it. A name
 // written with escapes is refused: its text is not its name.
 bool find_places(std::string_view text, TextPlaces* places) {
-  Scanner scan{text};
-  if (!scan.take('{')) return false;
-  if (!scan.take('}')) {
-    do {
-      std::string_view name;
-      if (!scan.string(&name) || !scan.take(':') || name.find('\\') != std::string_view::npos) return false;
-      int list = -1;
-      for (int f = 0; f < 5; ++f) {
-        if (name == list_name(static_cast<KeyField>(f))) list = f;
-      }
-      if (list >= 0) {
-        if (!scan.numbers(&places->items[static_cast<std::size_t>(list)])) return false;
-        places->found[static_cast<std::size_t>(list)] = true;
-      } else if (!scan.value()) {
-        return false;
-      }
-    } while (scan.take(','));
-    if (!scan.take('}')) return false;
-  }
-  places->end = scan.at;
-  return true;
+  auto member = [places](std::string_view name, JsonScanner& scan) {
+    if (name.find('\\') != std::string_view::npos) return false;
+    int list = -1;
+    for (int f = 0; f < 5; ++f) {
+      if (name == list_name(static_cast<KeyField>(f))) list = f;
+    }
+    if (list < 0) return scan.value();
+    places->found[static_cast<std::size_t>(list)] = true;
+    return scan.numbers(&places->items[static_cast<std::size_t>(list)]);
+  };
+  return scan_object(text, member, &places->end);
 }
 
 // ---- The chunk around the text ----
 
 struct Appl {
   std::size_t header = 0;  // where the chunk starts
-  std::size_t size = 0;    // of its body
+  std::size_t size = 0;    // of its body in the file
+  std::size_t end = 0;     // where what follows it starts
 };
 
 std::string find_appl(const std::vector<std::uint8_t>& bytes, Appl* appl) {
-  if (bytes.size() < kFormHeaderSize || std::memcmp(bytes.data(), kFormId, 4) != 0) return "not an AIFF file";
-  bool found = false;
-  for (std::size_t at = kFormHeaderSize; at + kChunkHeaderSize <= bytes.size();) {
-    const std::size_t size = load_be32(bytes.data() + at + 4);
-    if (size > bytes.size() - at - kChunkHeaderSize) {
-      return "the file is cut short: its " + std::string(reinterpret_cast<const char*>(bytes.data() + at), 4) +
-             " chunk ends past the end of the file";
+  ByteSource source;
+  source.bytes = bytes.data();
+  source.size = bytes.size();
+  AiffWalk walk;
+  if (!start_aiff_walk(source, &walk)) return "not an AIFF file";
+  for (AiffChunk chunk; next_aiff_chunk(walk, &chunk);) {
+    const std::uint8_t* body = bytes.data() + static_cast<std::size_t>(chunk.body);
+    if (chunk_is(chunk, kApplId) && chunk.size >= 4 && std::memcmp(body, kAppSignature, 4) == 0) {
+      *appl = {static_cast<std::size_t>(chunk.header), static_cast<std::size_t>(chunk.size),
+               static_cast<std::size_t>(chunk.end)};
+      return "";
     }
-    const std::uint8_t* body = bytes.data() + at + kChunkHeaderSize;
-    if (!found && std::memcmp(bytes.data() + at, kApplId, 4) == 0 && size >= 4 &&
-        std::memcmp(body, kAppSignature, 4) == 0) {
-      *appl = {at, size};
-      found = true;
-    }
-    at += kChunkHeaderSize + size + (size & 1u);
   }
-  return found ? "" : "no op-1 application chunk";
+  return "no op-1 application chunk";
 }
 
 }  // namespace
@@ -377,7 +294,6 @@ std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const std::v
     body.append(tail);
   }
 
-  const std::size_t old_end = appl.header + kChunkHeaderSize + appl.size + (appl.size & 1u);
   std::vector<std::uint8_t> chunk(kChunkHeaderSize);
   std::memcpy(chunk.data(), kApplId, 4);
   store_be32(chunk.data() + 4, static_cast<std::uint32_t>(body.size()));
@@ -386,7 +302,7 @@ std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const std::v
 
   out->assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(appl.header));
   out->insert(out->end(), chunk.begin(), chunk.end());
-  out->insert(out->end(), bytes.begin() + static_cast<std::ptrdiff_t>(old_end), bytes.end());
+  out->insert(out->end(), bytes.begin() + static_cast<std::ptrdiff_t>(appl.end), bytes.end());
   const auto grown = static_cast<std::int64_t>(out->size()) - static_cast<std::int64_t>(bytes.size());
   store_be32(out->data() + 4, static_cast<std::uint32_t>(static_cast<std::int64_t>(load_be32(bytes.data() + 4)) + grown));
   return "";

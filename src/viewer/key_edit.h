@@ -26,8 +26,9 @@ namespace kitweaver::inspect {
 
 enum class KeyField { kPitch, kDirection, kMode, kStart, kEnd };
 
-// One value set on some keys, as it is stored (pitch x 512, frames x 4056,
-// 8192 / 24576 for the direction, 8192 / 20480 / 24576 for the play mode).
+// One value set on some keys, as it is stored (pitch x kPitchScale, frames x
+// kPositionScale, kForwards / kReversed, kPlayPlain / kPlayOneShot /
+// kPlayLoop).
 struct KeyEdit {
   std::array<bool, kSlotCount> keys{};
   KeyField field = KeyField::kPitch;
@@ -57,8 +58,8 @@ std::string check_key_edits(const Pack& pack, const std::vector<KeyEdit>& edits)
 
 // Writes into `out` the pack `bytes` (which read_pack has read) with the
 // edits applied. Returns an empty text, or the line saying why it can't
-// (a chunk cut short by the end of the file, a metadata text this reader
-// can't place the values in).
+// (no op-1 application chunk, a metadata text this reader can't place the
+// values in). A file cut short after that chunk keeps its cut end.
 std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const std::vector<KeyEdit>& edits,
                             std::vector<std::uint8_t>* out);
 

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "intake/aiff_chunks.h"
 #include "kitweaver/byte_order.h"
 #include "pack/aiff_format.h"
 #include "pack/drum_metadata.h"
@@ -27,30 +28,27 @@ struct Chunks {
 };
 
 // Walks the chunks in any order; a chunk cut short by the end of the file
-// keeps what is there.
+// keeps what is there (intake/aiff_chunks.h).
 std::string walk_chunks(const std::vector<std::uint8_t>& bytes, Pack* pack, Chunks* chunks) {
-  if (bytes.size() < kFormHeaderSize || !id_is(bytes.data(), kFormId) ||
-      !(id_is(bytes.data() + 8, kAiffType) || id_is(bytes.data() + 8, kAifcType))) {
-    return "not an AIFF file";
-  }
-  pack->aifc = id_is(bytes.data() + 8, kAifcType);
-  std::size_t at = kFormHeaderSize;
-  while (at + kChunkHeaderSize <= bytes.size()) {
-    const std::uint8_t* header = bytes.data() + at;
-    std::size_t size = load_be32(header + 4);
-    const std::uint8_t* body = header + kChunkHeaderSize;
-    size = std::min(size, bytes.size() - at - kChunkHeaderSize);
-    if (id_is(header, kCommId) && chunks->comm == nullptr) {
+  ByteSource source;
+  source.bytes = bytes.data();
+  source.size = bytes.size();
+  AiffWalk walk;
+  if (!start_aiff_walk(source, &walk)) return "not an AIFF file";
+  pack->aifc = walk.aifc;
+  for (AiffChunk chunk; next_aiff_chunk(walk, &chunk);) {
+    const std::uint8_t* body = bytes.data() + static_cast<std::size_t>(chunk.body);
+    const auto size = static_cast<std::uint32_t>(chunk.size);
+    if (chunk_is(chunk, kCommId) && chunks->comm == nullptr) {
       chunks->comm = body;
-      chunks->comm_size = static_cast<std::uint32_t>(size);
-    } else if (id_is(header, kSsndId) && chunks->ssnd == nullptr) {
+      chunks->comm_size = size;
+    } else if (chunk_is(chunk, kSsndId) && chunks->ssnd == nullptr) {
       chunks->ssnd = body;
-      chunks->ssnd_size = static_cast<std::uint32_t>(size);
-    } else if (id_is(header, kApplId) && !chunks->have_metadata && size >= 4 && id_is(body, kAppSignature)) {
+      chunks->ssnd_size = size;
+    } else if (chunk_is(chunk, kApplId) && !chunks->have_metadata && size >= 4 && id_is(body, kAppSignature)) {
       chunks->metadata.assign(reinterpret_cast<const char*>(body) + 4, size - 4);
       chunks->have_metadata = true;
     }
-    at += kChunkHeaderSize + size + (size & 1u);
   }
   if (chunks->comm == nullptr || chunks->comm_size < kCommSize) return "no common (COMM) chunk";
   if (chunks->ssnd == nullptr || chunks->ssnd_size < kSsndPrefixSize) return "no sound data (SSND) chunk";
@@ -94,11 +92,18 @@ std::string read_sound(const Chunks& chunks, Pack* pack) {
   return "";
 }
 
-// Our PO-33 packs open with 8820 frames of the two marker values, stored low
-// byte first (so read big-endian they are 0x5C80 and 0xA47F).
+// A marker value as the pack's big-endian frames read it back: it is stored
+// low byte first.
+std::int16_t read_back(std::int16_t stored) {
+  std::uint8_t bytes[2];
+  store_le16(bytes, static_cast<std::uint16_t>(stored));
+  return static_cast<std::int16_t>(load_be16(bytes));
+}
+
+// Our PO-33 packs open with kPo33GapFrames frames of the two marker values.
 bool opens_with_marker_tone(const Pack& pack) {
-  const auto even = static_cast<std::int16_t>(0x5C80);
-  const auto odd = static_cast<std::int16_t>(0xA47F);
+  const std::int16_t even = read_back(kToneEven);
+  const std::int16_t odd = read_back(kToneOdd);
   if (pack.little_endian || pack.samples.size() < static_cast<std::size_t>(kPo33GapFrames)) return false;
   if (pack.samples[0] != even) return false;
   for (std::int32_t i = 0; i < kPo33GapFrames; ++i) {

@@ -7,19 +7,20 @@
 #include <vector>
 
 #include "kitweaver/records.h"
+#include "pack/drum_metadata.h"
 
 namespace kitweaver::inspect {
 
 struct KeyRow {
-  std::int64_t start_raw = 0;  // as stored: frame x 4056
+  std::int64_t start_raw = 0;  // as stored: frame x kPositionScale
   std::int64_t end_raw = 0;
-  std::int64_t pitch_raw = 0;  // semitones x 512
+  std::int64_t pitch_raw = 0;  // semitones x kPitchScale
   std::int64_t reverse = 0;
   std::int64_t play_mode = 0;
   int slice = 0;               // keys with the same start and end share a slice, numbered from 1
-  double start_frame() const { return static_cast<double>(start_raw) / 4056.0; }
-  double end_frame() const { return static_cast<double>(end_raw) / 4056.0; }
-  double pitch_semitones() const { return static_cast<double>(pitch_raw) / 512.0; }
+  double start_frame() const { return static_cast<double>(start_raw) / static_cast<double>(kPositionScale); }
+  double end_frame() const { return static_cast<double>(end_raw) / static_cast<double>(kPositionScale); }
+  double pitch_semitones() const { return static_cast<double>(pitch_raw) / kPitchScale; }
 };
 
 struct Pack {

@@ -85,7 +85,7 @@ int change_keys(const char* pack_path, const std::vector<const char*>& sets, con
   return 0;
 }
 
-double seconds(const kitweaver::inspect::Frames& frames) { return static_cast<double>(frames.size()) / 44100.0; }
+double seconds(const kitweaver::inspect::Frames& frames) { return static_cast<double>(frames.size()) / kitweaver::kPackRate; }
 
 int write_audition(const kitweaver::inspect::Pack& pack, const char* path, const std::vector<int>& keys) {
   kitweaver::inspect::Frames sound;

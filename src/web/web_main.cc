@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "app/run.h"
+#include "kitweaver/records.h"
+#include "pack/drum_metadata.h"
 #include "system/file_replace.h"
 #include "system/files.h"
 #include "viewer/key_edit.h"
@@ -93,6 +95,15 @@ const char* kitweaver_inspect(const char* pack_path, const char* out) {
     error = "the inspector's files could not be written";
   }
   return error.c_str();
+}
+
+// The constants of the pack format the page's script needs, as JSON: the
+// pack rate, and the scales of the stored positions and pitches.
+const char* kitweaver_pack_format() {
+  static const std::string format = "{\"pack_rate\":" + std::to_string(kitweaver::kPackRate) +
+                                    ",\"position_scale\":" + std::to_string(kitweaver::kPositionScale) +
+                                    ",\"pitch_scale\":" + std::to_string(kitweaver::kPitchScale) + "}";
+  return format.c_str();
 }
 
 // The line of a failed edit, without the worker's own path for the pack.

@@ -217,7 +217,7 @@ TEST(WavHeader, AFolderReadAsAFileIsAFailedRead) {
   source.size = 100;
   source.read_error = &error;
   WavLayout layout;
-  EXPECT_EQ(read_wav_header(source, &layout), WavVerdict::kNotRiff);
+  EXPECT_EQ(read_wav_header(source, &layout), WavVerdict::kPassedOver);
   EXPECT_EQ(error, EISDIR);
 }
 

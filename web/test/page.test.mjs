@@ -231,10 +231,12 @@ test('moving a file down swaps its keys with the next file\'s', async () => {
   assert.deepEqual(names(second.log).slice(0, 2), names(first.log).slice(0, 2).reverse());
 });
 
-test('a text file, a float WAV and an empty list get the command line\'s lines', async () => {
-  const dir = folder('kit', { 'notes.txt': 'not a sound\n', 'float.wav': wav(3, 32, 441), 'good.wav': wav(1, 16, 4410) });
+test('a text file, a float WAV, a refused one and an empty list get the command line\'s lines', async () => {
+  const dir = folder('kit', { 'notes.txt': 'not a sound\n', 'float.wav': wav(3, 32, 441), 'good.wav': wav(1, 16, 4410),
+                              'float16.wav': Buffer.concat([wavHeader(3, 16, 882), Buffer.alloc(882)]) });
   const expected = commandLine(dir);
-  assert.match(expected.log, /Processing \[kit\/float\.wav\] failed\.\n/);
+  assert.match(expected.log, /Processing \[kit\/float16\.wav\] failed\.\n/);
+  assert.match(expected.log, /\[kit\/float\.wav\]\n\tlength 0\.01s/);
   await openPage();
   await addFiles(listingOrder(dir).map((file) => path.join(dir, file)));
   const built = await build();

@@ -1,0 +1,36 @@
+// The header of an AIFF or AIFC recording: what a WAV file's header walk
+// finds (intake/wav_reader.h), found in the chunks of intake/aiff_chunks.h.
+//
+// COMM body (big-endian):
+//   0   channel count
+//   2   frame count: the recording's length, whatever SSND holds
+//   6   bits per sample, 8 to 32 (stored in whole bytes, left-justified)
+//   8   sample rate, an 80-bit extended number, rounded to the nearest Hz
+//   18  AIFC only: the compression type ("NONE", "twos", "sowt", "fl32",
+//       "fl64"; any other is refused), then a name
+// SSND body: offset to the first sample frame, block size (ignored), sound.
+//
+// Samples are two's complement, 8-bit ones too; big-endian but in "sowt".
+// A file holding an "op-1" APPL chunk whose text is a drum patch (a pack:
+// ours, or one copied off a device) is passed over, not read as a recording.
+#pragma once
+
+#include "intake/wav_reader.h"
+
+namespace kitweaver {
+
+// Metadata text read to tell a drum pack from a recording; a longer text is
+// not a pack's.
+inline constexpr std::size_t kMostMetadataBytes = 64 * 1024;
+
+// Walks the chunks of `source`. kPassedOver for a file that is not AIFF or
+// AIFC and for a drum pack; kRejected for compressed sound and broken
+// headers; kAccepted fills `layout` (data_bytes is the frame count times
+// the frame's size, data_available the sound SSND holds).
+WavVerdict read_aiff_header(const ByteSource& source, WavLayout* layout);
+
+// An 80-bit extended sample rate rounded to the nearest whole Hz (halves
+// up), read exactly; 0 when it is not a positive rate below 2^63 Hz.
+std::uint64_t extended80_whole_hz(const std::uint8_t* p);
+
+}  // namespace kitweaver
