@@ -5,17 +5,26 @@
 
 let printed = [];
 let core = null;
-const ready = createKitweaver({
-  print: (line) => printed.push(line),
-  printErr: (line) => printed.push(line),
-  readAt,
-}).then((module) => { core = module; return module; });
+// The core and the way this browser lets the worker read files; the page
+// hears which, or why the core can't start here.
+const ready = Promise.all([
+  createKitweaver({
+    print: (line) => printed.push(line),
+    printErr: (line) => printed.push(line),
+    readAt,
+  }),
+  detectReading(),
+]).then(([module, way]) => {
+  core = module;
+  reading = way;
+  self.postMessage({ kind: 'ready', reading });
+}, (error) => {
+  self.postMessage({ kind: 'unsupported', message: `This browser could not start the page's WebAssembly core (${error}).` });
+  throw error;
+});
 
 // The core's C library numbers errors as WASI does.
 const kErrno = { ENOENT: 44, EIO: 29, EBADF: 8 };
-// No pack is near this size (40 s of 16-bit mono is 3.5 MB); a bigger file
-// is not read into the core's memory.
-const kLargestPack = 32 << 20;
 
 function removeTree(FS, path) {
   if (!FS.analyzePath(path).exists) return;
@@ -40,16 +49,32 @@ function mountKit(FS, path, files) {
 
 // Every read of the core's, header and sound alike: `size` bytes at
 // `offset` of the file open as `fd`, into the core's memory at `pointer`.
-// Returns the count read (0 at the end) or -errno. Each file is read
-// through one stream, the browser's fastest way and the one that holds
-// least: a read that follows on from the last (or skips a little) continues
-// it, any other starts a new stream where it asks. Two buffers take turns:
-// while the core works on one, the browser already fills the other, once
-// the reads are the sound's rather than the header's. A header is read
-// through small buffers, so that the files' headers cost little; the sound,
-// through large ones. A read the browser
-// refuses (the file was removed or changed on disk, or may not be read)
-// fails as a read of a file system would.
+// Returns the count read (0 at the end) or -errno. How the bytes are read
+// is what this browser offers, found by trying it (detectReading), never by
+// its name:
+//   'byob'   a stream of the file read through a BYOB reader into buffers
+//            of our own: the fastest and the one that holds least;
+//   'chunks' a stream of the file read through a default reader, in chunks
+//            the browser sizes (an engine without BYOB readers of Blob
+//            streams: Safari before 26.4);
+//   'page'   the page reads the bytes and transfers them here: where this
+//            worker can't read the user's files at all (WebKit opened from
+//            disk), which the first read that fails here and works there
+//            shows.
+// A read the browser refuses (the file was removed or changed on disk)
+// fails as a read of a file system would; one that fails for a reason of
+// the browser's stops the run with a sentence that says so (trouble).
+let reading = null;
+let trouble = null;
+let buildFiles = new Map();  // each File of the build -> its index in the page's list
+
+// Each file is read through one stream: a read that follows on from the
+// last (or skips a little) continues it, any other starts a new stream
+// where it asks. Two requests take turns: while the core works on one
+// chunk, the browser already reads the next, once the reads are the
+// sound's rather than the header's. A header is read through small
+// buffers, so that the files' headers cost little; the sound, through
+// large ones.
 const readers = new Map();  // WORKERFS node -> {reader, position, held, spare, next, chunk}
 const kSkipBytes = 1 << 20;
 const kHeaderChunk = 64 << 10;
@@ -57,21 +82,71 @@ const kSoundChunk = 1 << 20;
 const kSoundRead = 64 << 10;  // reads this large are the sound's: read ahead
 
 function startReader(file, offset) {
-  return { reader: file.slice(offset).stream().getReader({ mode: 'byob' }), position: offset,
+  const stream = file.slice(offset).stream();
+  return { reader: reading === 'byob' ? stream.getReader({ mode: 'byob' }) : stream.getReader(), position: offset,
            held: new Uint8Array(0), spare: new ArrayBuffer(0), next: null, chunk: kHeaderChunk };
 }
 
-// A free buffer of the reader's chunk size.
-function spareBuffer(state) {
+// A request for the next chunk: into a free buffer of the reader's chunk
+// size, or (a default reader) into the browser's.
+function requestChunk(state) {
+  if (reading !== 'byob') return state.reader.read();
   if (state.spare.byteLength < state.chunk) state.spare = new ArrayBuffer(state.chunk);
-  return new Uint8Array(state.spare);
+  return state.reader.read(new Uint8Array(state.spare));
 }
 
 // The next chunk: the one already asked for, or a new request.
 function nextChunk(state) {
-  const next = state.next || state.reader.read(spareBuffer(state));
+  const next = state.next || requestChunk(state);
   state.next = null;
   return next;
+}
+
+async function readStream(node, file, pointer, size, offset) {
+  let state = readers.get(node);
+  if (!state || offset < state.position || offset - state.position > kSkipBytes) {
+    if (state) state.reader.cancel().catch(() => {});
+    state = startReader(file, offset);
+    readers.set(node, state);
+  }
+  if (size >= kSoundRead) state.chunk = kSoundChunk;
+  let done = 0;
+  while (done < size) {
+    if (state.held.length === 0) {
+      const used = state.held.buffer;
+      const { value, done: ended } = await nextChunk(state);
+      state.spare = used;
+      if (ended || !value || value.length === 0) {
+        if (value) state.spare = value.buffer;
+        break;
+      }
+      state.held = value;
+    }
+    // Bytes before the offset are passed over; the rest is the read's.
+    const skip = Math.min(Math.max(0, offset + done - state.position), state.held.length);
+    const count = Math.min(size - done, state.held.length - skip);
+    core.HEAPU8.set(state.held.subarray(skip, skip + count), pointer + done);
+    state.held = state.held.subarray(skip + count);
+    state.position += skip + count;
+    done += count;
+  }
+  if (size >= kSoundRead && !state.next && state.position < file.size) {
+    state.next = requestChunk(state);
+    state.next.catch(() => {});  // a failure is met by the read that takes it
+  }
+  return done;
+}
+
+// The page's reads: each asks the page for `size` bytes at `offset` of
+// the build's file `index` and waits for them, or for the error the page met.
+const pageReads = new Map();  // request number -> its resolve
+let pageRequests = 0;
+
+function readByPage(file, offset, size) {
+  return new Promise((resolve) => {
+    pageReads.set(++pageRequests, resolve);
+    self.postMessage({ kind: 'read', id: pageRequests, index: buildFiles.get(file), offset, size });
+  });
 }
 
 async function readAt(fd, pointer, size, offset) {
@@ -79,59 +154,51 @@ async function readAt(fd, pointer, size, offset) {
   const file = node?.contents;
   if (!(file instanceof Blob)) return -kErrno.EBADF;
   if (offset >= file.size) return 0;
-  let state = readers.get(node);
-  try {
-    if (!state || offset < state.position || offset - state.position > kSkipBytes) {
-      if (state) state.reader.cancel().catch(() => {});
-      state = startReader(file, offset);
-      readers.set(node, state);
+  const wanted = Math.min(size, file.size - offset);
+  if (reading !== 'page') {
+    try {
+      return await readStream(node, file, pointer, wanted, offset);
+    } catch {
+      readers.delete(node);
+      // The page says whether the file can be read at all.
     }
-    if (size >= kSoundRead) state.chunk = kSoundChunk;
-    let done = 0;
-    while (done < size) {
-      if (state.held.length === 0) {
-        const used = state.held.buffer;
-        const { value, done: ended } = await nextChunk(state);
-        state.spare = used;
-        if (ended || !value || value.length === 0) {
-          if (value) state.spare = value.buffer;
-          break;
-        }
-        state.held = value;
-      }
-      // Bytes before the offset are passed over; the rest is the read's.
-      const skip = Math.min(Math.max(0, offset + done - state.position), state.held.length);
-      const count = Math.min(size - done, state.held.length - skip);
-      core.HEAPU8.set(state.held.subarray(skip, skip + count), pointer + done);
-      state.held = state.held.subarray(skip + count);
-      state.position += skip + count;
-      done += count;
-    }
-    if (size >= kSoundRead && !state.next && state.position < file.size) {
-      state.next = state.reader.read(spareBuffer(state));
-      state.next.catch(() => {});  // a failure is met by the read that takes it
-    }
-    return done;
-  } catch {
-    readers.delete(node);
-    return -(await readFailure(file, offset));
   }
-}
-
-// Why a file can't be read: a stream only says "network error", a read of
-// one byte says whether the file is gone.
-async function readFailure(file, offset) {
-  try {
-    await file.slice(offset, offset + 1).arrayBuffer();
-  } catch (error) {
-    if (error && error.name === 'NotFoundError') return kErrno.ENOENT;
+  const answer = await readByPage(file, offset, wanted);
+  if (answer.bytes) {
+    if (reading !== 'page') {
+      closeReaders();
+      reading = 'page';
+    }
+    core.HEAPU8.set(new Uint8Array(answer.bytes), pointer);
+    return answer.bytes.byteLength;
   }
-  return kErrno.EIO;
+  const { name, message, browsers } = answer.error;
+  if (!browsers) return name === 'NotFoundError' ? -kErrno.ENOENT : -kErrno.EIO;
+  trouble = trouble || `The browser would not read ${node.name} (${message}): this is a fault of the browser, not of the file.`;
+  return -kErrno.EIO;
 }
 
 function closeReaders() {
   for (const { reader } of readers.values()) reader.cancel().catch(() => {});
   readers.clear();
+}
+
+// The way this browser lets the worker read a file, tried on a small Blob
+// of our own; 'page' where the worker has none.
+async function detectReading() {
+  const probe = new Blob([new Uint8Array([7])]);
+  for (const [way, reader, read] of [
+    ['byob', () => probe.stream().getReader({ mode: 'byob' }), (r) => r.read(new Uint8Array(1))],
+    ['chunks', () => probe.stream().getReader(), (r) => r.read()],
+  ]) {
+    try {
+      const { value } = await read(reader());
+      if (value && value[0] === 7) return way;
+    } catch {
+      // not this way
+    }
+  }
+  return 'page';
 }
 
 // What the inspector shows of the pack at `path`.
@@ -142,9 +209,11 @@ function inspect(path) {
   const error = core.ccall('kitweaver_inspect', 'string', ['string', 'string'], [path, '/inspect']);
   if (error) return { error };
   const raw = FS.readFile('/inspect/samples.raw');
+  const report = JSON.parse(FS.readFile('/inspect/keys.json', { encoding: 'utf8' }));
   return {
     table: FS.readFile('/inspect/table.txt', { encoding: 'utf8' }),
-    keys: JSON.parse(FS.readFile('/inspect/keys.json', { encoding: 'utf8' })).keys,
+    keys: report.keys,
+    po33: report.po33,
     svg: FS.readFile('/inspect/pack.svg', { encoding: 'utf8' }),
     samples: new Int16Array(raw.buffer, raw.byteOffset, raw.byteLength >> 1).slice(),
   };
@@ -172,6 +241,8 @@ async function build({ folder, files, hq, id }) {
   mountKit(FS, kit, files);
   FS.chdir('/work');
   printed = [];
+  trouble = null;
+  buildFiles = new Map(files.map((entry, index) => [entry.file, index]));
   let status;
   try {
     status = await core.ccall('kitweaver_build', 'number', ['string', 'number', 'string'],
@@ -184,7 +255,7 @@ async function build({ folder, files, hq, id }) {
   }
   const made = status === 0 && FS.analyzePath(kCurrentPack).exists;
   if (made) keepAsOriginal();
-  self.postMessage({ kind: 'built', id, status, log: printed.map((line) => `${line}\n`).join(''),
+  self.postMessage({ kind: 'built', id, status, log: printed.map((line) => `${line}\n`).join(''), trouble, reading,
                      memory: core.HEAP8.length, pack: made ? packBlob() : null });
   if (made) reply({ kind: 'view', id, view: inspect(kCurrentPack) });
 }
@@ -216,10 +287,9 @@ async function handle(request) {
       } else {
         reply({ kind: 'edited', pack: packBlob(), view: inspect(kCurrentPack) });
       }
-    } else if (request.file.size > kLargestPack) {
-      reply({ kind: 'opened', name: request.name, view: { error: 'the file is too large to be a pack' } });
     } else {
-      core.FS.writeFile('/opened.aif', new Uint8Array(await request.file.arrayBuffer()));
+      // The page reads an opened pack: a worker can't read a File everywhere.
+      core.FS.writeFile('/opened.aif', new Uint8Array(request.bytes));
       const view = inspect('/opened.aif');
       if (view.error) {
         core.FS.unlink('/opened.aif');
@@ -236,4 +306,13 @@ async function handle(request) {
 }
 
 let queue = Promise.resolve();
-self.onmessage = (event) => { queue = queue.then(() => handle(event.data)); };
+self.onmessage = (event) => {
+  const request = event.data;
+  if (request.kind !== 'read') {
+    queue = queue.then(() => handle(request));
+    return;
+  }
+  // The page's answer to a read, which a build is waiting for.
+  pageReads.get(request.id)(request);
+  pageReads.delete(request.id);
+};
