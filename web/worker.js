@@ -54,13 +54,13 @@ function mountKit(FS, path, files) {
 // its name:
 //   'byob'   a stream of the file read through a BYOB reader into buffers
 //            of our own: the fastest and the one that holds least;
-//   'chunks' a stream of the file read through a default reader, in chunks
-//            the browser sizes (an engine without BYOB readers of Blob
-//            streams: Safari before 26.4);
-//   'page'   the page reads the bytes and transfers them here: where this
-//            worker can't read the user's files at all (WebKit opened from
-//            disk), which the first read that fails here and works there
-//            shows.
+//   'chunks' a window of the file at a time, read through a default reader
+//            of its stream (an engine without BYOB readers of Blob streams:
+//            Safari before 26.4);
+//   'page'   a window at a time that the page reads and moves here: where
+//            this worker can't read the user's files at all (WebKit opened
+//            from disk), which the first read that fails here and works
+//            there shows.
 // A read the browser refuses (the file was removed or changed on disk)
 // fails as a read of a file system would; one that fails for a reason of
 // the browser's stops the run with a sentence that says so (trouble).
@@ -68,29 +68,26 @@ let reading = null;
 let trouble = null;
 let buildFiles = new Map();  // each File of the build -> its index in the page's list
 
-// Each file is read through one stream: a read that follows on from the
-// last (or skips a little) continues it, any other starts a new stream
-// where it asks. Two requests take turns: while the core works on one
-// chunk, the browser already reads the next, once the reads are the
-// sound's rather than the header's. A header is read through small
-// buffers, so that the files' headers cost little; the sound, through
-// large ones.
-const readers = new Map();  // WORKERFS node -> {reader, position, held, spare, next, chunk}
-const kSkipBytes = 1 << 20;
+// A header is read through small buffers, so that the files' headers cost
+// little; the sound, through large ones, and the next is asked for while
+// the core works on one.
 const kHeaderChunk = 64 << 10;
 const kSoundChunk = 1 << 20;
 const kSoundRead = 64 << 10;  // reads this large are the sound's: read ahead
 
+// With BYOB readers, each file is read through one stream: a read that
+// follows on from the last (or skips a little) continues it, any other
+// starts a new stream where it asks. Two buffers take turns.
+const readers = new Map();  // WORKERFS node -> {reader, position, held, spare, next, chunk}
+const kSkipBytes = 1 << 20;
+
 function startReader(file, offset) {
-  const stream = file.slice(offset).stream();
-  return { reader: reading === 'byob' ? stream.getReader({ mode: 'byob' }) : stream.getReader(), position: offset,
+  return { reader: file.slice(offset).stream().getReader({ mode: 'byob' }), position: offset,
            held: new Uint8Array(0), spare: new ArrayBuffer(0), next: null, chunk: kHeaderChunk };
 }
 
-// A request for the next chunk: into a free buffer of the reader's chunk
-// size, or (a default reader) into the browser's.
+// A request for the next chunk, into a free buffer of the reader's chunk size.
 function requestChunk(state) {
-  if (reading !== 'byob') return state.reader.read();
   if (state.spare.byteLength < state.chunk) state.spare = new ArrayBuffer(state.chunk);
   return state.reader.read(new Uint8Array(state.spare));
 }
@@ -137,16 +134,72 @@ async function readStream(node, file, pointer, size, offset) {
   return done;
 }
 
-// The page's reads: each asks the page for `size` bytes at `offset` of
-// the build's file `index` and waits for them, or for the error the page met.
+// Elsewhere a file is read a window at a time, never a whole file's stream:
+// WebKit reads a stream ahead to its end, as fast as it can, whatever is
+// taken from it. Each window is `fetch(file, start, length)`, a promise of
+// its bytes; the window after a sound read is asked for at once.
+const windows = new Map();  // WORKERFS node -> {current: {start, bytes}, next: {start, length, bytes (a promise)}}
+
+// Gives back the memory of bytes read, now rather than when the engine next
+// collects its garbage (WebKit lets hundreds of MB of read bytes pile up).
+function release(bytes) {
+  if (bytes.buffer.transfer && bytes.byteLength > 0) bytes.buffer.transfer(0);
+}
+
+async function readWindows(node, file, pointer, size, offset, fetch) {
+  let state = windows.get(node);
+  if (!state) windows.set(node, state = { current: { start: 0, bytes: new Uint8Array(0) }, next: null });
+  const length = size >= kSoundRead ? kSoundChunk : kHeaderChunk;
+  let done = 0;
+  while (done < size) {
+    const at = offset + done;
+    const { current, next } = state;
+    if (at < current.start || at >= current.start + current.bytes.length) {
+      const ahead = next && at >= next.start && at < next.start + next.length;
+      release(current.bytes);
+      if (next && !ahead) next.bytes.then(release, () => {});
+      state.current = { start: ahead ? next.start : at, bytes: await (ahead ? next.bytes : fetch(file, at, length)) };
+      state.next = null;
+      if (at >= state.current.start + state.current.bytes.length) break;  // the file ends sooner than it did
+      continue;
+    }
+    const count = Math.min(size - done, current.start + current.bytes.length - at);
+    core.HEAPU8.set(current.bytes.subarray(at - current.start, at - current.start + count), pointer + done);
+    done += count;
+  }
+  const end = state.current.start + state.current.bytes.length;
+  if (size >= kSoundRead && !state.next && end < file.size) {
+    state.next = { start: end, length: kSoundChunk, bytes: fetch(file, end, kSoundChunk) };
+    state.next.bytes.catch(() => {});  // a failure is met by the read that takes it
+  }
+  return done;
+}
+
+// A window read here, through a default reader of its stream.
+async function ownWindow(file, start, length) {
+  const reader = file.slice(start, start + length).stream().getReader();
+  const bytes = new Uint8Array(Math.max(0, Math.min(length, file.size - start)));
+  let filled = 0;
+  for (let chunk; !(chunk = await reader.read()).done;) {
+    bytes.set(chunk.value.subarray(0, bytes.length - filled), filled);
+    filled = Math.min(bytes.length, filled + chunk.value.length);
+    release(chunk.value);
+  }
+  return bytes.subarray(0, filled);
+}
+
+// A window the page reads: the request waits for its bytes, or throws the
+// error the page met ({name, message, browsers}).
 const pageReads = new Map();  // request number -> its resolve
 let pageRequests = 0;
 
-function readByPage(file, offset, size) {
-  return new Promise((resolve) => {
+async function pageWindow(file, offset, size) {
+  const answer = await new Promise((resolve) => {
     pageReads.set(++pageRequests, resolve);
     self.postMessage({ kind: 'read', id: pageRequests, index: buildFiles.get(file), offset, size });
   });
+  if (answer.error) throw answer.error;
+  return new Uint8Array(answer.bytes);
 }
 
 async function readAt(fd, pointer, size, offset) {
@@ -157,30 +210,29 @@ async function readAt(fd, pointer, size, offset) {
   const wanted = Math.min(size, file.size - offset);
   if (reading !== 'page') {
     try {
-      return await readStream(node, file, pointer, wanted, offset);
+      return reading === 'byob' ? await readStream(node, file, pointer, wanted, offset)
+                                : await readWindows(node, file, pointer, wanted, offset, ownWindow);
     } catch {
-      readers.delete(node);
       // The page says whether the file can be read at all.
-    }
-  }
-  const answer = await readByPage(file, offset, wanted);
-  if (answer.bytes) {
-    if (reading !== 'page') {
       closeReaders();
-      reading = 'page';
     }
-    core.HEAPU8.set(new Uint8Array(answer.bytes), pointer);
-    return answer.bytes.byteLength;
   }
-  const { name, message, browsers } = answer.error;
-  if (!browsers) return name === 'NotFoundError' ? -kErrno.ENOENT : -kErrno.EIO;
-  trouble = trouble || `The browser would not read ${node.name} (${message}): this is a fault of the browser, not of the file.`;
-  return -kErrno.EIO;
+  try {
+    const count = await readWindows(node, file, pointer, wanted, offset, pageWindow);
+    reading = 'page';
+    return count;
+  } catch (error) {
+    windows.delete(node);
+    if (error.browsers === false) return error.name === 'NotFoundError' ? -kErrno.ENOENT : -kErrno.EIO;
+    trouble = trouble || `The browser would not read ${node.name} (${error.message || error}): this is a fault of the browser, not of the file.`;
+    return -kErrno.EIO;
+  }
 }
 
 function closeReaders() {
   for (const { reader } of readers.values()) reader.cancel().catch(() => {});
   readers.clear();
+  windows.clear();
 }
 
 // The way this browser lets the worker read a file, tried on a small Blob
