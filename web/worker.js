@@ -139,9 +139,12 @@ async function readStream(node, file, pointer, size, offset) {
 // taken from it. Each window is `fetch(file, start, length)`, a promise of
 // its bytes; the window after a sound read is asked for at once.
 const windows = new Map();  // WORKERFS node -> {current: {start, bytes}, next: {start, length, bytes (a promise)}}
+const kSoundWindow = 2 << 20;
 
-// Gives back the memory of bytes read, now rather than when the engine next
-// collects its garbage (WebKit lets hundreds of MB of read bytes pile up).
+// Gives back the memory of a window, now rather than when the engine next
+// collects its garbage: WebKit lets hundreds of MB of read bytes pile up.
+// (A browser's own chunks are left to its collector: Chromium loses count
+// of them once they are given back this way.)
 function release(bytes) {
   if (bytes.buffer.transfer && bytes.byteLength > 0) bytes.buffer.transfer(0);
 }
@@ -149,7 +152,7 @@ function release(bytes) {
 async function readWindows(node, file, pointer, size, offset, fetch) {
   let state = windows.get(node);
   if (!state) windows.set(node, state = { current: { start: 0, bytes: new Uint8Array(0) }, next: null });
-  const length = size >= kSoundRead ? kSoundChunk : kHeaderChunk;
+  const length = size >= kSoundRead ? kSoundWindow : kHeaderChunk;
   let done = 0;
   while (done < size) {
     const at = offset + done;
@@ -169,7 +172,7 @@ async function readWindows(node, file, pointer, size, offset, fetch) {
   }
   const end = state.current.start + state.current.bytes.length;
   if (size >= kSoundRead && !state.next && end < file.size) {
-    state.next = { start: end, length: kSoundChunk, bytes: fetch(file, end, kSoundChunk) };
+    state.next = { start: end, length: kSoundWindow, bytes: fetch(file, end, kSoundWindow) };
     state.next.bytes.catch(() => {});  // a failure is met by the read that takes it
   }
   return done;
@@ -183,7 +186,6 @@ async function ownWindow(file, start, length) {
   for (let chunk; !(chunk = await reader.read()).done;) {
     bytes.set(chunk.value.subarray(0, bytes.length - filled), filled);
     filled = Math.min(bytes.length, filled + chunk.value.length);
-    release(chunk.value);
   }
   return bytes.subarray(0, filled);
 }
