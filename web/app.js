@@ -429,11 +429,13 @@
         return null;
       }
       // Sound as a player's, which an iPhone's silent switch does not mute.
-      if (navigator.audioSession) navigator.audioSession.type = 'playback';
+      try {
+        if (navigator.audioSession) navigator.audioSession.type = 'playback';
+      } catch { /* the session keeps its type */ }
       audio = new Context();
       audio.addEventListener('statechange', () => { if (audio.state === 'running') soundNote.hidden = true; });
     }
-    if (audio.state !== 'running') audio.resume().catch(() => {});
+    if (audio.state !== 'running' && audio.resume) Promise.resolve(audio.resume()).catch(() => {});
     if (!soundStarted) {
       const then = audio.currentTime;
       setTimeout(() => {
