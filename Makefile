@@ -1,7 +1,7 @@
 # Thin wrapper over CMake. `make demo` builds kitweaver and makes a pack from
 # the bundled demo kit; `make test` builds and runs every test, once plainly
 # and once under AddressSanitizer and UndefinedBehaviorSanitizer, then the
-# page's tests in headless chromium. Both first
+# page's tests in chromium, firefox-esr and WebKitGTK. Both first
 # install the Debian packages they need (tools/install-packages; set
 # KITWEAVER_NO_INSTALL=1 to skip that).
 BUILD := build
@@ -70,17 +70,22 @@ web:
 	$(WEB_ENV) cmake --build $(WEB_BUILD) -j $(JOBS)
 	@echo "The page is $(WEB_BUILD)/index.html"
 
-# The page's tests in headless chromium, against the command line's packs.
+# The page's tests in chromium, firefox-esr and WebKitGTK (KITWEAVER_ENGINES
+# picks some), from disk and served, against the command line's packs. The
+# tests start and stop what the engines need: Xvfb, a PulseAudio server
+# with a null sink, a static server on 127.0.0.1.
 web-test: web build
+	tools/install-packages test
 	cd web && npm ci --no-audit --no-fund --loglevel=error
 	KITWEAVER_BINARY=$(CURDIR)/$(BUILD)/kitweaver KITWEAVER_INSPECT=$(CURDIR)/$(BUILD)/kitweaver-inspect \
 	  KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html node --test web/test/
 
 # The pictures of the page in the README, on a computer and on a phone,
-# after a build of the demo kit.
+# after a build of the demo kit, taken in chromium.
 web-screenshot: web build
+	tools/install-packages test
 	cd web && npm ci --no-audit --no-fund --loglevel=error
-	KITWEAVER_BINARY=$(CURDIR)/$(BUILD)/kitweaver KITWEAVER_INSPECT=$(CURDIR)/$(BUILD)/kitweaver-inspect \
+	KITWEAVER_ENGINES=chromium KITWEAVER_BINARY=$(CURDIR)/$(BUILD)/kitweaver KITWEAVER_INSPECT=$(CURDIR)/$(BUILD)/kitweaver-inspect \
 	  KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html KITWEAVER_SCREENSHOT=$(CURDIR)/docs/web-page.png \
 	  KITWEAVER_PHONE_SCREENSHOT=$(CURDIR)/docs/web-page-phone.png node --test web/test/
 
@@ -104,9 +109,9 @@ bench:
 	./$(BUILD)/kitweaver_bench ./$(BUILD)/kitweaver
 	$(MAKE) web-bench
 
-# The page's figures: kits built in headless chromium beside the command
-# line. KITWEAVER_BASELINE_PAGE=path/to/index.html also times another build
-# of the page on the big kit.
+# The page's figures: kits built in each engine and way of reading beside
+# the command line. KITWEAVER_BASELINE_PAGE=path/to/index.html also times
+# another build of the page on the big kit in chromium.
 web-bench: web build
 	tools/install-packages test
 	cd web && npm ci --no-audit --no-fund --loglevel=error

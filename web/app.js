@@ -14,10 +14,60 @@
   let builds = 0;     // the latest build's number: a view of an earlier one is stale
   let view = null;     // what the inspector shows of the current pack
   let selected = null; // the key the form changes
-  let audio = null;
+  let buildFiles = [];  // the files of the build under way, which the worker may ask the page to read
 
-  const source = Uint8Array.from(atob($('#worker-source').textContent.trim()), (c) => c.charCodeAt(0));
-  const worker = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
+  // What the page needs of the browser: a missing part is named in one
+  // sentence, and nothing is built.
+  function unsupported(sentence) {
+    const notice = $('#notice');
+    notice.textContent = sentence;
+    notice.hidden = false;
+    $('#build').disabled = true;
+    $('#open-pack').disabled = true;
+  }
+
+  let worker = null;
+  if (typeof WebAssembly !== 'object') {
+    unsupported('This browser does not run WebAssembly, which the page needs to build a kit.');
+  } else if (typeof Worker !== 'function') {
+    unsupported('This browser has no web workers, which the page needs to build a kit.');
+  } else {
+    try {
+      const source = Uint8Array.from(atob($('#worker-source').textContent.trim()), (c) => c.charCodeAt(0));
+      worker = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
+    } catch (error) {
+      unsupported(`This browser would not start the page's worker (${error}), which the page needs to build a kit.`);
+    }
+  }
+
+  // The bytes of a Blob (through a FileReader where Blob.arrayBuffer is
+  // missing, as in Safari before 14).
+  const pageCanRead = typeof Blob.prototype.arrayBuffer === 'function' || typeof FileReader === 'function';
+  function bytesOf(blob) {
+    if (typeof blob.arrayBuffer === 'function') return blob.arrayBuffer();
+    return new Promise((resolve, reject) => {
+      const reader = new FileReader();
+      reader.onload = () => resolve(reader.result);
+      reader.onerror = () => reject(reader.error);
+      reader.readAsArrayBuffer(blob);
+    });
+  }
+
+  // A read the worker can't make itself (WebKit's worker can't read the
+  // user's files when the page is opened from disk): the page reads the
+  // bytes and moves them to the worker. A failure is the file's (removed
+  // or changed on disk: each engine names it its own way) unless it is no
+  // DOMException or the page can't even read a Blob of its own.
+  async function answerRead({ id, index, offset, size }) {
+    try {
+      const bytes = await bytesOf(buildFiles[index].slice(offset, offset + size));
+      worker.postMessage({ kind: 'read', id, bytes }, [bytes]);
+    } catch (error) {
+      const readsOwn = await bytesOf(new Blob(['k'])).then(() => true, () => false);
+      worker.postMessage({ kind: 'read', id, error: { name: error.name, message: String(error),
+                                                      browsers: !readsOwn || !(error instanceof DOMException) } });
+    }
+  }
 
   // ---- The list of recordings ----
 
@@ -156,8 +206,9 @@
     if (document.body.dataset.state === 'building') return;
     document.body.dataset.state = 'building';
     $('#log').textContent = 'Building\u2026';
-    // The worker reads the files itself: nothing big is done here.
+    // The worker reads the files itself where it can: nothing big is done here.
     const files = entries.map((e) => ({ name: e.name, file: e.file }));
+    buildFiles = files.map((e) => e.file);
     worker.postMessage({ kind: 'build', id: ++builds, folder: folderName(), files, hq: $('#hq').checked });
   });
 
@@ -178,27 +229,41 @@
     }
   }
 
-  worker.onmessage = (event) => {
+  // An opened pack, or the line saying why it can't be shown.
+  function showOpened({ name, view: opened, pack }) {
+    if (!opened.error) {
+      packName.value = name;
+      download.download = name;
+      showPack(pack);
+    }
+    inStages(...viewSteps(opened.error ? null : opened), () => {
+      if (opened.error) $('#table').textContent = `${name}: ${opened.error}`;
+    });
+  }
+
+  const onReply = (event) => {
     const reply = event.data;
-    if (reply.kind === 'built') {
+    if (reply.kind === 'read') {
+      answerRead(reply);
+    } else if (reply.kind === 'ready') {
+      document.body.dataset.reading = reply.reading;
+      if (reply.reading === 'page' && !pageCanRead) unsupported('This browser gives the page no way to read your files.');
+    } else if (reply.kind === 'unsupported') {
+      unsupported(reply.message);
+    } else if (reply.kind === 'built') {
       // The run is done once its lines and the download are there; what the
-      // inspector shows of the pack follows as the view.
+      // inspector shows of the pack follows as the view. A read the browser
+      // failed is said as such, never as a fault of the file.
       document.body.dataset.coreMemory = String(reply.memory);
-      $('#log').textContent = reply.log;
+      document.body.dataset.reading = reply.reading;
+      $('#log').textContent = reply.trouble || reply.log;
       showPack(reply.status === 0 ? reply.pack : null);
       for (const clear of viewSteps(null)) clear();
       document.body.dataset.state = reply.status === 0 ? 'built' : 'failed';
     } else if (reply.kind === 'view') {
       if (reply.id === builds) inStages(...viewSteps(reply.view));
     } else if (reply.kind === 'opened') {
-      if (!reply.view.error) {
-        packName.value = reply.name;
-        download.download = reply.name;
-        showPack(reply.pack);
-      }
-      inStages(...viewSteps(reply.view.error ? null : reply.view), () => {
-        if (reply.view.error) $('#table').textContent = `${reply.name}: ${reply.view.error}`;
-      });
+      showOpened(reply);
     } else if (reply.kind === 'edited') {
       delete keyEdit.dataset.busy;
       if (reply.error) {
@@ -213,12 +278,29 @@
       document.body.dataset.state = 'failed';
     }
   };
+  if (worker) {
+    worker.onmessage = onReply;
+    worker.onerror = (event) => unsupported(`This browser could not run the page's worker (${event.message}).`);
+  }
 
-  $('#open-pack').addEventListener('change', (event) => {
+  // No pack is near this size (40 s of 16-bit mono is 3.5 MB): a bigger file
+  // is not read. The page reads the pack and moves its bytes to the worker.
+  const kLargestPack = 32 << 20;
+  $('#open-pack').addEventListener('change', async (event) => {
     const file = event.target.files[0];
     event.target.value = '';
     if (!file) return;
-    worker.postMessage({ kind: 'open', name: file.name, file });
+    let bytes = null;
+    let error = 'the file is too large to be a pack';
+    if (file.size <= kLargestPack) {
+      try {
+        bytes = await bytesOf(file);
+      } catch (failure) {
+        error = `the file can't be read (${failure.name})`;
+      }
+    }
+    if (bytes) worker.postMessage({ kind: 'open', name: file.name, bytes }, [bytes]);
+    else showOpened({ name: file.name, view: { error } });
   });
 
   // ---- Seeing and hearing the pack ----
@@ -268,7 +350,10 @@
   // picture.
   function viewSteps(next) {
     return [() => {
+      if (packVoice) packVoice.stop();
       view = next;
+      playPack.disabled = !view;
+      $('#po33-note').hidden = !(view && view.po33);
       for (const button of document.querySelectorAll('#keys button')) {
         const row = view && view.keys[Number(button.dataset.key)];
         button.disabled = !row || row.end_raw < row.start_raw;
@@ -320,6 +405,79 @@
     drawPicture();
   }, { rootMargin: '100px' }).observe($('#picture'));
 
+  // ---- Sound ----
+  //
+  // The AudioContext is made or resumed inside the handler of the click,
+  // tap or key that asks for sound: every engine wants a user's gesture for
+  // it, iOS most strictly. Where sound has not started a moment later (no
+  // output device: Firefox then keeps the context suspended, and its
+  // resume() never settles), everything waiting to sound is stopped, so
+  // that nothing stays marked as playing, and the page says so, once.
+  // Firefox takes over a second to start its first sound.
+  const kSoundWait = 3000;  // ms
+  const soundNote = $('#sound-note');
+  let audio = null;
+  let soundStarted = false;
+  const voices = new Set();  // what sounds or waits to
+
+  function sound() {
+    if (!audio) {
+      const Context = window.AudioContext || window.webkitAudioContext;
+      if (!Context) {
+        soundNote.textContent = 'This browser has no Web Audio, so the page can\'t play sound.';
+        soundNote.hidden = false;
+        return null;
+      }
+      // Sound as a player's, which an iPhone's silent switch does not mute.
+      try {
+        if (navigator.audioSession) navigator.audioSession.type = 'playback';
+      } catch { /* the session keeps its type */ }
+      audio = new Context();
+      audio.addEventListener('statechange', () => { if (audio.state === 'running') soundNote.hidden = true; });
+    }
+    if (audio.state !== 'running' && audio.resume) Promise.resolve(audio.resume()).catch(() => {});
+    if (!soundStarted) {
+      const then = audio.currentTime;
+      setTimeout(() => {
+        soundStarted = audio.state === 'running' && audio.currentTime > then;
+        soundNote.hidden = soundStarted;
+        if (soundStarted) return;
+        for (const voice of [...voices]) voice.stop();
+        soundNote.textContent = 'No sound: the browser has no sound output to play to (is an output device connected?).';
+      }, kSoundWait);
+    }
+    return audio;
+  }
+
+  // The frames as a sound of the pack's rate, reversed when asked.
+  function soundBuffer(frames, reversed) {
+    const buffer = audio.createBuffer(1, frames.length, view.format.pack_rate);
+    const channel = buffer.getChannelData(0);
+    for (let i = 0; i < frames.length; ++i) channel[reversed ? frames.length - 1 - i : i] = frames[i] / 32768;
+    return buffer;
+  }
+
+  // Starts `buffer` at `rate`, `delay` seconds from now. The voice's
+  // `ended` runs once, when it has sounded or is stopped.
+  function startVoice(buffer, rate, delay, ended) {
+    const source = audio.createBufferSource();
+    source.buffer = buffer;
+    source.playbackRate.value = rate;
+    source.connect(audio.destination);
+    const voice = {
+      source,
+      startAt: audio.currentTime + delay,
+      stop() {
+        try { source.stop(); } catch { /* not started */ }
+        source.onended();
+      },
+    };
+    source.onended = () => { if (voices.delete(voice)) ended(); };
+    voices.add(voice);
+    source.start(voice.startAt);
+    return voice;
+  }
+
   // Plays a key as the device does: its slice, reversed where the key is
   // reversed, at its pitch (p semitones play 2^(p/12) times as fast).
   function play(key) {
@@ -327,23 +485,55 @@
     if (!row) return;
     const start = Math.floor(row.start_raw / view.format.position_scale);
     const end = Math.floor(row.end_raw / view.format.position_scale);
-    if (end < start) return;
-    audio = audio || new AudioContext();
-    const frames = view.samples.subarray(start, end + 1);
-    const buffer = audio.createBuffer(1, frames.length, view.format.pack_rate);
-    const channel = buffer.getChannelData(0);
+    if (end < start || !sound()) return;
     const reversed = row.direction === 'reversed';
-    for (let i = 0; i < frames.length; ++i) channel[reversed ? frames.length - 1 - i : i] = frames[i] / 32768;
-    const voice = audio.createBufferSource();
-    voice.buffer = buffer;
-    voice.playbackRate.value = 2 ** (row.pitch_semitones / 12);
-    voice.connect(audio.destination);
     const button = document.querySelector(`#keys button[data-key="${key}"]`);
-    const playing = `${start}-${end}${reversed ? ' reversed' : ''} at ${voice.playbackRate.value.toFixed(4)}`;
+    let playing = '';
+    const voice = startVoice(soundBuffer(view.samples.subarray(start, end + 1), reversed), 2 ** (row.pitch_semitones / 12), 0,
+                             () => { if (button.dataset.playing === playing) button.removeAttribute('data-playing'); });
+    playing = `${start}-${end}${reversed ? ' reversed' : ''} at ${voice.source.playbackRate.value.toFixed(4)}`;
     button.dataset.playing = playing;
-    voice.onended = () => { if (button.dataset.playing === playing) button.removeAttribute('data-playing'); };
-    voice.start();
   }
+
+  // ---- Playing the whole pack ----
+  //
+  // A PO-33 takes sounds only through its line in or its microphone: its
+  // owner plays the pack into it while the device records. The pack sounds
+  // as written, at full level, from its first frame to its last, after a
+  // silent count-in that gives time to start recording. The button shows
+  // the time left and stops the sound when pressed again.
+  const kCountIn = 3;  // seconds
+  const playPack = $('#play-pack');
+  let packVoice = null;
+  let packTimer = 0;
+
+  function showPackPlaying() {
+    const now = audio ? audio.currentTime : 0;
+    const counting = packVoice !== null && now < packVoice.startAt;
+    const sounding = packVoice !== null && !counting;
+    playPack.toggleAttribute('data-count-in', counting);
+    if (sounding) playPack.dataset.playing = `0-${view.samples.length - 1}`;
+    else playPack.removeAttribute('data-playing');
+    const left = packVoice && Math.max(0, Math.ceil(counting ? packVoice.startAt - now : packVoice.endAt - now));
+    playPack.textContent = counting ? `Stop (starts in ${left} s)` : sounding ? `Stop (${left} s left)` : 'Play the whole pack';
+  }
+
+  playPack.addEventListener('click', () => {
+    if (packVoice) {
+      packVoice.stop();
+      return;
+    }
+    if (!view || !sound()) return;
+    const buffer = soundBuffer(view.samples, false);
+    packVoice = startVoice(buffer, 1, kCountIn, () => {
+      packVoice = null;
+      clearInterval(packTimer);
+      showPackPlaying();
+    });
+    packVoice.endAt = packVoice.startAt + buffer.duration;
+    packTimer = setInterval(showPackPlaying, 100);
+    showPackPlaying();
+  });
 
   // ---- Changing a key ----
 

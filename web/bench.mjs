@@ -1,27 +1,31 @@
-// The page's benchmark: kits built in the page in Debian's chromium,
-// headless, beside the command line's time for the same folder.
+// The page's benchmark: kits built in the page in each engine and way of
+// reading (chromium, chromium without BYOB readers, firefox-esr, WebKitGTK
+// served and from disk), beside the command line's time for the same
+// folder, measured in the same run.
 //
 //   KITWEAVER_BINARY         the command line's kitweaver
 //   KITWEAVER_PAGE           build-web/index.html
+//   KITWEAVER_ENGINES        (optional) some of chromium,firefox,webkit
 //   KITWEAVER_BASELINE_PAGE  (optional) another build of the page, timed on
-//                            the big kit beside this one
+//                            the big kit beside this one in chromium
 //
-// For each kit and mode it prints the medians of several runs: the page's
-// build time (from the click on Build to the finished run, as the page
-// sees it), the command line's, the growth of all chromium processes'
-// resident memory during the build and the core's WebAssembly memory after
-// it; and over all runs, the longest task on the page's main thread (the
-// Long Tasks API reports those of 50 ms or more; "-" when there was none)
-// and the longest the main thread went without running a 5 ms timer. The
-// page is 1280 x 800, and each build starts a second after its files were
-// added, as a person would click.
+// For each kit and mode it prints the medians of several runs, each way
+// taking its turn in every round, then the command line: the page's build
+// time (from the click on Build to the finished run, as the page sees it),
+// the command line's, the growth of all the browser's processes' resident
+// memory during the build and the core's WebAssembly memory after it; and
+// over all runs, the longest task on the page's main thread (the Long
+// Tasks API, chromium's alone, reports those of 50 ms or more; "-" when
+// there was none) and the longest the main thread went without running a
+// 5 ms timer. The page is 1024 pixels wide or more, and each build starts a
+// second after its files were added, as a person would click.
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 
-import puppeteer from 'puppeteer-core';
+import { enginesWanted, launch, serve, startDisplay, startSound, stopAll, withoutByob } from './browsers.mjs';
 
 const binary = process.env.KITWEAVER_BINARY;
 const pageFile = process.env.KITWEAVER_PAGE;
@@ -120,32 +124,30 @@ function commandLineMs(dir, hq) {
   return ms;
 }
 
-async function launch() {
-  return puppeteer.launch({
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync', `--user-data-dir=${fs.mkdtempSync(path.join(scratch, 'profile-'))}`],
-  });
-}
-
-// One build in a fresh page: its time, memory growth, core memory and the
-// longest gap between two runs of a 5 ms timer on the main thread.
-async function pageBuild(browser, url, dir, { device, seconds, hq }) {
-  const page = await browser.newPage();
-  await page.setViewport({ width: 1280, height: 800 });
-  await page.goto(url, { waitUntil: 'load' });
-  const files = fs.readdirSync(dir).filter((f) => f.endsWith('.wav')).map((f) => path.join(dir, f));
-  await (await page.$('#files')).uploadFile(...files);
-  await page.select('#device', device);
-  if (seconds) await page.$eval('#seconds', (input, value) => { input.value = value; }, String(seconds));
-  await page.evaluate((on) => { const box = document.querySelector('#hq'); if (box) box.checked = on; }, hq);
+// One build in a freshly loaded page: its time, memory growth, core memory,
+// longest task and the longest gap between two runs of a 5 ms timer on the
+// main thread.
+async function pageBuild(tab, url, dir, { device, seconds, hq }) {
+  await tab.goto(url);
+  // The worker is ready (a page of an earlier release doesn't say so).
+  await tab.waitFor(() => document.body.dataset.reading !== undefined || performance.now() > 5000);
+  await tab.upload('#files', fs.readdirSync(dir).filter((f) => f.endsWith('.wav')).map((f) => path.join(dir, f)));
+  await tab.evaluate((value, length, on) => {
+    document.querySelector('#device').value = value;
+    document.querySelector('#device').dispatchEvent(new Event('change', { bubbles: true }));
+    if (length) document.querySelector('#seconds').value = length;
+    const box = document.querySelector('#hq');
+    if (box) box.checked = on;
+  }, device, seconds ? String(seconds) : null, hq);
   await new Promise((resolve) => { setTimeout(resolve, 1000); });
-  await page.evaluate(() => {
-    window.benchTask = 0;
-    new PerformanceObserver((list) => {
-      for (const task of list.getEntries()) window.benchTask = Math.max(window.benchTask, task.duration);
-    }).observe({ type: 'longtask' });
+  await tab.evaluate(() => {
+    window.benchTask = null;  // not measured in an engine without the Long Tasks API
+    if ((PerformanceObserver.supportedEntryTypes || []).includes('longtask')) {
+      window.benchTask = 0;
+      new PerformanceObserver((list) => {
+        for (const task of list.getEntries()) window.benchTask = Math.max(window.benchTask, task.duration);
+      }).observe({ type: 'longtask' });
+    }
     window.benchGap = 0;
     let last = performance.now();
     window.benchTimer = setInterval(() => {
@@ -155,24 +157,25 @@ async function pageBuild(browser, url, dir, { device, seconds, hq }) {
     }, 5);
     document.querySelector('#build').addEventListener('click', () => { window.benchStart = performance.now(); }, { capture: true });
     new MutationObserver(() => {
-      if (['built', 'failed'].includes(document.body.dataset.state)) window.benchEnd ??= performance.now();
+      if (['built', 'failed'].includes(document.body.dataset.state) && window.benchEnd === undefined) {
+        window.benchEnd = performance.now();
+      }
     }).observe(document.body, { attributes: true });
   });
-  const pid = browser.process().pid;
-  const before = treeMemory(pid);
+  const before = treeMemory(tab.pid);
   let peak = before;
-  const sampler = setInterval(() => { peak = Math.max(peak, treeMemory(pid)); }, 20);
-  await page.click('#build');
-  await page.waitForFunction(() => window.benchEnd !== undefined, { timeout: 600000, polling: 50 });
+  const sampler = setInterval(() => { peak = Math.max(peak, treeMemory(tab.pid)); }, 20);
+  await tab.click('#build');
+  await tab.waitFor(() => window.benchEnd !== undefined);
   clearInterval(sampler);
-  peak = Math.max(peak, treeMemory(pid));
-  const result = await page.evaluate(() => {
+  peak = Math.max(peak, treeMemory(tab.pid));
+  const result = await tab.evaluate(() => {
     clearInterval(window.benchTimer);
     return { ms: window.benchEnd - window.benchStart, gap: window.benchGap, task: window.benchTask,
-             state: document.body.dataset.state,
+             state: document.body.dataset.state, reading: document.body.dataset.reading,
              core: Number(document.body.dataset.coreMemory || 0) };
   });
-  await page.close();
+  if (result.state !== 'built') throw new Error(`the page failed to build ${dir}`);
   return { ...result, growth: peak - before };
 }
 
@@ -182,46 +185,67 @@ const kits = [
   { name: 'huge', folder: 'kit', device: 'op1', count: 24, make: (f) => sparseWav(f, 1e9), rounds: 3 },
 ];
 
-const browser = await launch();
-const url = pathToFileURL(pageFile).href;
+// The ways the page is measured: each engine, chromium once more without
+// BYOB readers, WebKit served and from disk (it reads differently).
+const engines = enginesWanted();
+const ways = [
+  { label: 'chromium', engine: 'chromium' },
+  { label: 'chromium, no BYOB', engine: 'chromium', change: withoutByob },
+  { label: 'firefox', engine: 'firefox' },
+  { label: 'webkit, served', engine: 'webkit', served: true },
+  { label: 'webkit, from disk', engine: 'webkit' },
+].filter((way) => engines.includes(way.engine));
+
 const mb = (bytes) => (bytes / 2 ** 20).toFixed(1);
-console.log(`\nThe page, headless chromium (${os.cpus().length} cores); medians; times in ms, memory in MiB`);
-console.log(`${'kit'.padEnd(16)} ${'input'.padStart(8)} ${'page'.padStart(8)} ${'command line'.padStart(12)} ${'ratio'.padStart(6)}` +
-            ` ${'growth'.padStart(8)} ${'core'.padStart(6)} ${'task'.padStart(6)} ${'gap'.padStart(6)}`);
+const column = (text, width) => String(text).padStart(width);
 try {
+  const env = { ...await startSound(scratch), ...(engines.includes('webkit') ? await startDisplay() : {}) };
+  const origin = await serve({ '/index.html': pageFile });
+  for (const way of ways) {
+    way.tab = await launch(way.engine, { env, scratch, screen: { width: 1280, height: 800 } });
+    if (way.change) await way.tab.alter(way.change);
+    way.url = way.served ? `${origin}/index.html` : pathToFileURL(pageFile).href;
+  }
+  console.log(`\nThe page in each engine (${os.cpus().length} cores); medians; times in ms, memory in MiB`);
+  console.log(`${'kit'.padEnd(10)} ${'way'.padEnd(26)} ${column('input', 7)} ${column('page', 6)} ${column('command line', 12)}`
+              + ` ${column('ratio', 5)} ${column('growth', 6)} ${column('core', 5)} ${column('task', 5)} ${column('gap', 5)}`);
   for (const kit of kits) {
     const dir = makeKit(kit.folder, kit.count, kit.make);
     const input = fs.readdirSync(dir).reduce((sum, f) => sum + fs.statSync(path.join(dir, f)).size, 0);
     spawnSync('cat', fs.readdirSync(dir).map((f) => path.join(dir, f)), { stdio: 'ignore' });  // warm the page cache
-    const modes = kit.name === 'huge' ? [false] : [false, true];
-    for (const hq of modes) {
-      const runs = [];
+    for (const hq of kit.name === 'huge' ? [false] : [false, true]) {
+      const runs = new Map(ways.map((way) => [way, []]));
       const line = [];
       for (let i = 0; i < kit.rounds; ++i) {
-        runs.push(await pageBuild(browser, url, dir, { ...kit, hq }));
+        for (const way of ways) runs.get(way).push(await pageBuild(way.tab, way.url, dir, { ...kit, hq }));
         line.push(commandLineMs(dir, hq));
       }
-      const label = `${kit.name}${hq ? ' --hq' : ''}`;
-      const page = median(runs.map((r) => r.ms));
       const cli = median(line);
-      console.log(`${label.padEnd(16)} ${(input / 1e6).toFixed(1).padStart(8)} ${page.toFixed(0).padStart(8)}` +
-                  ` ${cli.toFixed(1).padStart(12)} ${(page / cli).toFixed(1).padStart(6)}` +
-                  ` ${mb(median(runs.map((r) => r.growth))).padStart(8)} ${mb(Math.max(...runs.map((r) => r.core))).padStart(6)}` +
-                  ` ${(Math.max(...runs.map((r) => r.task)) || '-').toString().replace(/\.\d+/, '').padStart(6)}` +
-                  ` ${Math.max(...runs.map((r) => r.gap)).toFixed(0).padStart(6)}`);
+      for (const way of ways) {
+        const all = runs.get(way);
+        const page = median(all.map((r) => r.ms));
+        const task = all.some((r) => r.task === null) ? '?' : Math.max(...all.map((r) => r.task)) || '-';
+        console.log(`${`${kit.name}${hq ? ' --hq' : ''}`.padEnd(10)} ${`${way.label} (${all[0].reading})`.padEnd(26)}`
+                    + ` ${column((input / 1e6).toFixed(1), 7)} ${column(page.toFixed(0), 6)} ${column(cli.toFixed(1), 12)}`
+                    + ` ${column((page / cli).toFixed(1), 5)} ${column(mb(median(all.map((r) => r.growth))), 6)}`
+                    + ` ${column(mb(Math.max(...all.map((r) => r.core))), 5)} ${column(String(task).replace(/\.\d+/, ''), 5)}`
+                    + ` ${column(Math.max(...all.map((r) => r.gap)).toFixed(0), 5)}`);
+      }
     }
-    if (kit.name === 'big' && baselineFile) {
+    const chromium = ways.find((way) => way.label === 'chromium');
+    if (kit.name === 'big' && baselineFile && chromium) {
       const baseline = [];
       for (let i = 0; i < kit.rounds; ++i) {
-        baseline.push(await pageBuild(browser, pathToFileURL(baselineFile).href, dir, { ...kit, hq: false }));
+        baseline.push(await pageBuild(chromium.tab, pathToFileURL(baselineFile).href, dir, { ...kit, hq: false }));
       }
-      console.log(`${'big, baseline'.padEnd(16)} ${(input / 1e6).toFixed(1).padStart(8)}` +
-                  ` ${median(baseline.map((r) => r.ms)).toFixed(0).padStart(8)} ${''.padStart(12)} ${''.padStart(6)}` +
-                  ` ${mb(median(baseline.map((r) => r.growth))).padStart(8)}`);
+      console.log(`${'big'.padEnd(10)} ${'chromium, baseline page'.padEnd(26)} ${column((input / 1e6).toFixed(1), 7)}`
+                  + ` ${column(median(baseline.map((r) => r.ms)).toFixed(0), 6)} ${''.padStart(12)} ${''.padStart(5)}`
+                  + ` ${column(mb(median(baseline.map((r) => r.growth))), 6)}`);
     }
     fs.rmSync(dir, { recursive: true, force: true });
   }
 } finally {
-  await browser.close();
+  for (const way of ways) await way.tab?.close();
+  await stopAll();
   fs.rmSync(scratch, { recursive: true, force: true });
 }

@@ -5,17 +5,26 @@
 
 let printed = [];
 let core = null;
-const ready = createKitweaver({
-  print: (line) => printed.push(line),
-  printErr: (line) => printed.push(line),
-  readAt,
-}).then((module) => { core = module; return module; });
+// The core and the way this browser lets the worker read files; the page
+// hears which, or why the core can't start here.
+const ready = Promise.all([
+  createKitweaver({
+    print: (line) => printed.push(line),
+    printErr: (line) => printed.push(line),
+    readAt,
+  }),
+  detectReading(),
+]).then(([module, way]) => {
+  core = module;
+  reading = way;
+  self.postMessage({ kind: 'ready', reading });
+}, (error) => {
+  self.postMessage({ kind: 'unsupported', message: `This browser could not start the page's WebAssembly core (${error}).` });
+  throw error;
+});
 
 // The core's C library numbers errors as WASI does.
 const kErrno = { ENOENT: 44, EIO: 29, EBADF: 8 };
-// No pack is near this size (40 s of 16-bit mono is 3.5 MB); a bigger file
-// is not read into the core's memory.
-const kLargestPack = 32 << 20;
 
 function removeTree(FS, path) {
   if (!FS.analyzePath(path).exists) return;
@@ -40,38 +49,159 @@ function mountKit(FS, path, files) {
 
 // Every read of the core's, header and sound alike: `size` bytes at
 // `offset` of the file open as `fd`, into the core's memory at `pointer`.
-// Returns the count read (0 at the end) or -errno. Each file is read
-// through one stream, the browser's fastest way and the one that holds
-// least: a read that follows on from the last (or skips a little) continues
-// it, any other starts a new stream where it asks. Two buffers take turns:
-// while the core works on one, the browser already fills the other, once
-// the reads are the sound's rather than the header's. A header is read
-// through small buffers, so that the files' headers cost little; the sound,
-// through large ones. A read the browser
-// refuses (the file was removed or changed on disk, or may not be read)
-// fails as a read of a file system would.
-const readers = new Map();  // WORKERFS node -> {reader, position, held, spare, next, chunk}
-const kSkipBytes = 1 << 20;
+// Returns the count read (0 at the end) or -errno. How the bytes are read
+// is what this browser offers, found by trying it (detectReading), never by
+// its name:
+//   'byob'   a stream of the file read through a BYOB reader into buffers
+//            of our own: the fastest and the one that holds least;
+//   'chunks' a window of the file at a time, read through a default reader
+//            of its stream (an engine without BYOB readers of Blob streams:
+//            Safari before 26.4);
+//   'page'   a window at a time that the page reads and moves here: where
+//            this worker can't read the user's files at all (WebKit opened
+//            from disk), which the first read that fails here and works
+//            there shows.
+// A read the browser refuses (the file was removed or changed on disk)
+// fails as a read of a file system would; one that fails for a reason of
+// the browser's stops the run with a sentence that says so (trouble).
+let reading = null;
+let trouble = null;
+let buildFiles = new Map();  // each File of the build -> its index in the page's list
+
+// A header is read through small buffers, so that the files' headers cost
+// little; the sound, through large ones, and the next is asked for while
+// the core works on one.
 const kHeaderChunk = 64 << 10;
 const kSoundChunk = 1 << 20;
 const kSoundRead = 64 << 10;  // reads this large are the sound's: read ahead
+
+// With BYOB readers, each file is read through one stream: a read that
+// follows on from the last (or skips a little) continues it, any other
+// starts a new stream where it asks. Two buffers take turns.
+const readers = new Map();  // WORKERFS node -> {reader, position, held, spare, next, chunk}
+const kSkipBytes = 1 << 20;
 
 function startReader(file, offset) {
   return { reader: file.slice(offset).stream().getReader({ mode: 'byob' }), position: offset,
            held: new Uint8Array(0), spare: new ArrayBuffer(0), next: null, chunk: kHeaderChunk };
 }
 
-// A free buffer of the reader's chunk size.
-function spareBuffer(state) {
+// A request for the next chunk, into a free buffer of the reader's chunk size.
+function requestChunk(state) {
   if (state.spare.byteLength < state.chunk) state.spare = new ArrayBuffer(state.chunk);
-  return new Uint8Array(state.spare);
+  return state.reader.read(new Uint8Array(state.spare));
 }
 
 // The next chunk: the one already asked for, or a new request.
 function nextChunk(state) {
-  const next = state.next || state.reader.read(spareBuffer(state));
+  const next = state.next || requestChunk(state);
   state.next = null;
   return next;
+}
+
+async function readStream(node, file, pointer, size, offset) {
+  let state = readers.get(node);
+  if (!state || offset < state.position || offset - state.position > kSkipBytes) {
+    if (state) state.reader.cancel().catch(() => {});
+    state = startReader(file, offset);
+    readers.set(node, state);
+  }
+  if (size >= kSoundRead) state.chunk = kSoundChunk;
+  let done = 0;
+  while (done < size) {
+    if (state.held.length === 0) {
+      const used = state.held.buffer;
+      const { value, done: ended } = await nextChunk(state);
+      state.spare = used;
+      if (ended || !value || value.length === 0) {
+        if (value) state.spare = value.buffer;
+        break;
+      }
+      state.held = value;
+    }
+    // Bytes before the offset are passed over; the rest is the read's.
+    const skip = Math.min(Math.max(0, offset + done - state.position), state.held.length);
+    const count = Math.min(size - done, state.held.length - skip);
+    core.HEAPU8.set(state.held.subarray(skip, skip + count), pointer + done);
+    state.held = state.held.subarray(skip + count);
+    state.position += skip + count;
+    done += count;
+  }
+  if (size >= kSoundRead && !state.next && state.position < file.size) {
+    state.next = requestChunk(state);
+    state.next.catch(() => {});  // a failure is met by the read that takes it
+  }
+  return done;
+}
+
+// Elsewhere a file is read a window at a time, never a whole file's stream:
+// WebKit reads a stream ahead to its end, as fast as it can, whatever is
+// taken from it. Each window is `fetch(file, start, length)`, a promise of
+// its bytes; the window after a sound read is asked for at once.
+const windows = new Map();  // WORKERFS node -> {current: {start, bytes}, next: {start, length, bytes (a promise)}}
+const kSoundWindow = 2 << 20;
+
+// Gives back the memory of a window, now rather than when the engine next
+// collects its garbage: WebKit lets hundreds of MB of read bytes pile up.
+// (A browser's own chunks are left to its collector: Chromium loses count
+// of them once they are given back this way.)
+function release(bytes) {
+  if (bytes.buffer.transfer && bytes.byteLength > 0) bytes.buffer.transfer(0);
+}
+
+async function readWindows(node, file, pointer, size, offset, fetch) {
+  let state = windows.get(node);
+  if (!state) windows.set(node, state = { current: { start: 0, bytes: new Uint8Array(0) }, next: null });
+  const length = size >= kSoundRead ? kSoundWindow : kHeaderChunk;
+  let done = 0;
+  while (done < size) {
+    const at = offset + done;
+    const { current, next } = state;
+    if (at < current.start || at >= current.start + current.bytes.length) {
+      const ahead = next && at >= next.start && at < next.start + next.length;
+      release(current.bytes);
+      if (next && !ahead) next.bytes.then(release, () => {});
+      state.current = { start: ahead ? next.start : at, bytes: await (ahead ? next.bytes : fetch(file, at, length)) };
+      state.next = null;
+      if (at >= state.current.start + state.current.bytes.length) break;  // the file ends sooner than it did
+      continue;
+    }
+    const count = Math.min(size - done, current.start + current.bytes.length - at);
+    core.HEAPU8.set(current.bytes.subarray(at - current.start, at - current.start + count), pointer + done);
+    done += count;
+  }
+  const end = state.current.start + state.current.bytes.length;
+  if (size >= kSoundRead && !state.next && end < file.size) {
+    state.next = { start: end, length: kSoundWindow, bytes: fetch(file, end, kSoundWindow) };
+    state.next.bytes.catch(() => {});  // a failure is met by the read that takes it
+  }
+  return done;
+}
+
+// A window read here, through a default reader of its stream.
+async function ownWindow(file, start, length) {
+  const reader = file.slice(start, start + length).stream().getReader();
+  const bytes = new Uint8Array(Math.max(0, Math.min(length, file.size - start)));
+  let filled = 0;
+  for (let chunk; !(chunk = await reader.read()).done;) {
+    bytes.set(chunk.value.subarray(0, bytes.length - filled), filled);
+    filled = Math.min(bytes.length, filled + chunk.value.length);
+  }
+  return bytes.subarray(0, filled);
+}
+
+// A window the page reads: the request waits for its bytes, or throws the
+// error the page met ({name, message, browsers}).
+const pageReads = new Map();  // request number -> its resolve
+let pageRequests = 0;
+
+async function pageWindow(file, offset, size) {
+  const answer = await new Promise((resolve) => {
+    pageReads.set(++pageRequests, resolve);
+    self.postMessage({ kind: 'read', id: pageRequests, index: buildFiles.get(file), offset, size });
+  });
+  if (answer.error) throw answer.error;
+  return new Uint8Array(answer.bytes);
 }
 
 async function readAt(fd, pointer, size, offset) {
@@ -79,59 +209,50 @@ async function readAt(fd, pointer, size, offset) {
   const file = node?.contents;
   if (!(file instanceof Blob)) return -kErrno.EBADF;
   if (offset >= file.size) return 0;
-  let state = readers.get(node);
-  try {
-    if (!state || offset < state.position || offset - state.position > kSkipBytes) {
-      if (state) state.reader.cancel().catch(() => {});
-      state = startReader(file, offset);
-      readers.set(node, state);
+  const wanted = Math.min(size, file.size - offset);
+  if (reading !== 'page') {
+    try {
+      return reading === 'byob' ? await readStream(node, file, pointer, wanted, offset)
+                                : await readWindows(node, file, pointer, wanted, offset, ownWindow);
+    } catch {
+      // The page says whether the file can be read at all.
+      closeReaders();
     }
-    if (size >= kSoundRead) state.chunk = kSoundChunk;
-    let done = 0;
-    while (done < size) {
-      if (state.held.length === 0) {
-        const used = state.held.buffer;
-        const { value, done: ended } = await nextChunk(state);
-        state.spare = used;
-        if (ended || !value || value.length === 0) {
-          if (value) state.spare = value.buffer;
-          break;
-        }
-        state.held = value;
-      }
-      // Bytes before the offset are passed over; the rest is the read's.
-      const skip = Math.min(Math.max(0, offset + done - state.position), state.held.length);
-      const count = Math.min(size - done, state.held.length - skip);
-      core.HEAPU8.set(state.held.subarray(skip, skip + count), pointer + done);
-      state.held = state.held.subarray(skip + count);
-      state.position += skip + count;
-      done += count;
-    }
-    if (size >= kSoundRead && !state.next && state.position < file.size) {
-      state.next = state.reader.read(spareBuffer(state));
-      state.next.catch(() => {});  // a failure is met by the read that takes it
-    }
-    return done;
-  } catch {
-    readers.delete(node);
-    return -(await readFailure(file, offset));
   }
-}
-
-// Why a file can't be read: a stream only says "network error", a read of
-// one byte says whether the file is gone.
-async function readFailure(file, offset) {
   try {
-    await file.slice(offset, offset + 1).arrayBuffer();
+    const count = await readWindows(node, file, pointer, wanted, offset, pageWindow);
+    reading = 'page';
+    return count;
   } catch (error) {
-    if (error && error.name === 'NotFoundError') return kErrno.ENOENT;
+    windows.delete(node);
+    if (error.browsers === false) return error.name === 'NotFoundError' ? -kErrno.ENOENT : -kErrno.EIO;
+    trouble = trouble || `The browser would not read ${node.name} (${error.message || error}): this is a fault of the browser, not of the file.`;
+    return -kErrno.EIO;
   }
-  return kErrno.EIO;
 }
 
 function closeReaders() {
   for (const { reader } of readers.values()) reader.cancel().catch(() => {});
   readers.clear();
+  windows.clear();
+}
+
+// The way this browser lets the worker read a file, tried on a small Blob
+// of our own; 'page' where the worker has none.
+async function detectReading() {
+  const probe = new Blob([new Uint8Array([7])]);
+  for (const [way, reader, read] of [
+    ['byob', () => probe.stream().getReader({ mode: 'byob' }), (r) => r.read(new Uint8Array(1))],
+    ['chunks', () => probe.stream().getReader(), (r) => r.read()],
+  ]) {
+    try {
+      const { value } = await read(reader());
+      if (value && value[0] === 7) return way;
+    } catch {
+      // not this way
+    }
+  }
+  return 'page';
 }
 
 // What the inspector shows of the pack at `path`.
@@ -142,9 +263,11 @@ function inspect(path) {
   const error = core.ccall('kitweaver_inspect', 'string', ['string', 'string'], [path, '/inspect']);
   if (error) return { error };
   const raw = FS.readFile('/inspect/samples.raw');
+  const report = JSON.parse(FS.readFile('/inspect/keys.json', { encoding: 'utf8' }));
   return {
     table: FS.readFile('/inspect/table.txt', { encoding: 'utf8' }),
-    keys: JSON.parse(FS.readFile('/inspect/keys.json', { encoding: 'utf8' })).keys,
+    keys: report.keys,
+    po33: report.po33,
     svg: FS.readFile('/inspect/pack.svg', { encoding: 'utf8' }),
     format: JSON.parse(core.ccall('kitweaver_pack_format', 'string', [], [])),
     samples: new Int16Array(raw.buffer, raw.byteOffset, raw.byteLength >> 1).slice(),
@@ -173,6 +296,8 @@ async function build({ folder, files, hq, id }) {
   mountKit(FS, kit, files);
   FS.chdir('/work');
   printed = [];
+  trouble = null;
+  buildFiles = new Map(files.map((entry, index) => [entry.file, index]));
   let status;
   try {
     status = await core.ccall('kitweaver_build', 'number', ['string', 'number', 'string'],
@@ -185,7 +310,7 @@ async function build({ folder, files, hq, id }) {
   }
   const made = status === 0 && FS.analyzePath(kCurrentPack).exists;
   if (made) keepAsOriginal();
-  self.postMessage({ kind: 'built', id, status, log: printed.map((line) => `${line}\n`).join(''),
+  self.postMessage({ kind: 'built', id, status, log: printed.map((line) => `${line}\n`).join(''), trouble, reading,
                      memory: core.HEAP8.length, pack: made ? packBlob() : null });
   if (made) reply({ kind: 'view', id, view: inspect(kCurrentPack) });
 }
@@ -217,10 +342,9 @@ async function handle(request) {
       } else {
         reply({ kind: 'edited', pack: packBlob(), view: inspect(kCurrentPack) });
       }
-    } else if (request.file.size > kLargestPack) {
-      reply({ kind: 'opened', name: request.name, view: { error: 'the file is too large to be a pack' } });
     } else {
-      core.FS.writeFile('/opened.aif', new Uint8Array(await request.file.arrayBuffer()));
+      // The page reads an opened pack: a worker can't read a File everywhere.
+      core.FS.writeFile('/opened.aif', new Uint8Array(request.bytes));
       const view = inspect('/opened.aif');
       if (view.error) {
         core.FS.unlink('/opened.aif');
@@ -237,4 +361,13 @@ async function handle(request) {
 }
 
 let queue = Promise.resolve();
-self.onmessage = (event) => { queue = queue.then(() => handle(event.data)); };
+self.onmessage = (event) => {
+  const request = event.data;
+  if (request.kind !== 'read') {
+    queue = queue.then(() => handle(request));
+    return;
+  }
+  // The page's answer to a read, which a build is waiting for.
+  pageReads.get(request.id)(request);
+  pageReads.delete(request.id);
+};
