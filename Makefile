@@ -1,7 +1,8 @@
 # Thin wrapper over CMake. `make demo` builds kitweaver and makes a pack from
 # the bundled demo kit; `make test` builds and runs every test, once plainly
-# and once under AddressSanitizer and UndefinedBehaviorSanitizer, then the
-# page's tests in chromium, firefox-esr and WebKitGTK. Both first
+# and once under AddressSanitizer and UndefinedBehaviorSanitizer, once more
+# with the portable POSIX paths, then the Windows build's under wine and the
+# page's in chromium, firefox-esr and WebKitGTK. Both first
 # install the Debian packages they need (tools/install-packages; set
 # KITWEAVER_NO_INSTALL=1 to skip that).
 BUILD := build
@@ -37,6 +38,9 @@ test:
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKITWEAVER_SANITIZE=ON -DKITWEAVER_TESTS=ON
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+	tools/check-system-headers
+	$(MAKE) portable-test
+	$(MAKE) windows-test
 	$(MAKE) web-test
 
 # kitweaver.exe and kitweaver-inspect.exe, cross-compiled with mingw-w64, and
@@ -52,6 +56,7 @@ windows:
 # The Windows test suite under wine, then kitweaver.exe against the Linux
 # build: the same lines (with \ for /) and the same packs.
 windows-test: windows build
+	tools/install-packages test
 	$(WINE_ENV) ctest --test-dir $(WINDOWS_BUILD) --output-on-failure
 	$(WINE_ENV) tests/windows_end_to_end.sh $(CURDIR)/$(BUILD)/kitweaver $(CURDIR)/$(WINDOWS_BUILD)/kitweaver.exe
 
