@@ -21,10 +21,6 @@ using testing::run_program;
 using testing::TempDir;
 namespace fs = std::filesystem;
 
-std::set<std::string> entries(const std::string& dir) {
-  const std::vector<std::string> names = testing::listing_order(dir);
-  return {names.begin(), names.end()};
-}
 
 // Runs the test body with `dir` as the working folder.
 struct InFolder {
@@ -74,8 +70,8 @@ TEST(Output, OptionPutsThePackWhereAsked) {
       EXPECT_EQ(bytes, po33) << c.written;
     }
   }
-  EXPECT_EQ(entries("out"), (std::set<std::string>{"mine.aif", "909 PO-33.8.aif", "-o.aif"}));
-  EXPECT_EQ(entries("909 PO-33.8"), std::set<std::string>{"a.wav"});
+  EXPECT_EQ(testing::entry_set("out"), (std::set<std::string>{"mine.aif", "909 PO-33.8.aif", "-o.aif"}));
+  EXPECT_EQ(testing::entry_set("909 PO-33.8"), std::set<std::string>{"a.wav"});
 }
 
 TEST(Intake, ClosedFileIsReadAgainOnlyWhileItIsTheSame) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <optional>
 #include <string>
 #include <vector>
@@ -93,12 +94,21 @@ wav::Bytes sine16(std::size_t frames, double hz, Envelope envelope = [](std::siz
 }
 
 // The entry names of a folder in the order the system lists them.
+// "." and ".." are left out.
 inline std::vector<std::string> listing_order(const std::string& dir) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    names.push_back(entry.path().filename().string());
+  FolderListing listing;
+  if (open_folder(dir, &listing) != 0) return names;
+  for (std::string name; next_folder_entry(listing, &name);) {
+    if (name != "." && name != "..") names.push_back(name);
   }
   return names;
+}
+
+// The same names as a set, for comparing what a folder holds.
+inline std::set<std::string> entry_set(const std::string& dir) {
+  const std::vector<std::string> names = listing_order(dir);
+  return {names.begin(), names.end()};
 }
 
 }  // namespace kitweaver::testing

@@ -29,10 +29,6 @@ using testing::run_program;
 using testing::TempDir;
 namespace fs = std::filesystem;
 
-std::set<std::string> entries(const std::string& dir) {
-  const std::vector<std::string> names = testing::listing_order(dir);
-  return {names.begin(), names.end()};
-}
 
 // Whether this build writes unnamed files in the folder: it takes Linux's
 // own paths, and the folder's file system has unnamed files.
@@ -64,14 +60,14 @@ TEST(Output, NamedTemporaryFileWhereUnnamedOnesAreMissing) {
   ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(status, 0);
   EXPECT_EQ(testing::read_bytes(dir.file("samplepack.aif")), expected);
-  EXPECT_EQ(entries(dir.path), (std::set<std::string>{"a.wav", "samplepack.aif"}));
+  EXPECT_EQ(testing::entry_set(dir.path), (std::set<std::string>{"a.wav", "samplepack.aif"}));
 
   // Where unnamed files work, a file being written has no name at all.
   FileReplacement unnamed;
   ASSERT_EQ(start_replacement(dir.file("x.aif"), &unnamed), 0);
   EXPECT_EQ(unnamed.temporary.empty(), unnamed_files_work(dir.path));
   if (unnamed_files_work(dir.path)) {
-    EXPECT_EQ(entries(dir.path), (std::set<std::string>{"a.wav", "samplepack.aif"}));
+    EXPECT_EQ(testing::entry_set(dir.path), (std::set<std::string>{"a.wav", "samplepack.aif"}));
   }
   abandon_replacement(unnamed);
 
@@ -89,7 +85,7 @@ TEST(Output, NamedTemporaryFileWhereUnnamedOnesAreMissing) {
     int wait_status = 0;
     waitpid(child, &wait_status, 0);
     EXPECT_TRUE(WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == signal_number) << wait_status;
-    EXPECT_EQ(entries(dir.path), (std::set<std::string>{"a.wav", "samplepack.aif"})) << signal_number;
+    EXPECT_EQ(testing::entry_set(dir.path), (std::set<std::string>{"a.wav", "samplepack.aif"})) << signal_number;
     EXPECT_EQ(testing::read_bytes(dir.file("samplepack.aif")), expected);
   }
 }
@@ -124,7 +120,7 @@ TEST(Interrupted, RunsLeaveTheOldPackOrTheNewOneAndNothingElse) {
   const auto run_time = std::chrono::steady_clock::now() - start;
   const wav::Bytes new_pack = testing::read_bytes(elsewhere);
   ASSERT_NE(old_pack, new_pack);
-  const std::set<std::string> before = entries(dir.path);
+  const std::set<std::string> before = testing::entry_set(dir.path);
   const bool unnamed = unnamed_files_work(dir.path);
   if (!unnamed) std::printf("No unnamed files here: a SIGKILL may leave a part-written temporary file\n");
 
@@ -145,7 +141,7 @@ TEST(Interrupted, RunsLeaveTheOldPackOrTheNewOneAndNothingElse) {
     interrupted += killed;
     const wav::Bytes now = testing::read_bytes(dir.file("samplepack.aif"));
     EXPECT_TRUE(now == old_pack || now == new_pack) << "moment " << i;
-    std::set<std::string> after = entries(dir.path);
+    std::set<std::string> after = testing::entry_set(dir.path);
     if (signal_number == SIGKILL) {
       // A SIGKILL that lands inside the step that names the finished pack
       // (the link to its temporary name, then the rename) takes effect
@@ -158,7 +154,7 @@ TEST(Interrupted, RunsLeaveTheOldPackOrTheNewOneAndNothingElse) {
           fs::remove(dir.file(name));
         }
       }
-      after = entries(dir.path);
+      after = testing::entry_set(dir.path);
     }
     EXPECT_EQ(after, before) << "moment " << i;
     if (now != old_pack) wav::write_file(dir.file("samplepack.aif"), old_pack);
@@ -191,7 +187,7 @@ TEST(Run, FailedWriteKeepsTheEarlierPack) {
   EXPECT_NE(r.out.find("\nCould not write [" + dir.file("samplepack.aif") + "]: File too large\n\n"),
             std::string::npos);
   EXPECT_EQ(testing::read_bytes(dir.file("samplepack.aif")), earlier);
-  EXPECT_EQ(entries(dir.path), (std::set<std::string>{"a.wav", "b.wav", "samplepack.aif"}));
+  EXPECT_EQ(testing::entry_set(dir.path), (std::set<std::string>{"a.wav", "b.wav", "samplepack.aif"}));
 }
 
 TEST(Run, APlainCreateHasTheUsualPermissions) {

@@ -1,12 +1,4 @@
 // The tests' system calls on Windows.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cwchar>

@@ -18,15 +18,6 @@ namespace {
 using testing::run_program;
 using testing::TempDir;
 
-std::set<std::string> entries(const std::string& dir) {
-  std::set<std::string> names;
-  FolderListing listing;
-  if (open_folder(dir, &listing) != 0) return names;
-  for (std::string name; next_folder_entry(listing, &name);) {
-    if (name != "." && name != "..") names.insert(name);
-  }
-  return names;
-}
 
 TEST(Windows, NamesInAnyScriptAndTheirTagsWork) {
   // The same recordings under ASCII names and under names in other
@@ -73,14 +64,14 @@ TEST(Windows, AReservedOrRefusedNameIsReportedAndLeavesNothing) {
   TempDir dir;
   dir.write("a.wav", testing::mono16(4410));
   ASSERT_EQ(run_program({dir.path}).status, 0);
-  const std::set<std::string> before = entries(dir.path);
+  const std::set<std::string> before = testing::entry_set(dir.path);
   for (const char* name : {"CON", "NUL", "aux.aif", "Com1.aif", "a?.aif", "a:b.aif", "kit.aif."}) {
     const std::string target = dir.file(name);
     const testing::RunResult r = run_program({"-o", target, dir.path});
     EXPECT_EQ(r.status, 1) << name;
     const std::string line = "Could not write [" + target + "]: " + error_text(ERROR_INVALID_NAME) + "\n";
     EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
-    EXPECT_EQ(entries(dir.path), before) << name;
+    EXPECT_EQ(testing::entry_set(dir.path), before) << name;
   }
 }
 
@@ -94,7 +85,7 @@ TEST(Windows, APackAnotherProgramHoldsOpenIsKept) {
   dir.write("b.wav", testing::mono16(8820));
   std::vector<std::uint8_t> earlier;
   ASSERT_EQ(read_whole_file(dir.file("samplepack.aif"), &earlier), 0);
-  const std::set<std::string> before = entries(dir.path);
+  const std::set<std::string> before = testing::entry_set(dir.path);
   const HANDLE held = CreateFileW(testing::to_wide(dir.file("samplepack.aif")).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -109,7 +100,7 @@ TEST(Windows, APackAnotherProgramHoldsOpenIsKept) {
   std::vector<std::uint8_t> now;
   ASSERT_EQ(read_whole_file(dir.file("samplepack.aif"), &now), 0);
   EXPECT_EQ(now, earlier);
-  EXPECT_EQ(entries(dir.path), before);
+  EXPECT_EQ(testing::entry_set(dir.path), before);
 }
 
 TEST(Windows, PathsPastTheClassicLimitWork) {
@@ -134,7 +125,7 @@ TEST(Windows, PathsPastTheClassicLimitWork) {
   ASSERT_EQ(read_whole_file(dir.file("samplepack.aif"), &short_pack), 0);
   ASSERT_EQ(read_whole_file(deep + "\\samplepack.aif", &deep_pack), 0);
   EXPECT_EQ(short_pack, deep_pack);
-  EXPECT_EQ(entries(deep), (std::set<std::string>{"a.wav", "b Chord,Cmaj.wav", "samplepack.aif"}));
+  EXPECT_EQ(testing::entry_set(deep), (std::set<std::string>{"a.wav", "b Chord,Cmaj.wav", "samplepack.aif"}));
 }
 
 // The tests' own process outlives the console's Ctrl-C.
@@ -169,7 +160,7 @@ TEST(Windows, CtrlCLeavesTheOldPackOrTheNewOneAndNothingElse) {
   ASSERT_EQ(run_program({"-o", elsewhere, dir.path}).status, 0);
   const ULONGLONG run_time = GetTickCount64() - start;
   ASSERT_EQ(read_whole_file(elsewhere, &new_pack), 0);
-  const std::set<std::string> before = entries(dir.path);
+  const std::set<std::string> before = testing::entry_set(dir.path);
   ASSERT_TRUE(SetConsoleCtrlHandler(outlive_interrupts, TRUE));
   ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << "no console to send Ctrl-C through";
   int interrupted = 0;
@@ -189,7 +180,7 @@ TEST(Windows, CtrlCLeavesTheOldPackOrTheNewOneAndNothingElse) {
     now.clear();
     ASSERT_EQ(read_whole_file(dir.file("samplepack.aif"), &now), 0);
     EXPECT_TRUE(now == old_pack || now == new_pack) << "moment " << i;
-    EXPECT_EQ(entries(dir.path), before) << "moment " << i;
+    EXPECT_EQ(testing::entry_set(dir.path), before) << "moment " << i;
     if (now != old_pack) {
       ASSERT_TRUE(testing::write_file(dir.file("samplepack.aif"), old_pack));
     }
@@ -216,7 +207,7 @@ TEST(WindowsChild, WritesUntilInterrupted) {
 TEST(Windows, CtrlCRemovesTheFileBeingWritten) {
   TempDir dir;
   dir.write("samplepack.aif", {'o', 'l', 'd'});
-  const std::set<std::string> before = entries(dir.path);
+  const std::set<std::string> before = testing::entry_set(dir.path);
   wchar_t self[MAX_PATH];
   const std::wstring own(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
   std::string own_path(own.size() * 3, '\0');
@@ -230,7 +221,7 @@ TEST(Windows, CtrlCRemovesTheFileBeingWritten) {
   // Once the temporary file is there, Ctrl-C until the child ends.
   bool writing = false;
   for (int wait = 0; wait < 2000 && !writing; ++wait) {
-    writing = entries(dir.path).size() > before.size();
+    writing = testing::entry_set(dir.path).size() > before.size();
     if (!writing) Sleep(10);
   }
   ASSERT_TRUE(writing) << "the child never started writing";
@@ -238,7 +229,7 @@ TEST(Windows, CtrlCRemovesTheFileBeingWritten) {
   interrupt_until_it_ends(child);
   SetConsoleCtrlHandler(outlive_interrupts, FALSE);
   EXPECT_EQ(testing::finish_program(child), static_cast<int>(STATUS_CONTROL_C_EXIT)) << child.output->out;
-  EXPECT_EQ(entries(dir.path), before);
+  EXPECT_EQ(testing::entry_set(dir.path), before);
   EXPECT_EQ(testing::read_bytes(dir.file("samplepack.aif")), (wav::Bytes{'o', 'l', 'd'}));
 }
 
