@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/run.h"
+#include "kitweaver/records.h"
 #include "pack_support.h"
 #include "test_support.h"
 
