@@ -10,7 +10,7 @@ namespace kitweaver {
 
 bool start_aiff_walk(const ByteSource& source, AiffWalk* walk) {
   std::uint8_t form[kFormHeaderSize];
-  if (!read_at(source, 0, form, sizeof form) || std::memcmp(form, kFormId, 4) != 0) return false;
+  if (!read_source(source, 0, form, sizeof form) || std::memcmp(form, kFormId, 4) != 0) return false;
   const bool aiff = std::memcmp(form + 8, kAiffType, 4) == 0;
   walk->aifc = std::memcmp(form + 8, kAifcType, 4) == 0;
   if (!aiff && !walk->aifc) return false;
@@ -22,7 +22,7 @@ bool start_aiff_walk(const ByteSource& source, AiffWalk* walk) {
 bool next_aiff_chunk(AiffWalk& walk, AiffChunk* chunk) {
   const ByteSource& source = *walk.source;
   std::uint8_t header[kChunkHeaderSize];
-  if (!read_at(source, walk.next, header, sizeof header)) return false;
+  if (!read_source(source, walk.next, header, sizeof header)) return false;
   std::memcpy(chunk->id, header, 4);
   chunk->header = walk.next;
   chunk->body = walk.next + kChunkHeaderSize;

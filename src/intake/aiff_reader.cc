@@ -21,7 +21,7 @@ constexpr std::uint64_t kMostInt32 = std::numeric_limits<std::int32_t>::max();
 bool is_drum_chunk(const ByteSource& source, const AiffChunk& chunk) {
   if (!chunk_is(chunk, kApplId) || chunk.size < 4 || chunk.size - 4 > kMostMetadataBytes) return false;
   std::string text(static_cast<std::size_t>(chunk.size), '\0');
-  return read_at(source, chunk.body, text.data(), text.size()) && text.compare(0, 4, kAppSignature) == 0 &&
+  return read_source(source, chunk.body, text.data(), text.size()) && text.compare(0, 4, kAppSignature) == 0 &&
          is_drum_text(std::string_view(text).substr(4));
 }
 
@@ -69,7 +69,7 @@ WavVerdict read_aiff_header(const ByteSource& source, WavLayout* layout) {
       have_comm = true;
       comm_size = chunk.size;
       const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size, sizeof comm));
-      if (!read_at(source, chunk.body, comm, wanted)) break;
+      if (!read_source(source, chunk.body, comm, wanted)) break;
     } else if (chunk_is(chunk, kSsndId) && !have_ssnd) {
       have_ssnd = true;
       ssnd = chunk;
@@ -94,7 +94,7 @@ WavVerdict read_aiff_header(const ByteSource& source, WavLayout* layout) {
     return WavVerdict::kRejected;
   }
   std::uint8_t offset_bytes[4];
-  if (!read_at(source, ssnd.body, offset_bytes, sizeof offset_bytes)) return WavVerdict::kRejected;
+  if (!read_source(source, ssnd.body, offset_bytes, sizeof offset_bytes)) return WavVerdict::kRejected;
   const std::uint64_t offset = load_be32(offset_bytes);
   if (offset > ssnd.declared - kSsndPrefixSize) return WavVerdict::kRejected;  // the sound past its chunk
 

@@ -48,7 +48,7 @@ bool id_is(const std::uint8_t* bytes, const char* id) { return std::memcmp(bytes
 
 }  // namespace
 
-bool read_at(const ByteSource& source, std::uint64_t offset, void* dst, std::size_t n) {
+bool read_source(const ByteSource& source, std::uint64_t offset, void* dst, std::size_t n) {
   if (offset > source.size || n > source.size - offset) return false;
   if (source.bytes != nullptr) {
     std::memcpy(dst, source.bytes + offset, n);
@@ -77,7 +77,7 @@ bool read_format(const ByteSource& source, std::uint64_t body, std::uint32_t siz
   if (size < kFmtMinSize || !body_fits(source, body, size)) return false;
   std::uint8_t fmt[kFmtExtensibleSize];
   std::size_t wanted = std::min<std::size_t>(size, kFmtExtensibleSize);
-  if (!read_at(source, body, fmt, wanted)) return false;
+  if (!read_source(source, body, fmt, wanted)) return false;
   std::uint16_t tag = load_le16(fmt);
   auto sub_format_is = [&](const std::uint8_t (&guid)[16]) {
     return tag == kFormatExtensible && size >= kFmtExtensibleSize &&
@@ -121,14 +121,14 @@ int open_for_intake(PackJob& job, const std::string& path, SystemFile* file, Fil
 
 WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout) {
   std::uint8_t riff[12];
-  if (!read_at(source, 0, riff, 4) || !id_is(riff, "RIFF")) return WavVerdict::kPassedOver;
-  if (!read_at(source, 4, riff + 4, 8) || !id_is(riff + 8, "WAVE")) return WavVerdict::kRejected;
+  if (!read_source(source, 0, riff, 4) || !id_is(riff, "RIFF")) return WavVerdict::kPassedOver;
+  if (!read_source(source, 4, riff + 4, 8) || !id_is(riff + 8, "WAVE")) return WavVerdict::kRejected;
 
   bool have_format = false;
   std::uint64_t offset = 12;
   for (;;) {
     std::uint8_t header[kChunkHeaderSize];
-    if (!read_at(source, offset, header, kChunkHeaderSize)) return WavVerdict::kRejected;
+    if (!read_source(source, offset, header, kChunkHeaderSize)) return WavVerdict::kRejected;
     std::uint32_t size = load_le32(header + 4);
     std::uint64_t body = offset + kChunkHeaderSize;
     if (id_is(header, "data")) {

@@ -26,7 +26,7 @@ struct ByteSource {
 
 // Reads exactly `n` bytes at `offset`; false when the source ends first (or
 // a read fails).
-bool read_at(const ByteSource& source, std::uint64_t offset, void* dst, std::size_t n);
+bool read_source(const ByteSource& source, std::uint64_t offset, void* dst, std::size_t n);
 
 // What the header walk found.
 enum class WavVerdict {
