@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "format/drum_format.h"
 #include "pack_support.h"
 #include "test_support.h"
 #include "wav_builder.h"
@@ -164,7 +165,9 @@ std::vector<double> pack_slice(const Bytes& bytes, std::size_t slot) {
   const std::vector<std::int64_t> ends = kitweaver::testing::list_of(pack.appl, "end");
   std::vector<double> values;
   if (slot >= starts.size() || slot >= ends.size()) return values;
-  for (std::int64_t i = starts[slot] / 4056; i <= ends[slot] / 4056; ++i) {
+  const std::int64_t first = kitweaver::frame_of_position(starts[slot], kitweaver::kMonoScaleFrames);
+  const std::int64_t last = kitweaver::frame_of_position(ends[slot], kitweaver::kMonoScaleFrames);
+  for (std::int64_t i = first; i <= last; ++i) {
     values.push_back(static_cast<std::int16_t>(kitweaver::load_be16(pack.sound.data() + 2 * i)) / 32768.0);
   }
   return values;

@@ -83,9 +83,9 @@ Rendered render(const TempDir& dir, bool hq) {
   inspect::Pack pack;
   if (!inspect::read_pack(r.pack, &pack).empty()) return r;
   for (int key = 0; key < kSlotCount && pack.keys[static_cast<std::size_t>(key)].reverse != kReversed; ++key) {
-    const inspect::Frames frames = inspect::slice_frames(pack, pack.keys[static_cast<std::size_t>(key)]);
-    std::vector<double> values(frames.size());
-    std::transform(frames.begin(), frames.end(), values.begin(), [](std::int16_t s) { return s / 32768.0; });
+    const inspect::Sound slice = inspect::slice_sound(pack, pack.keys[static_cast<std::size_t>(key)]);
+    std::vector<double> values(slice.samples.size());
+    std::transform(slice.samples.begin(), slice.samples.end(), values.begin(), [](std::int16_t s) { return s / 32768.0; });
     r.slices.push_back(std::move(values));
   }
   return r;

@@ -131,15 +131,15 @@ TEST(KeyEdit, ChangesOnlyTheNamedValuesOfPacksInAnyLayout) {
        }},
       {"ours: start and end in frames, decimals rounded", ours, {"0:start=100.5,end=2000", "1:pitch=-0.001"},
        [](Lists& v) {
-         v[0][0] = 407628;  // 100.5 x 4056
-         v[1][0] = 2000 * 4056;
+         v[0][0] = 409857;  // frame 101 on the devices' scale
+         v[1][0] = 8115963;  // frame 2000
          v[2][1] = -1;
        }},
       {"ours, cut short in its sound", cut, {"5:pitch=-1"}, [](Lists& v) { v[2][5] = -512; }},
       {"another tool's layout", other, {"1:pitch=-3,end=1500.25", "23:direction=reversed,mode=loop"},
        [](Lists& v) {
          v[2][1] = -1536;  // as it was: its bytes stay
-         v[1][1] = 6085014;
+         v[1][1] = 6086972;  // frame 1500
          v[3][23] = 24576;
          v[4][23] = 24576;
        }},
@@ -196,7 +196,7 @@ TEST(KeyEdit, OwnValuesGiveTheSameBytes) {
     }
     wav::Bytes out;
     ASSERT_EQ(inspect::check_key_edits(read_back, edits), "");
-    ASSERT_EQ(inspect::apply_key_edits(pack, edits, &out), "");
+    ASSERT_EQ(inspect::apply_key_edits(pack, read_back, edits, &out), "");
     EXPECT_EQ(out, pack);
   }
   const std::string pack = dir.file("samplepack.aif");

@@ -200,7 +200,7 @@ TEST(Metadata, OneFileIsRepeatedReversedAndDetunedOverTheKeys) {
     EXPECT_EQ(reverse[static_cast<std::size_t>(k)], reversed[k] ? 24576 : 8192) << k;
   }
   EXPECT_EQ(list_of(text, "start"), std::vector<std::int64_t>(24, 0));
-  EXPECT_EQ(list_of(text, "end"), std::vector<std::int64_t>(24, 9 * 4056));
+  EXPECT_EQ(list_of(text, "end"), std::vector<std::int64_t>(24, 36522));  // frame 9
   EXPECT_EQ(list_of(text, "playmode"), std::vector<std::int64_t>(24, 8192));
   EXPECT_EQ(list_of(text, "volume"), std::vector<std::int64_t>(24, 8192));
 }
@@ -229,7 +229,7 @@ TEST(Metadata, ThreeTwelveAndTwentyFourFiles) {
   const int detune[8] = {0, 0, -3, 3, -3, 3, -4, 4};
   const bool reversed[8] = {0, 1, 0, 0, 1, 1, 0, 0};
   for (std::size_t k = 0; k < 24; ++k) {
-    EXPECT_EQ(start[k], three.samples[k % 3]->pack_start * 4056) << k;
+    EXPECT_EQ(start[k], position_of_frame(three.samples[k % 3]->pack_start, kMonoScaleFrames)) << k;
     EXPECT_EQ(pitch[k], detune[k / 3] * 512) << k;
     EXPECT_EQ(reverse[k], reversed[k / 3] ? 24576 : 8192) << k;
   }
@@ -244,19 +244,50 @@ TEST(Metadata, ThreeTwelveAndTwentyFourFiles) {
     start = list_of(text, "start");
     for (std::size_t k = 0; k < 24; ++k) {
       EXPECT_EQ(reverse[k], k < n ? 8192 : 24576) << n << " " << k;
-      EXPECT_EQ(start[k], job.samples[k % n]->pack_start * 4056) << n << " " << k;
+      EXPECT_EQ(start[k], position_of_frame(job.samples[k % n]->pack_start, kMonoScaleFrames)) << n << " " << k;
     }
   }
 }
 
-TEST(Metadata, PositionsArePrintedInFullAsSixtyFourBitValues) {
+// Positions on the devices' scale: 2147483646 is 12 s (529200 frames) of a
+// mono pack and 20 s (882000) of a stereo one; a frame is written rounded
+// up, and read back rounded, to itself.
+TEST(Metadata, PositionsAreOnTheDevicesScale) {
+  struct Case {
+    std::int64_t frame, scale, position;
+  };
+  const Case cases[] = {
+      {0, kMonoScaleFrames, 0},
+      {3968, kMonoScaleFrames, 16102070},  // 16094208 at 4056 per frame
+      {17197, kMonoScaleFrames, 69785103},
+      {529199, kMonoScaleFrames, 2147479589},  // the last frame of a 12 s pack
+      {529200, kMonoScaleFrames, 2147483646},
+      {1763999, kMonoScaleFrames, 7158274763},  // the last frame of a 40 s PO-33 pack
+      {1764000, kMonoScaleFrames, 7158278820},
+      {-1, kMonoScaleFrames, -4057},  // a first slice of no frames ends before frame 0
+      {44100, kStereoScaleFrames, 107374183},
+      {882000, kStereoScaleFrames, 2147483646},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(position_of_frame(c.frame, c.scale), c.position) << c.frame;
+    EXPECT_EQ(frame_of_position(c.position, c.scale), c.frame) << c.frame;
+  }
+  for (std::int64_t frame = 0; frame < 2 * kStereoScaleFrames; frame += 997) {
+    for (std::int64_t scale : {kMonoScaleFrames, kStereoScaleFrames}) {
+      ASSERT_EQ(frame_of_position(position_of_frame(frame, scale), scale), frame) << frame;
+    }
+  }
+  // Any stored number is read without overflow.
+  EXPECT_EQ(frame_of_position(INT64_MAX, kMonoScaleFrames), 2272896695160000LL);
+
+  // The pack's metadata prints every position in full.
   PackJob job = named_job({"/k/a.wav"});
   job.samples[0]->pack_start = 1763999;
   job.samples[0]->pack_end = 529199;
   std::string text = metadata_of(job);
-  EXPECT_EQ(list_of(text, "start")[0], 7154779944);
-  EXPECT_EQ(list_of(text, "end")[0], 2146431144);
-  EXPECT_NE(text.find("[ 7154779944, "), std::string::npos);
+  EXPECT_EQ(list_of(text, "start")[0], 7158274763);
+  EXPECT_EQ(list_of(text, "end")[0], 2147479589);
+  EXPECT_NE(text.find("[ 7158274763, "), std::string::npos);
 }
 
 TEST(Metadata, PlayModeWordsAreExact) {

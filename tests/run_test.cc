@@ -10,6 +10,7 @@
 #include <set>
 
 #include "app/run.h"
+#include "format/drum_format.h"
 #include "pack_support.h"
 #include "test_support.h"
 
@@ -111,7 +112,7 @@ TEST(Run, WritesAPackThatHoldsEverySliceAndReplacesTheLastOne) {
     lines += "[" + dir.file(name) + "]\n\tlength " + (name == "a.wav" ? "1.00" : "0.50") +
              "s, resampling to 44100Hz, pitching down 0 semitones\n";
     last_frame += (name == "a.wav" ? 44100 : 22050) - 1;
-    expected_ends.insert(last_frame * 4056);
+    expected_ends.insert(position_of_frame(last_frame, kMonoScaleFrames));
   }
   testing::RunResult first = run_program({dir.path + "/"});
   EXPECT_EQ(first.status, 0);

@@ -226,7 +226,7 @@ TEST(KeyMap, TheUpperNeighbourWinsATie) {
   std::vector<std::int64_t> start = testing::list_of(*text, "start");
   std::vector<std::int64_t> pitch = testing::list_of(*text, "pitch");
   for (std::size_t k = 0; k < 24; ++k) {
-    EXPECT_EQ(start[k], 100 * slots[k] * 4056);
+    EXPECT_EQ(start[k], position_of_frame(100 * slots[k], kMonoScaleFrames));
     EXPECT_EQ(pitch[k], pitches[k] * 512);
   }
   EXPECT_EQ(testing::list_of(*text, "reverse"), std::vector<std::int64_t>(24, 8192));

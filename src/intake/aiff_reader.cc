@@ -5,10 +5,10 @@
 #include <limits>
 #include <string>
 
-#include "intake/aiff_chunks.h"
+#include "format/aiff_chunks.h"
 #include "kitweaver/byte_order.h"
-#include "pack/aiff_format.h"
-#include "pack/drum_metadata.h"
+#include "format/aiff_format.h"
+#include "format/drum_format.h"
 
 namespace kitweaver {
 namespace {

@@ -1,5 +1,5 @@
 // The header of an AIFF or AIFC recording: what a WAV file's header walk
-// finds (intake/wav_reader.h), found in the chunks of intake/aiff_chunks.h.
+// finds (intake/wav_reader.h), found in the chunks of format/aiff_chunks.h.
 //
 // COMM body (big-endian):
 //   0   channel count

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "format/byte_source.h"
 #include "kitweaver/records.h"
 #include "system/files.h"
 
@@ -12,21 +13,6 @@ namespace kitweaver {
 
 // Longest full path, terminating zero included, that the intake handles.
 inline constexpr std::size_t kPathBufferSize = 4096;
-
-// Where header bytes come from: a byte array in memory, or an open file
-// read through its reader. `size` is the total length. A read of the file
-// that fails (rather than ending early) stores its error in `*read_error`,
-// when given.
-struct ByteSource {
-  const std::uint8_t* bytes = nullptr;
-  std::uint64_t size = 0;
-  const FileReader* file = nullptr;
-  int* read_error = nullptr;
-};
-
-// Reads exactly `n` bytes at `offset`; false when the source ends first (or
-// a read fails).
-bool read_source(const ByteSource& source, std::uint64_t offset, void* dst, std::size_t n);
 
 // What the header walk found.
 enum class WavVerdict {

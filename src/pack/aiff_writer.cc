@@ -6,7 +6,7 @@
 
 #include "intake/wav_reader.h"
 #include "kitweaver/byte_order.h"
-#include "pack/aiff_format.h"
+#include "format/aiff_format.h"
 #include "pack/drum_metadata.h"
 #include "pack/layout.h"
 #include "system/file_replace.h"

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "kitweaver/name_text.h"
-#include "pack/json_scanner.h"
 #include "pack/replace_all.h"
 
 namespace kitweaver {
@@ -76,8 +75,8 @@ KeyValues repetition_key(const PackJob& job, std::int32_t key) {
   const std::int32_t f = key / n;
   const bool loop = has_loop_word(record.path);
   KeyValues v;
-  v.start = record.pack_start * kPositionScale;
-  v.end = record.pack_end * kPositionScale;
+  v.start = position_of_frame(record.pack_start, kMonoScaleFrames);
+  v.end = position_of_frame(record.pack_end, kMonoScaleFrames);
   std::int32_t detune = f < 2 ? 0 : repetition_detune(f, loop);
   v.pitch = std::int64_t{record.pitch_semitones + detune} * kPitchScale;
   v.reverse = (f == 1 || (f >= 2 && (f / 2) % 2 == 0)) ? kReversed : kForwards;
@@ -89,8 +88,8 @@ KeyValues chromatic_key(const PackJob& job, const KeyMap& keys, std::int32_t key
   const auto k = static_cast<std::size_t>(key);
   const SampleRecord& record = *job.samples[static_cast<std::size_t>(keys.key_slots[k])];
   KeyValues v;
-  v.start = record.pack_start * kPositionScale;
-  v.end = record.pack_end * kPositionScale;
+  v.start = position_of_frame(record.pack_start, kMonoScaleFrames);
+  v.end = position_of_frame(record.pack_end, kMonoScaleFrames);
   v.pitch = std::int64_t{keys.key_pitches[k]} * kPitchScale;
   v.reverse = kForwards;
   v.play_mode = play_mode_of(job.samples[0]->path);
@@ -98,21 +97,6 @@ KeyValues chromatic_key(const PackJob& job, const KeyMap& keys, std::int32_t key
 }
 
 }  // namespace
-
-bool is_drum_text(std::string_view text) {
-  bool drum = false;
-  auto member = [&drum](std::string_view name, JsonScanner& scan) {
-    if (name != "type") return scan.value();
-    std::string_view type;
-    const std::size_t at = scan.at;
-    drum = scan.string(&type) && type == "drum";
-    if (drum) return true;
-    scan.at = at;
-    return scan.value();
-  };
-  std::size_t end = 0;
-  return scan_object(text, member, &end) && drum;
-}
 
 bool has_one_shot_word(std::string_view path) { return has_any(path, kOneShotWords); }
 bool has_loop_word(std::string_view path) { return has_any(path, kLoopWords); }

@@ -7,27 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "format/drum_format.h"
 #include "kitweaver/records.h"
 
 namespace kitweaver {
 
-// Start and end are pack frames times this; pitch is semitones times 512.
-inline constexpr std::int64_t kPositionScale = 4056;
-inline constexpr std::int32_t kPitchScale = 512;
-inline constexpr std::int32_t kForwards = 8192;
-inline constexpr std::int32_t kReversed = 24576;
-inline constexpr std::int32_t kPlayOneShot = 20480;
-inline constexpr std::int32_t kPlayLoop = 24576;
-inline constexpr std::int32_t kPlayPlain = 8192;
-
 // The template, 1,293 characters, no line break.
 extern const std::string_view kDrumTemplate;
-
-// Whether a metadata text (what follows the "op-1" signature) describes a
-// drum patch: a JSON object whose "type" member (the last one of that name)
-// is the string "drum", whatever the spacing. Names and values are compared
-// as written, escapes and all.
-bool is_drum_text(std::string_view text);
 
 bool has_one_shot_word(std::string_view path);
 bool has_loop_word(std::string_view path);

@@ -1,16 +1,17 @@
 #include "viewer/key_edit.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 
-#include "intake/aiff_chunks.h"
+#include "format/aiff_chunks.h"
+#include "format/aiff_format.h"
+#include "format/drum_format.h"
+#include "format/json_scanner.h"
 #include "kitweaver/byte_order.h"
-#include "pack/aiff_format.h"
-#include "pack/drum_metadata.h"
-#include "pack/json_scanner.h"
 #include "system/file_replace.h"
 #include "system/files.h"
 
@@ -76,6 +77,7 @@ constexpr WordField kWordFields[] = {
 
 std::string read_value(std::string_view name, std::string_view value, KeyEdit* edit) {
   const std::string quoted = "\"" + std::string(value) + "\"";
+  edit->frame.reset();
   for (const WordField& words : kWordFields) {
     if (name != words.name) continue;
     edit->field = words.field;
@@ -102,8 +104,8 @@ std::string read_value(std::string_view name, std::string_view value, KeyEdit* e
   }
   if (*number < 0) return std::string(name) + " " + std::string(value) + " is before the pack's first frame";
   edit->field = name == "start" ? KeyField::kStart : KeyField::kEnd;
-  edit->frames = *number;
-  edit->raw = std::llround(*number * static_cast<double>(kPositionScale));
+  // No pack is near 2^40 frames: a larger number is simply beyond its end.
+  edit->frame = std::llround(std::min(*number, 0x1p40));
   return "";
 }
 
@@ -126,6 +128,15 @@ const char* list_name(KeyField field) {
     case KeyField::kEnd: return "end";
   }
   return "";
+}
+
+// A list item written as a whole number, as it reads.
+std::optional<std::int64_t> whole_number(std::string_view item) {
+  std::int64_t value = 0;
+  const char* end = item.data() + item.size();
+  const auto [stop, error] = std::from_chars(item.data(), end, value);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return value;
 }
 
 // The places of the five lists in the text of a top-level object; a name
@@ -206,46 +217,50 @@ std::vector<KeyEdit> key_as_edits(const KeyRow& from, int key) {
     edit.keys[static_cast<std::size_t>(key)] = true;
     edit.field = field;
     edit.raw = raw;
-    edit.frames = static_cast<double>(raw) / static_cast<double>(kPositionScale);
     edits.push_back(edit);
   }
   return edits;
 }
 
 std::string check_key_edits(const Pack& pack, const std::vector<KeyEdit>& edits) {
-  const double last = static_cast<double>(pack.samples.size()) - 1;
+  const auto last = static_cast<std::int64_t>(pack.held_frames()) - 1;
   for (std::size_t k = 0; k < kSlotCount; ++k) {
-    std::int64_t start = pack.keys[k].start_raw, end = pack.keys[k].end_raw;
-    double start_frames = pack.keys[k].start_frame(), end_frames = pack.keys[k].end_frame();
+    // Each bound as a frame, and whether it was given as one.
+    std::int64_t bounds[2] = {pack.keys[k].start_frame, pack.keys[k].end_frame};
+    std::int64_t stored[2] = {pack.keys[k].start_raw, pack.keys[k].end_raw};
+    bool given[2] = {false, false};
     bool moved = false;
     for (const KeyEdit& edit : edits) {
-      if (!edit.keys[k]) continue;
-      if (edit.field == KeyField::kStart) {
-        start = edit.raw;
-        start_frames = edit.frames;
-        moved = true;
-      } else if (edit.field == KeyField::kEnd) {
-        end = edit.raw;
-        end_frames = edit.frames;
-        moved = true;
-      }
+      if (!edit.keys[k] || (edit.field != KeyField::kStart && edit.field != KeyField::kEnd)) continue;
+      const std::size_t side = edit.field == KeyField::kStart ? 0 : 1;
+      given[side] = edit.frame.has_value();
+      bounds[side] = edit.frame ? *edit.frame : frame_of_position(edit.raw, pack.scale_frames);
+      stored[side] = edit.frame ? position_of_frame(*edit.frame, pack.scale_frames) : edit.raw;
+      moved = true;
     }
     if (!moved) continue;
     char line[160];
-    if (end_frames > last) {
-      std::snprintf(line, sizeof line, "key %zu: end %g is beyond the pack's last frame, %.0f", k, end_frames, last);
+    if (given[1] && bounds[1] > last) {
+      std::snprintf(line, sizeof line, "key %zu: end %lld is beyond the pack's last frame, %lld", k,
+                    static_cast<long long>(bounds[1]), static_cast<long long>(last));
       return line;
     }
-    if (start > end) {
-      std::snprintf(line, sizeof line, "key %zu: start %g is after end %g", k, start_frames, end_frames);
+    if (given[0] && bounds[0] > last) {
+      std::snprintf(line, sizeof line, "key %zu: start %lld is beyond the pack's last frame, %lld", k,
+                    static_cast<long long>(bounds[0]), static_cast<long long>(last));
+      return line;
+    }
+    if (stored[0] > stored[1]) {
+      std::snprintf(line, sizeof line, "key %zu: start %lld is after end %lld", k, static_cast<long long>(bounds[0]),
+                    static_cast<long long>(bounds[1]));
       return line;
     }
   }
   return "";
 }
 
-std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const std::vector<KeyEdit>& edits,
-                            std::vector<std::uint8_t>* out) {
+std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const Pack& pack,
+                            const std::vector<KeyEdit>& edits, std::vector<std::uint8_t>* out) {
   Appl appl;
   if (std::string error = find_appl(bytes, &appl); !error.empty()) return error;
   const std::size_t text_at = appl.header + kChunkHeaderSize + 4;
@@ -253,11 +268,11 @@ std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const std::v
   TextPlaces places;
   if (!find_places(text, &places)) return "the metadata text can't be read for changing";
 
-  // The final value of every key and list, then the changed ones, last first.
-  std::array<std::array<std::optional<std::int64_t>, kSlotCount>, 5> wanted{};
+  // The last edit of every key and list, then the changed values, last first.
+  std::array<std::array<const KeyEdit*, kSlotCount>, 5> wanted{};
   for (const KeyEdit& edit : edits) {
     for (std::size_t k = 0; k < kSlotCount; ++k) {
-      if (edit.keys[k]) wanted[static_cast<std::size_t>(edit.field)][k] = edit.raw;
+      if (edit.keys[k]) wanted[static_cast<std::size_t>(edit.field)][k] = &edit;
     }
   }
   struct Change {
@@ -267,14 +282,17 @@ std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const std::v
   std::vector<Change> changes;
   for (std::size_t f = 0; f < 5; ++f) {
     for (std::size_t k = 0; k < kSlotCount; ++k) {
-      if (!wanted[f][k]) continue;
+      const KeyEdit* edit = wanted[f][k];
+      if (edit == nullptr) continue;
       if (!places.found[f]) return std::string("the metadata text has no \"") + list_name(static_cast<KeyField>(f)) + "\" list";
       const auto [from, to] = places.items[f][k];
-      const std::string now(text.substr(from, to - from));
-      const double stored = std::strtod(now.c_str(), nullptr);
-      // A value that is already the stored one keeps its bytes.
-      if (static_cast<std::int64_t>(stored) == *wanted[f][k] && stored == std::trunc(stored)) continue;
-      changes.push_back({places.items[f][k], std::to_string(*wanted[f][k])});
+      const std::optional<std::int64_t> stored = whole_number(text.substr(from, to - from));
+      // A value that is already the stored one keeps its bytes; so does a
+      // position that the pack already plays at the frame asked for.
+      if (edit->frame && stored && frame_in_sound(pack, *stored) == *edit->frame) continue;
+      const std::int64_t value = edit->frame ? position_of_frame(*edit->frame, pack.scale_frames) : edit->raw;
+      if (stored == value) continue;
+      changes.push_back({places.items[f][k], std::to_string(value)});
     }
   }
   std::sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) { return a.span.first > b.span.first; });
@@ -283,15 +301,17 @@ std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const std::v
     edited.replace(change.span.first, change.span.second - change.span.first, change.value);
   }
 
-  // What follows the text: padding with spaces to a multiple of 4 bytes, as
-  // Kitweaver lays a pack out, is done again; any other tail is kept.
-  std::string_view tail = text.substr(places.end);
-  std::string body = std::string(kAppSignature, 4) + edited;
-  const bool our_padding = appl.size % 4 == 0 && tail.find_first_not_of(' ') == std::string_view::npos;
-  if (our_padding) {
+  // What follows the text: spaces that pad it take up the change while the
+  // new text fits; a text padded to a multiple of 4 bytes, as Kitweaver lays
+  // a pack out, is padded to one again; any other tail is kept.
+  const std::string_view tail = text.substr(places.end);
+  const std::size_t kept = tail.find_last_not_of(' ') + 1;  // 0 when the tail is all spaces
+  const bool padded = kept < tail.size() || (tail.empty() && appl.size % 4 == 0);
+  std::string body = std::string(kAppSignature, 4) + edited + std::string(tail.substr(0, kept));
+  if (padded && body.size() <= appl.size) {
+    body.append(appl.size - body.size(), ' ');
+  } else if (padded && kept == 0 && appl.size % 4 == 0) {
     body.append((4 - body.size() % 4) % 4, ' ');
-  } else {
-    body.append(tail);
   }
 
   std::vector<std::uint8_t> chunk(kChunkHeaderSize);
@@ -306,6 +326,23 @@ std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const std::v
   const auto grown = static_cast<std::int64_t>(out->size()) - static_cast<std::int64_t>(bytes.size());
   store_be32(out->data() + 4, static_cast<std::uint32_t>(static_cast<std::int64_t>(load_be32(bytes.data() + 4)) + grown));
   return "";
+}
+
+std::vector<KeyEdit> rescale_edits(const Pack& pack) {
+  std::vector<KeyEdit> edits;
+  if (pack.scale != PositionScale::kOlder) return edits;
+  for (std::size_t k = 0; k < kSlotCount; ++k) {
+    for (KeyField field : {KeyField::kStart, KeyField::kEnd}) {
+      const std::int64_t raw = field == KeyField::kStart ? pack.keys[k].start_raw : pack.keys[k].end_raw;
+      if (raw == 0) continue;
+      KeyEdit edit;
+      edit.keys[k] = true;
+      edit.field = field;
+      edit.raw = position_of_frame(raw / kOlderPositionScale, pack.scale_frames);
+      edits.push_back(edit);
+    }
+  }
+  return edits;
 }
 
 int edit_pack_file(const std::string& path, const std::vector<KeyEdit>& edits, const std::string& target,
@@ -325,7 +362,7 @@ int edit_pack_file(const std::string& path, const std::vector<KeyEdit>& edits, c
     return kBadEdit;
   }
   std::vector<std::uint8_t> changed;
-  if (std::string why = apply_key_edits(bytes, edits, &changed); !why.empty()) {
+  if (std::string why = apply_key_edits(bytes, pack, edits, &changed); !why.empty()) {
     *error = path + ": " + why;
     return kNotAPack;
   }
@@ -333,6 +370,33 @@ int edit_pack_file(const std::string& path, const std::vector<KeyEdit>& edits, c
     *error = target + ": cannot be written: " + error_text(failed);
     return kNotAPack;
   }
+  return 0;
+}
+
+int rescale_pack_file(const std::string& path, const std::string& target, bool* rescaled, std::string* error) {
+  *rescaled = false;
+  std::vector<std::uint8_t> bytes;
+  if (int failed = read_whole_file(path, &bytes)) {
+    *error = path + ": cannot be read: " + error_text(failed);
+    return kNotAPack;
+  }
+  Pack pack;
+  if (std::string why = read_pack(bytes, &pack); !why.empty()) {
+    *error = path + ": " + why;
+    return kNotAPack;
+  }
+  const std::vector<KeyEdit> edits = rescale_edits(pack);
+  if (edits.empty()) return 0;
+  std::vector<std::uint8_t> changed;
+  if (std::string why = apply_key_edits(bytes, pack, edits, &changed); !why.empty()) {
+    *error = path + ": " + why;
+    return kNotAPack;
+  }
+  if (int failed = replace_file(target, {{changed.data(), changed.size()}})) {
+    *error = target + ": cannot be written: " + error_text(failed);
+    return kNotAPack;
+  }
+  *rescaled = true;
   return 0;
 }
 

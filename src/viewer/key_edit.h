@@ -5,16 +5,19 @@
 // Only the named keys' values in the "pitch", "reverse", "playmode",
 // "start" and "end" lists are rewritten, each in place; every other byte of
 // the text (other fields, their order and spacing, fields no tool here knows)
-// and every other chunk stay as they are. The APPL chunk's size, its pad
-// byte and the FORM size follow the text's new length. A text laid out as
-// Kitweaver writes it (padded with spaces to a multiple of 4 bytes) is padded
-// again the same way; any other tail after the text is kept. A value set to
-// what it already is leaves its bytes alone, so such an edit gives the same
-// file.
+// and every other chunk stay as they are. Spaces that pad the text (after
+// it, or after the line end or zero byte that ends it) take up a change of
+// its length, so the chunk keeps its size while the new text fits; beyond
+// that the APPL chunk's size, its pad byte and the FORM size follow the
+// text's new length (a text padded to a multiple of 4 bytes, as Kitweaver
+// writes it, is padded again to one). A value set to what it already is
+// (a start or end already stored for that frame) leaves its bytes alone,
+// so such an edit gives the same file.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,14 +29,15 @@ namespace kitweaver::inspect {
 
 enum class KeyField { kPitch, kDirection, kMode, kStart, kEnd };
 
-// One value set on some keys, as it is stored (pitch x kPitchScale, frames x
-// kPositionScale, kForwards / kReversed, kPlayPlain / kPlayOneShot /
-// kPlayLoop).
+// One value set on some keys: as it is stored (pitch x kPitchScale,
+// kForwards / kReversed, kPlayPlain / kPlayOneShot / kPlayLoop, a position
+// as stored), or, for start and end, as a frame, which is stored by the
+// position rule at the pack's own scale.
 struct KeyEdit {
   std::array<bool, kSlotCount> keys{};
   KeyField field = KeyField::kPitch;
   std::int64_t raw = 0;
-  double frames = 0;  // start and end as given, for the messages
+  std::optional<std::int64_t> frame;
 };
 
 // Pitches beyond eight octaves either way are refused.
@@ -47,21 +51,26 @@ inline constexpr double kMostEditSemitones = 96.0;
 std::string parse_key_edits(std::string_view text, std::vector<KeyEdit>* edits);
 
 // The five stored values of `key` in `from`, as edits (to set a key back to
-// how another pack has it).
+// how another pack has it, byte for byte).
 std::vector<KeyEdit> key_as_edits(const KeyRow& from, int key);
 
 // Checks the edits, applied in order (a later one wins), against `pack`:
-// every key whose start or end they set must start at 0 or later, end at or
-// after its start, and end at the pack's last frame or before. Returns an
-// empty text, or the line saying what is wrong.
+// every key whose start or end they set must end at or after its start,
+// and a frame given must lie in the pack's sound. Returns an empty text, or
+// the line saying what is wrong.
 std::string check_key_edits(const Pack& pack, const std::vector<KeyEdit>& edits);
 
-// Writes into `out` the pack `bytes` (which read_pack has read) with the
-// edits applied. Returns an empty text, or the line saying why it can't
-// (no op-1 application chunk, a metadata text this reader can't place the
-// values in). A file cut short after that chunk keeps its cut end.
-std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const std::vector<KeyEdit>& edits,
-                            std::vector<std::uint8_t>* out);
+// Writes into `out` the pack `bytes`, which read_pack has read as `pack`,
+// with the edits applied. Returns an empty text, or the line saying why it
+// can't (no op-1 application chunk, a metadata text this reader can't place
+// the values in). A file cut short after that chunk keeps its cut end.
+std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const Pack& pack,
+                            const std::vector<KeyEdit>& edits, std::vector<std::uint8_t>* out);
+
+// The edits that rewrite the positions of a pack written at 4056 per frame
+// in the devices' scale: each non-zero start and end, as the frame it names
+// there (position / 4056). None for a pack on any other scale.
+std::vector<KeyEdit> rescale_edits(const Pack& pack);
 
 // The whole operation on files: reads the pack at `path`, checks and applies
 // the edits, and writes the result to `target` through the safe writer
@@ -73,5 +82,11 @@ inline constexpr int kNotAPack = 1;
 inline constexpr int kBadEdit = 2;
 int edit_pack_file(const std::string& path, const std::vector<KeyEdit>& edits, const std::string& target,
                    std::string* error);
+
+// --rescale on one file: reads the pack at `path` and, when its positions
+// are at 4056 per frame, writes it in the devices' scale to `target` (which
+// may be `path`) and sets `*rescaled`. A pack on the devices' scale is left
+// alone. Returns 0 or kNotAPack, with the line saying why in `*error`.
+int rescale_pack_file(const std::string& path, const std::string& target, bool* rescaled, std::string* error);
 
 }  // namespace kitweaver::inspect

@@ -7,10 +7,10 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
-#include "intake/aiff_chunks.h"
+#include "format/aiff_chunks.h"
+#include "format/aiff_format.h"
+#include "format/drum_format.h"
 #include "kitweaver/byte_order.h"
-#include "pack/aiff_format.h"
-#include "pack/drum_metadata.h"
 #include "pack/layout.h"
 
 namespace kitweaver::inspect {
@@ -28,7 +28,7 @@ struct Chunks {
 };
 
 // Walks the chunks in any order; a chunk cut short by the end of the file
-// keeps what is there (intake/aiff_chunks.h).
+// keeps what is there (format/aiff_chunks.h).
 std::string walk_chunks(const std::vector<std::uint8_t>& bytes, Pack* pack, Chunks* chunks) {
   ByteSource source;
   source.bytes = bytes.data();
@@ -84,9 +84,10 @@ std::string read_sound(const Chunks& chunks, Pack* pack) {
                              std::to_string(pack->frames) + " frames its header declares");
   }
   const std::uint8_t* data = chunks.ssnd + kSsndPrefixSize + offset;
-  pack->samples.resize(frames);
-  for (std::size_t i = 0; i < frames; ++i) {
-    const std::uint8_t* p = data + i * frame_size;
+  const std::size_t count = frames * static_cast<std::size_t>(pack->channels);
+  pack->samples.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t* p = data + 2 * i;
     pack->samples[i] = static_cast<std::int16_t>(pack->little_endian ? load_le16(p) : load_be16(p));
   }
   return "";
@@ -104,7 +105,9 @@ std::int16_t read_back(std::int16_t stored) {
 bool opens_with_marker_tone(const Pack& pack) {
   const std::int16_t even = read_back(kToneEven);
   const std::int16_t odd = read_back(kToneOdd);
-  if (pack.little_endian || pack.samples.size() < static_cast<std::size_t>(kPo33GapFrames)) return false;
+  if (pack.little_endian || pack.channels != 1 || pack.samples.size() < static_cast<std::size_t>(kPo33GapFrames)) {
+    return false;
+  }
   if (pack.samples[0] != even) return false;
   for (std::int32_t i = 0; i < kPo33GapFrames; ++i) {
     if (pack.samples[static_cast<std::size_t>(i)] != even && pack.samples[static_cast<std::size_t>(i)] != odd) {
@@ -131,6 +134,48 @@ std::string read_list(const nlohmann::json& metadata, const char* key, std::arra
   return "";
 }
 
+// Where a key's stored positions fall in the sound, clamped to it, with a
+// warning when they fall outside. A slice may end on the sound's end (the
+// frame after its last), as the devices write a slice that runs to the end.
+void place_key(Pack* pack, std::size_t k, KeyRow* row) {
+  const auto held = static_cast<std::int64_t>(pack->held_frames());
+  const std::int64_t first = frame_of_position(row->start_raw, pack->scale_frames);
+  const std::int64_t last = frame_of_position(row->end_raw, pack->scale_frames);
+  const std::string key = "key " + std::to_string(k) + ": ";
+  const bool start_past = first > held, end_past = last > held;
+  if (start_past || end_past) {
+    const std::string where = start_past && end_past ? "starts and ends past the sound's end, at frames " +
+                                                           std::to_string(first) + " and " + std::to_string(last)
+                              : start_past ? "starts past the sound's end, at frame " + std::to_string(first)
+                                           : "ends past the sound's end, at frame " + std::to_string(last);
+    pack->warnings.push_back(key + where + " of " + std::to_string(held) + "; played up to the end");
+    pack->scale = PositionScale::kPastEnd;
+  } else if (std::min(first, last) < 0) {
+    pack->warnings.push_back(key + "starts before the sound, at frame " + std::to_string(std::min(first, last)) +
+                             "; played from the start");
+    pack->scale = PositionScale::kPastEnd;
+  }
+  row->start_frame = frame_in_sound(*pack, row->start_raw);
+  row->end_frame = held == 0 ? -1 : frame_in_sound(*pack, row->end_raw);
+  if (row->end_raw < row->start_raw) pack->warnings.push_back(key + "ends before it starts");
+}
+
+// The warning of a pack written at 4056 per frame: the frames by which a
+// device misplaces its last slice.
+std::string older_scale_warning(const Pack& pack) {
+  std::int64_t most = 0, shift = 0;
+  for (const KeyRow& row : pack.keys) {
+    for (std::int64_t position : {row.start_raw, row.end_raw}) {
+      if (position <= most) continue;
+      most = position;
+      shift = position / kOlderPositionScale - frame_of_position(position, pack.scale_frames);
+    }
+  }
+  return "positions are written at " + std::to_string(kOlderPositionScale) +
+         " per frame, as older tools wrote them: a device plays the last slice " + std::to_string(std::abs(shift)) +
+         " frames " + (shift >= 0 ? "early" : "late") + " (kitweaver-inspect --rescale rewrites them)";
+}
+
 std::string read_keys(const std::string& text, Pack* pack) {
   nlohmann::json metadata = nlohmann::json::parse(text, nullptr, false);
   if (metadata.is_discarded() || !metadata.is_object()) return "metadata not valid JSON";
@@ -140,6 +185,7 @@ std::string read_keys(const std::string& text, Pack* pack) {
     std::string error = read_list(metadata, key, list);
     if (!error.empty()) return error;
   }
+  pack->scale_frames = scale_frames_for(pack->channels);
   std::map<std::pair<std::int64_t, std::int64_t>, int> slices;
   for (std::size_t k = 0; k < kSlotCount; ++k) {
     KeyRow& row = pack->keys[k];
@@ -150,21 +196,11 @@ std::string read_keys(const std::string& text, Pack* pack) {
     row.play_mode = mode[k];
     auto [it, added] = slices.try_emplace({row.start_raw, row.end_raw}, static_cast<int>(slices.size()) + 1);
     row.slice = it->second;
-    const std::string key = "key " + std::to_string(k) + ": ";
-    if (row.end_frame() >= static_cast<double>(pack->samples.size()) || row.start_raw < 0) {
-      return key + "a slice beyond the sound data";
-    }
-    if (row.start_raw % kPositionScale != 0 || row.end_raw % kPositionScale != 0) {
-      pack->warnings.push_back(key + "start or end is not a whole frame");
-    }
-    if (row.end_raw < row.start_raw) pack->warnings.push_back(key + "ends before it starts");
-    if (row.pitch_raw % kPitchScale != 0) pack->warnings.push_back(key + "pitch is not a whole semitone");
-    if (row.reverse != kForwards && row.reverse != kReversed) {
-      pack->warnings.push_back(key + "direction " + std::to_string(row.reverse) + " is unknown");
-    }
-    if (row.play_mode != kPlayOneShot && row.play_mode != kPlayLoop && row.play_mode != kPlayPlain) {
-      pack->warnings.push_back(key + "play mode " + std::to_string(row.play_mode) + " is unknown");
-    }
+    place_key(pack, k, &row);
+  }
+  if (at_older_scale(start, end)) {
+    pack->scale = PositionScale::kOlder;
+    pack->warnings.push_back(older_scale_warning(*pack));
   }
   pack->slice_count = static_cast<int>(slices.size());
   return "";
@@ -178,16 +214,29 @@ std::string read_pack(const std::vector<std::uint8_t>& bytes, Pack* pack) {
   if (error.empty()) error = read_sound(chunks, pack);
   if (!error.empty()) return error;
   pack->po33 = opens_with_marker_tone(*pack);
-  // The text may end in a zero byte and padding spaces.
-  std::string text = chunks.metadata;
-  while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
-  return read_keys(text, pack);
+  // The text ends at a zero byte, if it has one; spaces and line ends after
+  // it are JSON's own white space.
+  return read_keys(chunks.metadata.substr(0, chunks.metadata.find('\0')), pack);
 }
 
 std::string direction_name(std::int64_t reverse) {
   if (reverse == kForwards) return "forwards";
   if (reverse == kReversed) return "reversed";
   return std::to_string(reverse);
+}
+
+std::int64_t frame_in_sound(const Pack& pack, std::int64_t position) {
+  const auto last = static_cast<std::int64_t>(pack.held_frames()) - 1;
+  return std::max<std::int64_t>(0, std::min(frame_of_position(position, pack.scale_frames), last));
+}
+
+const char* scale_name(PositionScale scale) {
+  switch (scale) {
+    case PositionScale::kDevice: return "device";
+    case PositionScale::kOlder: return "4056";
+    case PositionScale::kPastEnd: return "past-end";
+  }
+  return "";
 }
 
 std::string play_mode_name(std::int64_t play_mode) {

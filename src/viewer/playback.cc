@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <system_error>
 
-#include "pack/drum_metadata.h"
+#include "format/drum_format.h"
 #include "slice/sinc_resampler.h"
 
 namespace kitweaver::inspect {
@@ -15,19 +15,37 @@ namespace {
 // Changes of speed beyond eight octaves either way are played at eight.
 constexpr double kMostSemitones = 96.0;
 
-// Plays `frames` 2^(semitones/12) times as fast, through the band-limited
-// resampler kitweaver --hq renders with, rounded to 16 bits without dither.
-std::string play_faster(const Frames& frames, double semitones, Frames* out) {
+// Plays `sound` 2^(semitones/12) times as fast, each channel through the
+// band-limited resampler kitweaver --hq renders with, rounded to 16 bits
+// without dither.
+std::string play_faster(const Sound& sound, double semitones, Sound* out) {
   const double ratio = std::exp2(-std::clamp(semitones, -kMostSemitones, kMostSemitones) / 12.0);
-  std::vector<Sample> values(frames.size());
-  std::transform(frames.begin(), frames.end(), values.begin(),
-                 [](std::int16_t v) { return static_cast<Sample>(v) * Sample{1.0 / 32768.0}; });
-  std::vector<Sample> resampled;
-  // The pack's 44.1 kHz frames, heard at 44.1 kHz x ratio.
-  if (!resample_all(values, kPackRate, kPackRate * ratio, &resampled)) return "resampling failed";
-  out->resize(resampled.size());
-  std::transform(resampled.begin(), resampled.end(), out->begin(), [](Sample v) { return to_pcm16(v); });
+  const auto channels = static_cast<std::size_t>(sound.channels);
+  out->channels = sound.channels;
+  out->samples.clear();
+  for (std::size_t c = 0; c < channels; ++c) {
+    std::vector<Sample> values(sound.frames());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      values[i] = static_cast<Sample>(sound.samples[i * channels + c]) * Sample{1.0 / 32768.0};
+    }
+    std::vector<Sample> resampled;
+    // The pack's 44.1 kHz frames, heard at 44.1 kHz x ratio.
+    if (!resample_all(values, kPackRate, kPackRate * ratio, &resampled)) return "resampling failed";
+    if (c == 0) out->samples.resize(resampled.size() * channels);
+    for (std::size_t i = 0; i < resampled.size() && i * channels + c < out->samples.size(); ++i) {
+      out->samples[i * channels + c] = to_pcm16(resampled[i]);
+    }
+  }
   return "";
+}
+
+void reverse_frames(Sound* sound) {
+  const auto channels = static_cast<std::ptrdiff_t>(sound->channels);
+  std::reverse(sound->samples.begin(), sound->samples.end());
+  // Reversing the samples reversed the channels within each frame too.
+  for (auto frame = sound->samples.begin(); frame != sound->samples.end(); frame += channels) {
+    std::reverse(frame, frame + channels);
+  }
 }
 
 const char* play_mode_word(std::int64_t play_mode) {
@@ -67,31 +85,35 @@ std::string parse_key_list(std::string_view text, std::vector<int>* keys) {
   return "";
 }
 
-Frames slice_frames(const Pack& pack, const KeyRow& row) {
-  const std::int64_t start = row.start_raw / kPositionScale;
-  const std::int64_t end = row.end_raw / kPositionScale;  // the reader keeps it inside the sound
-  if (end < start) return {};
-  return Frames(pack.samples.begin() + start, pack.samples.begin() + end + 1);
+Sound slice_sound(const Pack& pack, const KeyRow& row) {
+  Sound sound;
+  sound.channels = std::max(1, pack.channels);
+  // The reader keeps both frames inside the sound.
+  const auto channels = static_cast<std::ptrdiff_t>(sound.channels);
+  const auto from = pack.samples.begin() + row.start_frame * channels;
+  sound.samples.assign(from, from + row.frame_count() * channels);
+  return sound;
 }
 
-std::string key_sound(const Pack& pack, const KeyRow& row, Frames* sound) {
-  Frames frames = slice_frames(pack, row);
-  if (row.reverse == kReversed) std::reverse(frames.begin(), frames.end());
-  if (row.pitch_raw == 0 || frames.empty()) {
-    *sound = std::move(frames);
+std::string key_sound(const Pack& pack, const KeyRow& row, Sound* sound) {
+  Sound slice = slice_sound(pack, row);
+  if (row.reverse == kReversed) reverse_frames(&slice);
+  if (row.pitch_raw == 0 || slice.samples.empty()) {
+    *sound = std::move(slice);
     return "";
   }
-  return play_faster(frames, row.pitch_semitones(), sound);
+  return play_faster(slice, row.pitch_semitones(), sound);
 }
 
-std::string audition(const Pack& pack, const std::vector<int>& keys, Frames* sound) {
-  sound->clear();
+std::string audition(const Pack& pack, const std::vector<int>& keys, Sound* sound) {
+  sound->channels = std::max(1, pack.channels);
+  sound->samples.clear();
   for (std::size_t i = 0; i < keys.size(); ++i) {
-    Frames key;
+    Sound key;
     const std::string error = key_sound(pack, pack.keys[static_cast<std::size_t>(keys[i])], &key);
     if (!error.empty()) return "key " + std::to_string(keys[i]) + ": " + error;
-    if (i > 0) sound->insert(sound->end(), kAuditionGapFrames, 0);
-    sound->insert(sound->end(), key.begin(), key.end());
+    if (i > 0) sound->samples.insert(sound->samples.end(), kAuditionGapFrames * static_cast<std::size_t>(sound->channels), 0);
+    sound->samples.insert(sound->samples.end(), key.samples.begin(), key.samples.end());
   }
   return "";
 }
@@ -107,6 +129,7 @@ std::string extract_slices(const Pack& pack, bool raw, std::vector<ExtractedSlic
       return pack.keys[static_cast<std::size_t>(k)].reverse != kReversed;
     });
     const KeyRow& voice = pack.keys[static_cast<std::size_t>(forwards != keys.end() ? *forwards : keys.front())];
+    if (voice.frame_count() == 0) continue;
 
     ExtractedSlice out;
     char number[16];
@@ -115,8 +138,8 @@ std::string extract_slices(const Pack& pack, bool raw, std::vector<ExtractedSlic
     for (int k : keys) out.name += " " + std::to_string(k);
     out.name += std::string(play_mode_word(voice.play_mode)) + ".wav";
     if (raw) {
-      out.frames = slice_frames(pack, voice);
-    } else if (std::string error = key_sound(pack, voice, &out.frames); !error.empty()) {
+      out.sound = slice_sound(pack, voice);
+    } else if (std::string error = key_sound(pack, voice, &out.sound); !error.empty()) {
       return "slice " + std::to_string(slice) + ": " + error;
     }
     slices->push_back(std::move(out));

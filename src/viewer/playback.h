@@ -11,7 +11,12 @@
 
 namespace kitweaver::inspect {
 
-using Frames = std::vector<std::int16_t>;  // 16-bit mono at 44.1 kHz
+// 16-bit sound at 44.1 kHz, its channels interleaved.
+struct Sound {
+  int channels = 1;
+  std::vector<std::int16_t> samples;
+  std::size_t frames() const { return samples.size() / static_cast<std::size_t>(channels); }
+};
 
 // Silence between two keys of an audition: 0.25 s.
 inline constexpr std::size_t kAuditionGapFrames = 11025;
@@ -20,26 +25,28 @@ inline constexpr std::size_t kAuditionGapFrames = 11025;
 // counts up). Returns an empty text, or the line saying what is wrong.
 std::string parse_key_list(std::string_view text, std::vector<int>* keys);
 
-// The stored frames of a key's slice, from its start to its end frame.
-Frames slice_frames(const Pack& pack, const KeyRow& row);
+// The stored frames of a key's slice, from its start to its end frame, in
+// every channel of the pack; none for an empty key.
+Sound slice_sound(const Pack& pack, const KeyRow& row);
 
 // What a key sounds like: its slice, reversed when it plays reversed, played
 // at its pitch (p semitones play 2^(p/12) times as fast; pitches beyond eight
 // octaves are played at eight). Returns an empty text or the error line.
-std::string key_sound(const Pack& pack, const KeyRow& row, Frames* sound);
+std::string key_sound(const Pack& pack, const KeyRow& row, Sound* sound);
 
 // The keys one after another, as they sound, with kAuditionGapFrames of
-// silence between two keys.
-std::string audition(const Pack& pack, const std::vector<int>& keys, Frames* sound);
+// silence between two keys (an empty key is silence alone).
+std::string audition(const Pack& pack, const std::vector<int>& keys, Sound* sound);
 
 struct ExtractedSlice {
   std::string name;  // "03 keys 2 9 16 23 Oneshot.wav"
-  Frames frames;
+  Sound sound;
 };
 
 // Every distinct slice once, named by its number, the keys that play it and
 // the play mode of the first key that plays it forwards (which is also the
-// key whose sound it holds, unless `raw` asks for the stored frames).
+// key whose sound it holds, unless `raw` asks for the stored frames). An
+// empty slice has nothing to take out and is left out.
 std::string extract_slices(const Pack& pack, bool raw, std::vector<ExtractedSlice>* slices);
 
 }  // namespace kitweaver::inspect

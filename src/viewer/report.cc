@@ -17,9 +17,9 @@ std::string format(const char* pattern, auto... values) {
 
 double seconds_of(const Pack& pack, double frame) { return pack.rate > 0 ? frame / pack.rate : 0.0; }
 
-double length_ms(const Pack& pack, const KeyRow& row) {
-  return seconds_of(pack, row.end_frame() - row.start_frame() + 1.0) * 1000.0;
-}
+double seconds_at(const Pack& pack, std::int64_t frame) { return seconds_of(pack, static_cast<double>(frame)); }
+
+double length_ms(const Pack& pack, const KeyRow& row) { return seconds_at(pack, row.frame_count()) * 1000.0; }
 
 std::string form_line(const Pack& pack) {
   return format("%s%s, %u frames at %.0f Hz (%.3f s), %d-bit, %d channel%s%s", pack.aifc ? "AIFC" : "AIFF",
@@ -43,9 +43,10 @@ std::string text_report(const Pack& pack) {
          "raw start    raw end\n";
   for (int k = 0; k < kSlotCount; ++k) {
     const KeyRow& row = pack.keys[static_cast<std::size_t>(k)];
-    out += format("%3d  %5d  %12.0f  %8.3f  %12.0f  %8.3f  %10.1f  %+5.1f  %-9s  %-9s  %10lld %10lld\n", k,
-                  row.slice, row.start_frame(), seconds_of(pack, row.start_frame()), row.end_frame(),
-                  seconds_of(pack, row.end_frame()), length_ms(pack, row), row.pitch_semitones(),
+    out += format("%3d  %5d  %12lld  %8.3f  %12lld  %8.3f  %10.1f  %+5.1f  %-9s  %-9s  %10lld %10lld\n", k,
+                  row.slice, static_cast<long long>(row.start_frame), seconds_at(pack, row.start_frame),
+                  static_cast<long long>(row.end_frame), seconds_at(pack, row.end_frame), length_ms(pack, row),
+                  row.pitch_semitones(),
                   direction_name(row.reverse).c_str(), play_mode_name(row.play_mode).c_str(),
                   static_cast<long long>(row.start_raw), static_cast<long long>(row.end_raw));
   }
@@ -57,20 +58,24 @@ std::string text_report(const Pack& pack) {
 std::string json_report(const Pack& pack) {
   nlohmann::json doc;
   doc["form"] = pack.aifc ? (pack.little_endian ? "AIFC sowt" : "AIFC") : "AIFF";
+  doc["channels"] = pack.channels;
   doc["frames"] = pack.frames;
   doc["rate"] = pack.rate;
   doc["seconds"] = seconds_of(pack, pack.frames);
   doc["po33"] = pack.po33;
+  doc["scale"] = scale_name(pack.scale);
+  doc["scale_frames"] = pack.scale_frames;
   doc["slices"] = pack.slice_count;
   doc["keys"] = nlohmann::json::array();
   for (int k = 0; k < kSlotCount; ++k) {
     const KeyRow& row = pack.keys[static_cast<std::size_t>(k)];
     doc["keys"].push_back({{"key", k},
                            {"slice", row.slice},
-                           {"start_frame", row.start_frame()},
-                           {"end_frame", row.end_frame()},
-                           {"start_seconds", seconds_of(pack, row.start_frame())},
-                           {"end_seconds", seconds_of(pack, row.end_frame())},
+                           {"start_frame", row.start_frame},
+                           {"end_frame", row.end_frame},
+                           {"length_frames", row.frame_count()},
+                           {"start_seconds", seconds_at(pack, row.start_frame)},
+                           {"end_seconds", seconds_at(pack, row.end_frame)},
                            {"start_raw", row.start_raw},
                            {"end_raw", row.end_raw},
                            {"length_ms", length_ms(pack, row)},
@@ -84,7 +89,8 @@ std::string json_report(const Pack& pack) {
 
 std::string svg_picture(const Pack& pack) {
   constexpr int kWidth = 1200, kWave = 200, kTop = 56, kRuler = 30;
-  const double frames = std::max<double>(1.0, static_cast<double>(pack.samples.size()));
+  const double frames = std::max<double>(1.0, static_cast<double>(pack.held_frames()));
+  const auto channels = static_cast<std::size_t>(std::max(1, pack.channels));
   auto x_of = [&](double frame) { return 20.0 + frame / frames * kWidth; };
   std::string svg = format(
       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
@@ -97,7 +103,8 @@ std::string svg_picture(const Pack& pack) {
   int turn = 0;
   for (const auto& [slice, keys] : keys_by_slice(pack)) {
     const KeyRow& row = pack.keys[static_cast<std::size_t>(keys.front())];
-    const double x0 = x_of(row.start_frame()), x1 = x_of(row.end_frame() + 1.0);
+    const double x0 = x_of(static_cast<double>(row.start_frame));
+    const double x1 = x_of(static_cast<double>(row.start_frame + row.frame_count()));
     std::string label = "k";
     for (std::size_t i = 0; i < keys.size(); ++i) label += (i == 0 ? "" : ",") + std::to_string(keys[i]);
     // Labels stand in three staggered rows so that narrow slices stay legible.
@@ -107,14 +114,14 @@ std::string svg_picture(const Pack& pack) {
                   kTop - 6 - 14 * ((slice - 1) % 3), label.c_str(), slice, label.c_str() + 1);
   }
 
-  // Waveform: min and max per column.
+  // Waveform: min and max per column, over every channel.
   std::string path;
   const double mid = kTop + kWave / 2.0;
   for (int column = 0; column < kWidth; ++column) {
     auto from = static_cast<std::size_t>(column * frames / kWidth);
     auto to = std::max(from + 1, static_cast<std::size_t>((column + 1) * frames / kWidth));
     int low = 0, high = 0;
-    for (std::size_t i = from; i < to && i < pack.samples.size(); ++i) {
+    for (std::size_t i = from * channels; i < to * channels && i < pack.samples.size(); ++i) {
       low = std::min<int>(low, pack.samples[i]);
       high = std::max<int>(high, pack.samples[i]);
     }

@@ -22,13 +22,14 @@ const char kUsage[] =
     "       kitweaver-inspect PACK.aif --audition OUT.wav [--keys LIST]\n"
     "       kitweaver-inspect PACK.aif --extract DIR [--raw]\n"
     "       kitweaver-inspect --set KEYS:FIELD=VALUE[,FIELD=VALUE...] [--set ...] [-o OUT] PACK.aif\n"
+    "       kitweaver-inspect --rescale [-o OUT] PACK.aif\n"
     "Prints the pack's form and a table of its 24 keys: slice start and end, length,\n"
     "pitch, direction and play mode, and which distinct slice each key plays.\n"
     "  --json            print the table as JSON instead\n"
     "  --svg FILE        also draw the pack's waveform and slices into FILE\n"
     "  --audition FILE   write the keys as the device plays them, one after another\n"
-    "                    with 0.25 s between them, into FILE (WAV, 44.1 kHz, 16-bit,\n"
-    "                    mono) instead of printing the table\n"
+    "                    with 0.25 s between them, into FILE (WAV, 44.1 kHz, 16-bit, the\n"
+    "                    channels of the pack) instead of printing the table\n"
     "  --keys LIST       audition only these keys, in this order (e.g. 0,3,7-9)\n"
     "  --extract DIR     write every distinct slice once into DIR as a WAV file named\n"
     "                    by its keys and play mode (\"03 keys 2 9 16 23 Oneshot.wav\"),\n"
@@ -43,7 +44,11 @@ const char kUsage[] =
     "                    shows them). Several --set apply in order; the pack is\n"
     "                    replaced, or written to OUT with -o (into OUT under the\n"
     "                    pack's own name when OUT is a folder)\n"
-    "  -o, --output OUT  where --set writes the changed pack\n"
+    "  --rescale         rewrite a pack whose positions are at 4056 per frame (older\n"
+    "                    tools' scale) in the devices' scale; the pack is replaced,\n"
+    "                    or written to OUT with -o. A pack already on the devices'\n"
+    "                    scale is left as it is\n"
+    "  -o, --output OUT  where --set and --rescale write the changed pack\n"
     "  --help            print this text\n";
 
 // Takes the value of an option given as "--name VALUE" or "--name=VALUE".
@@ -65,30 +70,50 @@ int fail(const std::string& line, int status = 1) {
   return status;
 }
 
-// Applies every --set in order to the pack and writes the result: to
-// `output` (into it under the pack's name when it is a folder), or over the
-// pack. Bad edits exit 2, a file that is not a pack or can't be written 1;
-// nothing is written then.
-int change_keys(const char* pack_path, const std::vector<const char*>& sets, const char* output) {
-  std::vector<kitweaver::inspect::KeyEdit> edits;
-  for (const char* set : sets) {
-    if (std::string error = kitweaver::inspect::parse_key_edits(set, &edits); !error.empty()) return fail(error, 2);
-  }
+// Where a changed pack goes: `output` (into it under the pack's name when it
+// is a folder), or over the pack.
+std::string target_of(const char* pack_path, const char* output) {
   std::string target = output != nullptr ? output : pack_path;
   std::error_code ignored;
   if (output != nullptr && std::filesystem::is_directory(output, ignored)) {
     target = (std::filesystem::path(output) / std::filesystem::path(pack_path).filename()).string();
   }
+  return target;
+}
+
+// Applies every --set in order to the pack and writes the result. Bad edits
+// exit 2, a file that is not a pack or can't be written 1; nothing is
+// written then.
+int change_keys(const char* pack_path, const std::vector<const char*>& sets, const char* output) {
+  std::vector<kitweaver::inspect::KeyEdit> edits;
+  for (const char* set : sets) {
+    if (std::string error = kitweaver::inspect::parse_key_edits(set, &edits); !error.empty()) return fail(error, 2);
+  }
+  const std::string target = target_of(pack_path, output);
   std::string error;
   if (int status = kitweaver::inspect::edit_pack_file(pack_path, edits, target, &error)) return fail(error, status);
   std::printf("Wrote %s\n", target.c_str());
   return 0;
 }
 
-double seconds(const kitweaver::inspect::Frames& frames) { return static_cast<double>(frames.size()) / kitweaver::kPackRate; }
+// --rescale: one line, whether the pack was rewritten or not.
+int rescale(const char* pack_path, const char* output) {
+  const std::string target = target_of(pack_path, output);
+  bool rescaled = false;
+  std::string error;
+  if (int status = kitweaver::inspect::rescale_pack_file(pack_path, target, &rescaled, &error)) return fail(error, status);
+  if (rescaled) {
+    std::printf("Wrote %s: positions rescaled from 4056 per frame to the devices' scale\n", target.c_str());
+  } else {
+    std::printf("%s: positions already on the devices' scale; left as it is\n", pack_path);
+  }
+  return 0;
+}
+
+double seconds(const kitweaver::inspect::Sound& sound) { return static_cast<double>(sound.frames()) / kitweaver::kPackRate; }
 
 int write_audition(const kitweaver::inspect::Pack& pack, const char* path, const std::vector<int>& keys) {
-  kitweaver::inspect::Frames sound;
+  kitweaver::inspect::Sound sound;
   std::string error = kitweaver::inspect::audition(pack, keys, &sound);
   if (error.empty()) error = kitweaver::inspect::write_wav(path, sound, true);
   if (!error.empty()) return fail(error);
@@ -114,9 +139,9 @@ int write_extraction(const kitweaver::inspect::Pack& pack, const std::string& di
   }
   for (const auto& slice : slices) {
     const std::string path = dir + "/" + slice.name;
-    error = kitweaver::inspect::write_wav(path, slice.frames, false);
+    error = kitweaver::inspect::write_wav(path, slice.sound, false);
     if (!error.empty()) return fail(error);
-    std::printf("%s: %.3f s\n", path.c_str(), seconds(slice.frames));
+    std::printf("%s: %.3f s\n", path.c_str(), seconds(slice.sound));
   }
   return 0;
 }
@@ -142,6 +167,7 @@ int main(int system_argc, char** system_argv) {
   std::vector<const char*> sets;
   bool json = false;
   bool raw = false;
+  bool rescaling = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
@@ -151,6 +177,8 @@ int main(int system_argc, char** system_argv) {
       json = true;
     } else if (std::strcmp(argv[i], "--raw") == 0) {
       raw = true;
+    } else if (std::strcmp(argv[i], "--rescale") == 0) {
+      rescaling = true;
     } else if (const char* set = nullptr; option_value(argc, argv, &i, "--set", &set)) {
       sets.push_back(set);
     } else if (option_value(argc, argv, &i, "-o", &output) || option_value(argc, argv, &i, "--output", &output) ||
@@ -172,11 +200,13 @@ int main(int system_argc, char** system_argv) {
   const bool other_modes = json || raw || svg_path != nullptr || audition_path != nullptr || extract_dir != nullptr ||
                            key_list != nullptr;
   if (pack_path == nullptr || (key_list != nullptr && audition_path == nullptr) || (raw && extract_dir == nullptr) ||
-      (output != nullptr && sets.empty()) || (!sets.empty() && other_modes)) {
+      (output != nullptr && sets.empty() && !rescaling) || (!sets.empty() && (other_modes || rescaling)) ||
+      (rescaling && other_modes)) {
     std::fputs(kUsage, stderr);
     return 2;
   }
   if (!sets.empty()) return change_keys(pack_path, sets, output);
+  if (rescaling) return rescale(pack_path, output);
   std::vector<int> keys;
   if (key_list != nullptr) {
     const std::string error = kitweaver::inspect::parse_key_list(key_list, &keys);

@@ -53,17 +53,17 @@ sf_count_t memory_write(const void* in, sf_count_t count, void* data) {
 
 sf_count_t memory_tell(void* data) { return static_cast<MemoryFile*>(data)->at; }
 
-std::string wav_bytes(const std::string& path, const Frames& frames, std::vector<std::uint8_t>* bytes) {
+std::string wav_bytes(const std::string& path, const Sound& sound, std::vector<std::uint8_t>* bytes) {
   SF_VIRTUAL_IO io{memory_length, memory_seek, memory_read, memory_write, memory_tell};
   MemoryFile memory;
   SF_INFO info{};
   info.samplerate = kPackRate;
-  info.channels = 1;
+  info.channels = sound.channels;
   info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
   SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &memory);
   if (file == nullptr) return failure(path, sf_strerror(nullptr));
-  const auto count = static_cast<sf_count_t>(frames.size());
-  const bool written = sf_writef_short(file, frames.data(), count) == count;
+  const auto count = static_cast<sf_count_t>(sound.frames());
+  const bool written = sf_writef_short(file, sound.samples.data(), count) == count;
   std::string error = written ? "" : failure(path, sf_strerror(file));
   if (sf_close(file) != 0 && error.empty()) error = failure(path, "the file could not be finished");
   *bytes = std::move(memory.bytes);
@@ -72,9 +72,9 @@ std::string wav_bytes(const std::string& path, const Frames& frames, std::vector
 
 }  // namespace
 
-std::string write_wav(const std::string& path, const Frames& frames, bool replace) {
+std::string write_wav(const std::string& path, const Sound& sound, bool replace) {
   std::vector<std::uint8_t> bytes;
-  if (std::string error = wav_bytes(path, frames, &bytes); !error.empty()) return error;
+  if (std::string error = wav_bytes(path, sound, &bytes); !error.empty()) return error;
   FileReplacement replacement;
   if (int error = start_replacement(path, &replacement)) return failure(path, error_text(error));
   if (int error = write_replacement(replacement, bytes.data(), bytes.size())) {

@@ -1,4 +1,4 @@
-// Writing 16-bit mono 44.1 kHz WAV files, whole or not at all.
+// Writing 16-bit 44.1 kHz WAV files, whole or not at all.
 #pragma once
 
 #include <string>
@@ -7,9 +7,9 @@
 
 namespace kitweaver::inspect {
 
-// Writes `frames` to `path` through a temporary file beside it, which takes
+// Writes `sound` to `path` through a temporary file beside it, which takes
 // the name only once it is complete; with `replace` false an existing file is
 // never replaced. Returns an empty text, or the line saying what went wrong.
-std::string write_wav(const std::string& path, const Frames& frames, bool replace);
+std::string write_wav(const std::string& path, const Sound& sound, bool replace);
 
 }  // namespace kitweaver::inspect

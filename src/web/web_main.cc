@@ -18,7 +18,7 @@
 
 #include "app/run.h"
 #include "kitweaver/records.h"
-#include "pack/drum_metadata.h"
+#include "format/drum_format.h"
 #include "system/file_replace.h"
 #include "system/files.h"
 #include "viewer/key_edit.h"
@@ -68,7 +68,8 @@ int kitweaver_build(const char* folder, int hq, const char* pack) {
 
 // Reads the pack at `pack_path` and writes into the folder `out`: table.txt
 // (the key table), keys.json (the same as JSON), pack.svg (the picture) and
-// samples.raw (the pack's first channel, 16-bit, little-endian). Returns an
+// samples.raw (the pack's sound, 16-bit, little-endian, its channels
+// interleaved). Returns an
 // empty text, or the line saying why the pack can't be read.
 const char* kitweaver_inspect(const char* pack_path, const char* out) {
   static std::string error;
@@ -98,10 +99,10 @@ const char* kitweaver_inspect(const char* pack_path, const char* out) {
 }
 
 // The constants of the pack format the page's script needs, as JSON: the
-// pack rate, and the scales of the stored positions and pitches.
+// pack rate and the scale of the stored pitches. (Positions come as frames
+// in keys.json: the core alone turns them into frames.)
 const char* kitweaver_pack_format() {
   static const std::string format = "{\"pack_rate\":" + std::to_string(kitweaver::kPackRate) +
-                                    ",\"position_scale\":" + std::to_string(kitweaver::kPositionScale) +
                                     ",\"pitch_scale\":" + std::to_string(kitweaver::kPitchScale) + "}";
   return format.c_str();
 }
@@ -121,6 +122,18 @@ const char* kitweaver_edit(const char* path, const char* set) {
   std::vector<kitweaver::inspect::KeyEdit> edits;
   error = kitweaver::inspect::parse_key_edits(set, &edits);
   if (error.empty()) kitweaver::inspect::edit_pack_file(path, edits, path, &error);
+  return edit_failure(&error, path);
+}
+
+// Rewrites the pack at `path` in the devices' scale when its positions are
+// at 4056 per frame, as `kitweaver-inspect --rescale PATH` does. Returns an
+// empty text, or the line saying why nothing changed.
+const char* kitweaver_rescale(const char* path) {
+  static std::string error;
+  error.clear();
+  bool rescaled = false;
+  kitweaver::inspect::rescale_pack_file(path, path, &rescaled, &error);
+  if (error.empty() && !rescaled) error = "positions already on the devices' scale";
   return edit_failure(&error, path);
 }
 

@@ -1,10 +1,10 @@
-#include "intake/aiff_chunks.h"
+#include "format/aiff_chunks.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "kitweaver/byte_order.h"
-#include "pack/aiff_format.h"
+#include "format/aiff_format.h"
 
 namespace kitweaver {
 

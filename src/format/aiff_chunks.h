@@ -25,7 +25,7 @@
 
 #include <cstdint>
 
-#include "intake/wav_reader.h"
+#include "format/byte_source.h"
 
 namespace kitweaver {
 
