@@ -40,6 +40,9 @@ TEST(Run, WrongArgumentsPrintUsage) {
       {{"--hq", "a", "b"}, ""},
       {{"-o"}, "Option [-o] needs a path\n"},
       {{"--output"}, "Option [--output] needs a path\n"},
+      {{"--field"}, ""},
+      // A PO-33 kit is played into the device, never loaded as a field kit.
+      {{"--field", "kit PO-33.4"}, "Option [--field] makes an OP-1 field kit; a PO-33 folder makes a PO-33 pack\n"},
   };
   for (const Case& c : cases) {
     testing::RunResult r = run_program(c.args);

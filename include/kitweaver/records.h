@@ -50,6 +50,10 @@ struct SampleRecord {
   // The rendered slice, signed 16-bit host order; null when the slice could
   // not be resampled. A slice of zero frames is a non-null empty buffer.
   std::unique_ptr<std::int16_t[]> resampled;
+  // The right side of a stereo slice (an OP-1 field kit) rendered from a
+  // two-channel recording, as `resampled` is the left; null where the slice
+  // plays the same on both sides.
+  std::unique_ptr<std::int16_t[]> resampled_right;
   std::int32_t resampled_bytes = 0;
   std::int32_t channels = 0;
   std::int32_t sample_rate = 0;
@@ -74,6 +78,8 @@ struct PackJob {
   // Slots 0 .. sample_count - 1 hold records in acceptance order.
   std::array<std::unique_ptr<SampleRecord>, kSlotCount> samples;
   bool po33_mode = false;
+  // An OP-1 field kit: stereo, 20 s.
+  bool field_mode = false;
   // Slices resampled by the band-limited renderer rather than scattered.
   bool band_limited = false;
   // A file the intake opened could not be read (and was reported): no pack.

@@ -30,13 +30,15 @@ constexpr char kHelpText[] =
     "Makes a 24-key drum kit from up to 24 recordings in the folder (WAV,\n"
     "AIFF or AIFC, PCM or float) and writes it into the same folder as\n"
     "samplepack.aif. A folder whose name ends in \" PO-33.<seconds>\" makes a\n"
-    "PO-33 pack of 1 to 40 s; any other folder an OP-1/OP-Z pack of 12 s.\n"
+    "PO-33 pack of 1 to 40 s; any other folder an OP-1/OP-Z pack of 12 s, or\n"
+    "with --field an OP-1 field kit: stereo, 20 s.\n"
     "\n"
     "Options, before the folder:\n"
     "  -o, --output PATH            write the pack to PATH instead; into an\n"
     "                               existing folder as <folder name>.aif\n"
     "  --hq                         resample through a band-limited filter:\n"
     "                               the same plan, cleaner sound\n"
+    "  --field                      make an OP-1 field kit (stereo, 20 s)\n"
     "  --                           ends the options\n"
     "  -h, --help / --version       this text / the version line\n"
     "\n"
@@ -56,6 +58,7 @@ struct RunOptions {
   const char* directory = nullptr;
   std::string output;  // -o PATH; empty: samplepack.aif in the folder
   bool band_limited = false;  // --hq
+  bool field = false;         // --field
 };
 
 enum class Request { kRun, kHelp, kVersion, kUsage };
@@ -80,6 +83,8 @@ Request parse_arguments(int argc, const char* const* argv, RunOptions* options) 
       return Request::kVersion;
     } else if (word == "--hq") {
       options->band_limited = true;
+    } else if (word == "--field") {
+      options->field = true;
     } else if (word == "-o" || word == "--output") {
       if (i + 1 == argc) {
         std::printf("Option [%s] needs a path\n", argv[i]);
@@ -168,13 +173,22 @@ int run_kitweaver(int argc, const char* const* argv, const RunSettings& settings
   try {
     job.directory = trim_directory_argument(options.directory);
     ModeChoice mode = detect_mode(job.directory);
+    if (mode.po33_mode && options.field) {
+      // A PO-33 kit is played into the device, not loaded: no field kit.
+      std::printf("Option [--field] makes an OP-1 field kit; a PO-33 folder makes a PO-33 pack\n");
+      std::printf("\nUsage:\n\t kitweaver <WAV files directory location>\n\n");
+      return kExitUsage;
+    }
     job.po33_mode = mode.po33_mode;
-    job.max_pack_seconds = mode.max_pack_seconds;
+    job.field_mode = options.field;
+    job.max_pack_seconds = options.field ? kFieldPackSeconds : mode.max_pack_seconds;
     job.band_limited = options.band_limited;
     job.reading = settings.reading;
     if (job.po33_mode) {
       std::printf("\nPO-33 mode; max. pack length %.1fs, inserting %.1fs pause between samples\n",
                   job.max_pack_seconds, static_cast<double>(kPo33PauseSeconds));
+    } else if (job.field_mode) {
+      std::printf("\nOP-1 field mode; max. pack length %.1fs\n", job.max_pack_seconds);
     } else {
       std::printf("\nOP-1/OP-Z mode; max. pack length %.1fs\n", job.max_pack_seconds);
     }

@@ -17,6 +17,8 @@ inline constexpr int kExitUsage = 2;
 // Default and ceiling of a PO-33 pack, and the OP-1/OP-Z pack, in seconds.
 inline constexpr double kPo33MaxSeconds = 40.0;
 inline constexpr double kOpPackSeconds = 12.0;
+// An OP-1 field kit's length, in seconds.
+inline constexpr double kFieldPackSeconds = 20.0;
 // Gap before every PO-33 slice (and the marker tone's length), in seconds.
 inline constexpr float kPo33PauseSeconds = 0.2f;
 

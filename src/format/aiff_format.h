@@ -12,6 +12,19 @@
 //   46 + A  "SSND", 2N + 8, offset 0, block size 0, the pack's 2N bytes
 //   62 + A + 2N  zero bytes up to a multiple of 4 of the file length
 //
+// An OP-1 field kit, as the field writes its own (N stereo frames, text of
+// L bytes):
+//
+//   0       "FORM", container size (file length - 8), "AIFC"
+//   12      "FVER", 4, the AIFC version A2 80 51 40
+//   24      "COMM", 64, channels 2, frames N, bits 16, rate 44100,
+//           compression "sowt", its name as a Pascal string (a length byte of
+//           41 and "Signed integer (little-endian) linear PCM")
+//   96      "APPL", 4100, "op-1", the metadata text, "\n", then spaces up to
+//           4096 bytes after the signature
+//   4204    "SSND", 4N + 8, offset 0, block size 0, the frames, left and right
+//           interleaved, little-endian
+//
 // Other writers may use the form type "AIFC", whose COMM chunk adds a 4-byte
 // compression type after the rate ("NONE" or "twos": big-endian samples,
 // "sowt": little-endian, "fl32" and "fl64": big-endian IEEE 754 floats; any
@@ -35,11 +48,17 @@ inline constexpr char kCompressionTwos[] = "twos";
 inline constexpr char kCompressionSowt[] = "sowt";
 inline constexpr char kCompressionFloat32[] = "fl32";
 inline constexpr char kCompressionFloat64[] = "fl64";
+inline constexpr char kFverId[] = "FVER";
+inline constexpr std::uint32_t kAifcVersion1 = 0xA2805140;
+inline constexpr char kSowtName[] = "Signed integer (little-endian) linear PCM";
 
 inline constexpr std::size_t kFormHeaderSize = 12;
 inline constexpr std::size_t kChunkHeaderSize = 8;
 inline constexpr std::uint32_t kCommSize = 18;
 inline constexpr std::uint32_t kAifcCommMinSize = 22;
 inline constexpr std::uint32_t kSsndPrefixSize = 8;  // offset and block size
+inline constexpr std::uint32_t kFverSize = 4;
+inline constexpr std::uint32_t kFieldCommSize = 64;   // 18, the type, and its name of 41 characters
+inline constexpr std::size_t kFieldTextBytes = 4096;  // the text after the signature, padded
 
 }  // namespace kitweaver

@@ -1,5 +1,6 @@
 #include "pack/aiff_writer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -79,6 +80,49 @@ std::vector<std::uint8_t> aiff_header_bytes(std::int32_t frames, const std::stri
   return out;
 }
 
+std::vector<std::uint8_t> field_header_bytes(std::int32_t frames, const std::string& metadata) {
+  // The text, a line end, and spaces up to kFieldTextBytes after the
+  // signature (a longer text, which the template never makes, is not cut).
+  std::string text = metadata + "\n";
+  const std::size_t padded = std::max(sizeof kAppSignature - 1 + kFieldTextBytes, text.size());
+  text.resize(padded, ' ');
+  const std::size_t appl_size = text.size();
+  const std::size_t sound_bytes = 4 * static_cast<std::size_t>(frames);
+  const std::size_t file_size = kFormHeaderSize + kChunkHeaderSize + kFverSize + kChunkHeaderSize + kFieldCommSize +
+                                kChunkHeaderSize + appl_size + (appl_size & 1u) + kChunkHeaderSize + kSsndPrefixSize +
+                                sound_bytes;
+
+  std::vector<std::uint8_t> out;
+  Writer w{out};
+  w.id(kFormId);
+  w.be32(static_cast<std::uint32_t>(file_size - 8));
+  w.id(kAifcType);
+  w.id(kFverId);
+  w.be32(kFverSize);
+  w.be32(kAifcVersion1);
+  w.id(kCommId);
+  w.be32(kFieldCommSize);
+  w.be16(2);
+  w.be32(static_cast<std::uint32_t>(frames));
+  w.be16(16);
+  std::uint8_t rate[10];
+  encode_extended80(rate, kPackRate);
+  w.bytes(rate, sizeof rate);
+  w.id(kCompressionSowt);
+  const std::uint8_t name_length = sizeof kSowtName - 1;
+  w.bytes(&name_length, 1);
+  w.bytes(reinterpret_cast<const std::uint8_t*>(kSowtName), name_length);
+  w.id(kApplId);
+  w.be32(static_cast<std::uint32_t>(appl_size));
+  out.insert(out.end(), text.begin(), text.end());
+  if (appl_size & 1u) out.push_back(0);
+  w.id(kSsndId);
+  w.be32(static_cast<std::uint32_t>(sound_bytes + kSsndPrefixSize));
+  w.be32(0);
+  w.be32(0);
+  return out;
+}
+
 std::string kit_name(const std::string& directory) {
   const std::string name = folder_own_name(directory);
   return name.empty() ? std::string("samplepack") : name;
@@ -110,8 +154,9 @@ bool write_aiff_pack(PackJob& job, const KeyMap& keys, const std::string& path, 
     report(path, kOutOfMemory);
     return false;
   }
-  const std::vector<std::uint8_t> header = aiff_header_bytes(pack.frames, *metadata);
-  const std::size_t sound_bytes = sound_size(pack.frames);
+  const std::vector<std::uint8_t> header =
+      job.field_mode ? field_header_bytes(pack.frames, *metadata) : aiff_header_bytes(pack.frames, *metadata);
+  const std::size_t sound_bytes = pack.size();
   const std::uint8_t zeros[4] = {};
   const std::size_t padding = (4 - (header.size() + sound_bytes) % 4) % 4;
   int error = replace_file(path,

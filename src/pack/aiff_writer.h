@@ -13,8 +13,12 @@ namespace kitweaver {
 inline constexpr char kPackFileName[] = "samplepack.aif";
 
 // Everything of the file before the pack's sound bytes: FORM, COMM, APPL
-// and the SSND chunk's header, for a pack of `frames` frames.
+// and the SSND chunk's header, for a mono pack of `frames` frames.
 std::vector<std::uint8_t> aiff_header_bytes(std::int32_t frames, const std::string& metadata);
+
+// The same for an OP-1 field kit of `frames` stereo frames: FORM (AIFC),
+// FVER, COMM, APPL and the SSND chunk's header.
+std::vector<std::uint8_t> field_header_bytes(std::int32_t frames, const std::string& metadata);
 
 // Where the pack goes. Without `output`, samplepack.aif in the recordings'
 // folder; with an existing folder as `output`, a file in it named after the

@@ -30,8 +30,9 @@ std::int32_t pack_frame_count(const PackJob& job) {
 PackBuffer lay_out_pack(PackJob& job) {
   PackBuffer pack;
   pack.frames = pack_frame_count(job);
+  pack.channels = job.field_mode ? 2 : 1;
   // The pack's sound is a megabyte or more, written once.
-  pack.bytes.reset(allocate_large_buffer(2 * static_cast<std::size_t>(pack.frames)));
+  pack.bytes.reset(allocate_large_buffer(pack.size()));
   if (!pack.bytes) return pack;
 
   std::int64_t position = 0;
@@ -52,10 +53,17 @@ PackBuffer lay_out_pack(PackJob& job) {
       record.pack_start = static_cast<std::int32_t>(position);
     }
     const std::int64_t frames = record.resampled_bytes / 2;
+    const std::int16_t* right = record.resampled_right ? record.resampled_right.get() : record.resampled.get();
     for (std::int64_t k = 0; k < frames; ++k) {
       std::int64_t frame = position + k;
       if (frame < 0 || frame >= pack.frames) continue;
-      store_be16(pack.bytes.get() + 2 * frame, static_cast<std::uint16_t>(record.resampled[static_cast<std::size_t>(k)]));
+      const auto at = static_cast<std::size_t>(k);
+      if (job.field_mode) {
+        store_le16(pack.bytes.get() + 4 * frame, static_cast<std::uint16_t>(record.resampled[at]));
+        store_le16(pack.bytes.get() + 4 * frame + 2, static_cast<std::uint16_t>(right[at]));
+      } else {
+        store_be16(pack.bytes.get() + 2 * frame, static_cast<std::uint16_t>(record.resampled[at]));
+      }
     }
     // The next slice begins on this slice's last frame.
     position += frames - 1;

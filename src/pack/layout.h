@@ -1,5 +1,7 @@
 // Pack audio layout: every rendered slice laid one after another into one
-// 44.1 kHz mono 16-bit big-endian buffer of the pack's length.
+// 44.1 kHz 16-bit buffer of the pack's length: mono and big-endian, or, for
+// an OP-1 field kit, stereo (left, right) and little-endian, as the field's
+// own packs hold their sound.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +23,10 @@ struct FreeBytes {
 };
 
 struct PackBuffer {
-  std::unique_ptr<std::uint8_t[], FreeBytes> bytes;  // 2 * frames bytes; null if memory ran out
+  std::unique_ptr<std::uint8_t[], FreeBytes> bytes;  // size() bytes; null if memory ran out
   std::int32_t frames = 0;
+  std::int32_t channels = 1;
+  std::size_t size() const { return 2 * static_cast<std::size_t>(channels) * static_cast<std::size_t>(frames); }
 };
 
 // max_pack_seconds x kPackRate, truncated: 529200 for 12 s.

@@ -5,7 +5,8 @@
 //
 // Every bit of the source is decoded (8-bit v / 128, 16-bit v / 32768,
 // 24-bit v / 2^23, 32-bit v / 2^31, float clamped to [-1, 1], channels
-// averaged; slice/sample_decoding.h). Chord
+// averaged, or kept apart for the two sides of a stereo slice;
+// slice/sample_decoding.h). Chord
 // note j is the source resampled from S to Q x ratio_j, output frame 0 on
 // source frame 0, filling the slice as far as the note reaches; where
 // Q x ratio_j is S exactly the note is the decoded source itself. The slice
@@ -25,9 +26,11 @@
 namespace kitweaver {
 
 // Renders `record` at `rate` Hz into `frames` output frames and attaches the
-// result. Returns 0, or the error of a read that failed (the record then
-// stays unrendered); leaves the record unrendered if memory can't be had.
+// result: both sides when `stereo` asks for them and the recording has two
+// channels (sides_of), each through a resampler of its own. Returns 0, or
+// the error of a read that failed (the record then stays unrendered);
+// leaves the record unrendered if memory can't be had.
 int render_band_limited(SampleRecord& record, double rate, std::int32_t frames, const ChordNotes& chord,
-                        RenderBuffers* buffers = nullptr);
+                        RenderBuffers* buffers = nullptr, bool stereo = false);
 
 }  // namespace kitweaver

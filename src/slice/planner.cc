@@ -97,13 +97,14 @@ SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor) {
   return plan;
 }
 
-int render_planned_slice(SampleRecord& record, const SlicePlan& plan, RenderBuffers* buffers, bool band_limited) {
+int render_planned_slice(SampleRecord& record, const SlicePlan& plan, RenderBuffers* buffers, bool band_limited,
+                         bool stereo) {
   int error = 0;
   if (plan.resampled) {
     error = reopen_source(record);
     if (error == 0) {
-      error = band_limited ? render_band_limited(record, plan.rate, plan.frames, plan.chord, buffers)
-                           : render_slice(record, plan.rate, plan.frames, plan.chord, buffers);
+      error = band_limited ? render_band_limited(record, plan.rate, plan.frames, plan.chord, buffers, stereo)
+                           : render_slice(record, plan.rate, plan.frames, plan.chord, buffers, stereo);
     }
   }
   record.source.file.reset();
@@ -130,7 +131,7 @@ RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kS
       RenderBuffers buffers;
       for (std::int32_t slot = next_slot++; slot < job.sample_count; slot = next_slot++) {
         const auto at = static_cast<std::size_t>(slot);
-        errors[at] = render_planned_slice(*job.samples[at], plans[at], &buffers, job.band_limited);
+        errors[at] = render_planned_slice(*job.samples[at], plans[at], &buffers, job.band_limited, job.field_mode);
       }
     } catch (const std::bad_alloc&) {
       out_of_memory = true;
@@ -160,7 +161,8 @@ RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kS
 
 int plan_slice(PackJob& job, std::int32_t slot, double factor) {
   const SlicePlan plan = announce_slice_plan(job, slot, factor);
-  return render_planned_slice(*job.samples[static_cast<std::size_t>(slot)], plan);
+  return render_planned_slice(*job.samples[static_cast<std::size_t>(slot)], plan, nullptr, job.band_limited,
+                              job.field_mode);
 }
 
 }  // namespace kitweaver

@@ -61,9 +61,9 @@ SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor);
 // intake had to close it), then closes the file. Returns 0, or the error of
 // a read that failed, or kFileChanged.
 // With `band_limited`, the slice is resampled through the band-limited
-// filter.
+// filter; with `stereo`, a two-channel recording is rendered on two sides.
 int render_planned_slice(SampleRecord& record, const SlicePlan& plan, RenderBuffers* buffers = nullptr,
-                         bool band_limited = false);
+                         bool band_limited = false, bool stereo = false);
 
 // The first slot, in slot order, whose file could not be read, and why.
 struct RenderFailure {
@@ -71,8 +71,8 @@ struct RenderFailure {
   int error = 0;
 };
 
-// Renders every slot of the job by its plan (band-limited when the job asks
-// for it), the slots shared between two threads when the machine has two
+// Renders every slot of the job by its plan (band-limited, and stereo, when
+// the job asks for it), the slots shared between two threads when the machine has two
 // cores, and closes their files.
 RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kSlotCount>& plans);
 

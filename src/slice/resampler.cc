@@ -1,6 +1,7 @@
 #include "slice/resampler.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -76,11 +77,35 @@ void decode_prefix(const std::uint8_t* raw, std::size_t count, std::int64_t* pre
   }
 }
 
+// The two channels of two-channel frames apart, each as a mono recording of
+// that channel decodes.
+template <SampleType kType>
+void decode_sides(const std::uint8_t* raw, std::size_t count, std::int64_t* left, std::int64_t* right) {
+  constexpr int kWidth = kSampleWidth<kType>;
+  std::int64_t sums[kSides] = {};
+  left[0] = right[0] = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::uint8_t* frame = raw + k * 2 * kWidth;
+    sums[0] += 2 * sample16<kType>(frame);
+    sums[1] += 2 * sample16<kType>(frame + kWidth);
+    left[k + 1] = sums[0];
+    right[k + 1] = sums[1];
+  }
+}
+
 // A sample type without a decoding is silence.
 template <int kChannels>
 void decode_prefix(SampleType type, const std::uint8_t* raw, std::size_t count, std::int64_t* prefix) {
   const bool decoded = with_sample_type(type, [&](auto t) { decode_prefix<kChannels, decltype(t)::value>(raw, count, prefix); });
   if (!decoded) std::fill(prefix, prefix + count + 1, 0);
+}
+
+void decode_sides(SampleType type, const std::uint8_t* raw, std::size_t count, std::int64_t* left, std::int64_t* right) {
+  const bool decoded = with_sample_type(type, [&](auto t) { decode_sides<decltype(t)::value>(raw, count, left, right); });
+  if (!decoded) {
+    std::fill(left, left + count + 1, 0);
+    std::fill(right, right + count + 1, 0);
+  }
 }
 
 // Decoded frames of three or more channels: the mean of their samples.
@@ -286,6 +311,7 @@ void finish(NoteWalk<Sum>& walk, std::int64_t positions, std::int64_t frames, co
 }
 
 struct Source {
+  int sides = 1;                 // two: the channels of a two-channel recording apart
   std::int32_t channels = 0;
   std::int32_t width = 0;        // bytes per sample
   SampleType type = SampleType::kNone;
@@ -294,8 +320,9 @@ struct Source {
   std::uint64_t bytes = 0;       // bytes of the frames any position belongs to
 };
 
-Source describe_source(const SampleRecord& record) {
+Source describe_source(const SampleRecord& record, int sides) {
   Source source;
+  source.sides = sides;
   source.channels = record.channels;
   source.width = record.bits_per_sample / 8;
   source.type = sample_type_of(record);
@@ -307,23 +334,31 @@ Source describe_source(const SampleRecord& record) {
   return source;
 }
 
-// One read of the source for the notes of `walks`, in their order.
+// The notes of one pass, for each side.
+template <typename Sum>
+using SideWalks = std::array<std::vector<NoteWalk<Sum>>, kSides>;
+
+// One read of the source for the notes of `walks`, in their order, on every
+// side of `source`; each side's averages go to its own sink.
 template <typename Sum, typename Sink>
-int run_pass(const SampleRecord& record, const Source& source, std::vector<NoteWalk<Sum>>& walks,
-             std::int64_t frames, RenderBuffers& buffers, const Sink& sink) {
+int run_pass(const SampleRecord& record, const Source& source, SideWalks<Sum>& walks, std::int64_t frames,
+             RenderBuffers& buffers, const std::array<Sink, kSides>& sinks) {
   constexpr bool kIntegers = std::is_same_v<Sum, IntegerSum>;
-  auto& decoded = [&buffers]() -> auto& {
-    if constexpr (kIntegers) {
-      return buffers.sums;
-    } else {
-      return buffers.values;
-    }
-  }();
-  decoded.resize(kDecodeFrames + 1);
+  const auto sides = static_cast<std::size_t>(source.sides);
+  if constexpr (kIntegers) {
+    for (std::size_t side = 0; side < sides; ++side) buffers.sums[side].resize(kDecodeFrames + 1);
+  } else {
+    buffers.values.resize(kDecodeFrames + 1);
+  }
   SourceStream& stream = buffers.stream;
   restart_source_stream(stream, record, source.frame_bytes, source.bytes);
-  auto all_done = [&walks] {
-    return std::all_of(walks.begin(), walks.end(), [](const NoteWalk<Sum>& w) { return w.done; });
+  auto all_done = [&walks, sides] {
+    for (std::size_t side = 0; side < sides; ++side) {
+      for (const NoteWalk<Sum>& w : walks[side]) {
+        if (!w.done) return false;
+      }
+    }
+    return true;
   };
 
   std::int64_t first = 0;
@@ -335,52 +370,63 @@ int run_pass(const SampleRecord& record, const Source& source, std::vector<NoteW
       const std::size_t n = std::min(kDecodeFrames, count - at);
       const std::uint8_t* bytes = raw + at * static_cast<std::size_t>(source.frame_bytes);
       if constexpr (kIntegers) {
-        if (source.channels == 1) {
-          decode_prefix<1>(source.type, bytes, n, decoded.data());
+        if (source.sides == 2) {
+          decode_sides(source.type, bytes, n, buffers.sums[0].data(), buffers.sums[1].data());
+        } else if (source.channels == 1) {
+          decode_prefix<1>(source.type, bytes, n, buffers.sums[0].data());
         } else {
-          decode_prefix<2>(source.type, bytes, n, decoded.data());
+          decode_prefix<2>(source.type, bytes, n, buffers.sums[0].data());
         }
-        const PrefixBlock block{first, static_cast<std::int64_t>(n), decoded.data()};
-        for (NoteWalk<Sum>& walk : walks) advance(walk, block, source.positions, frames, sink);
+        for (std::size_t side = 0; side < sides; ++side) {
+          const PrefixBlock block{first, static_cast<std::int64_t>(n), buffers.sums[side].data()};
+          for (NoteWalk<Sum>& walk : walks[side]) advance(walk, block, source.positions, frames, sinks[side]);
+        }
       } else {
-        decode_values(source.channels, source.width, source.type, bytes, n, decoded.data());
-        const ValueBlock block{first, static_cast<std::int64_t>(n), decoded.data()};
-        for (NoteWalk<Sum>& walk : walks) advance(walk, block, source.positions, frames, sink);
+        decode_values(source.channels, source.width, source.type, bytes, n, buffers.values.data());
+        const ValueBlock block{first, static_cast<std::int64_t>(n), buffers.values.data()};
+        for (NoteWalk<Sum>& walk : walks[0]) advance(walk, block, source.positions, frames, sinks[0]);
       }
       first += static_cast<std::int64_t>(n);
     }
   }
   if (stream.error != 0) return stream.error;
-  for (NoteWalk<Sum>& walk : walks) finish(walk, source.positions, frames, sink);
+  for (std::size_t side = 0; side < sides; ++side) {
+    for (NoteWalk<Sum>& walk : walks[side]) finish(walk, source.positions, frames, sinks[side]);
+  }
   return 0;
 }
 
 template <typename Sum, typename Sink>
-int scatter_notes(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord,
-                  RenderBuffers& buffers, const Sink& sink) {
-  const Source source = describe_source(record);
+int scatter_notes(const SampleRecord& record, const Source& source, double rate, std::int64_t frames,
+                  const ChordNotes& chord, RenderBuffers& buffers, const std::array<Sink, kSides>& sinks) {
   const double rate_ratio = rate / record.sample_rate;
-  std::vector<NoteWalk<Sum>> pass;
+  SideWalks<Sum> pass;
+  auto run = [&] {
+    // Every side walks the same positions.
+    for (int side = 1; side < source.sides; ++side) pass[static_cast<std::size_t>(side)] = pass[0];
+    return run_pass(record, source, pass, frames, buffers, sinks);
+  };
   for (std::int32_t n = 0; n < chord.note_count; ++n) {
     const double ratio = stretch_ratio(chord.semitones[static_cast<std::size_t>(n)]);
     if (!std::isfinite(ratio)) continue;  // an endless stretch lands nowhere
-    if (!pass.empty() && ratio > pass.back().ratio) {
-      if (int error = run_pass(record, source, pass, frames, buffers, sink)) return error;
-      pass.clear();
+    if (!pass[0].empty() && ratio > pass[0].back().ratio) {
+      if (int error = run()) return error;
+      pass[0].clear();
     }
-    pass.push_back(start_walk<Sum>(rate_ratio, ratio, source.positions));
+    pass[0].push_back(start_walk<Sum>(rate_ratio, ratio, source.positions));
   }
-  return pass.empty() ? 0 : run_pass(record, source, pass, frames, buffers, sink);
+  return pass[0].empty() ? 0 : run();
 }
 
 template <typename Sink>
-int scatter(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord,
-            RenderBuffers* buffers, const Sink& sink) {
+int scatter(const SampleRecord& record, int sides, double rate, std::int64_t frames, const ChordNotes& chord,
+            RenderBuffers* buffers, const std::array<Sink, kSides>& sinks) {
   if (frames <= 0 || record.channels <= 0 || record.bits_per_sample / 8 < 1) return 0;
   RenderBuffers own;
   RenderBuffers& use = buffers != nullptr ? *buffers : own;
-  if (record.channels <= 2) return scatter_notes<IntegerSum>(record, rate, frames, chord, use, sink);
-  return scatter_notes<RepeatedSum>(record, rate, frames, chord, use, sink);
+  const Source source = describe_source(record, sides);
+  if (record.channels <= 2) return scatter_notes<IntegerSum>(record, source, rate, frames, chord, use, sinks);
+  return scatter_notes<RepeatedSum>(record, source, rate, frames, chord, use, sinks);
 }
 
 }  // namespace
@@ -399,35 +445,57 @@ std::int64_t promised_frames(const SampleRecord& record) {
   return static_cast<std::int64_t>(std::min(promised, kMaxSourceFrames));
 }
 
+int sides_of(const SampleRecord& record, bool stereo) { return stereo && record.channels == 2 ? 2 : 1; }
+
 int mix_notes(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord, double* mix,
-              RenderBuffers* buffers) {
-  return scatter(record, rate, frames, chord, buffers, MixSink{mix});
+              RenderBuffers* buffers, double* mix_right) {
+  return scatter(record, mix_right != nullptr ? 2 : 1, rate, frames, chord, buffers,
+                 std::array<MixSink, kSides>{MixSink{mix}, MixSink{mix_right}});
+}
+
+std::unique_ptr<std::int16_t[]> slice_of_mix(const double* mix, std::int64_t frames, std::int32_t note_count) {
+  auto output = zeroed<std::int16_t>(frames);
+  if (!output) return output;
+  // Divided by the full note count, also where a copy has ended.
+  for (std::int64_t i = 0; i < frames; ++i) output[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(mix[i] / note_count);
+  return output;
 }
 
 bool attach_mix(SampleRecord& record, const double* mix, std::int64_t frames, std::int32_t note_count) {
-  auto output = zeroed<std::int16_t>(frames);
+  auto output = slice_of_mix(mix, frames, note_count);
   if (!output) return false;
-  // Divided by the full note count, also where a copy has ended.
-  for (std::int64_t i = 0; i < frames; ++i) output[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(mix[i] / note_count);
   record.resampled = std::move(output);
   record.resampled_bytes = static_cast<std::int32_t>(2 * frames);
   return true;
 }
 
 int render_slice(SampleRecord& record, double rate, std::int32_t frames, const ChordNotes& chord,
-                 RenderBuffers* buffers) {
+                 RenderBuffers* buffers, bool stereo) {
+  const int sides = sides_of(record, stereo);
+  std::array<std::unique_ptr<std::int16_t[]>, kSides> slices;
   if (chord.note_count == 1) {
-    auto slice = zeroed<std::int16_t>(frames);
-    if (!slice) return 0;
-    if (int error = scatter(record, rate, frames, chord, buffers, SliceSink{slice.get()})) return error;
-    record.resampled = std::move(slice);
-    record.resampled_bytes = 2 * frames;
-    return 0;
+    std::array<SliceSink, kSides> sinks{};
+    for (std::size_t side = 0; side < static_cast<std::size_t>(sides); ++side) {
+      slices[side] = zeroed<std::int16_t>(frames);
+      if (!slices[side]) return 0;
+      sinks[side].slice = slices[side].get();
+    }
+    if (int error = scatter(record, sides, rate, frames, chord, buffers, sinks)) return error;
+  } else {
+    std::array<std::unique_ptr<double[]>, kSides> mixes;
+    for (std::size_t side = 0; side < static_cast<std::size_t>(sides); ++side) {
+      mixes[side] = zeroed<double>(frames);
+      if (!mixes[side]) return 0;
+    }
+    if (int error = mix_notes(record, rate, frames, chord, mixes[0].get(), buffers, mixes[1].get())) return error;
+    for (std::size_t side = 0; side < static_cast<std::size_t>(sides); ++side) {
+      slices[side] = slice_of_mix(mixes[side].get(), frames, chord.note_count);
+      if (!slices[side]) return 0;
+    }
   }
-  auto mix = zeroed<double>(frames);
-  if (!mix) return 0;
-  if (int error = mix_notes(record, rate, frames, chord, mix.get(), buffers)) return error;
-  attach_mix(record, mix.get(), frames, chord.note_count);
+  record.resampled = std::move(slices[0]);
+  record.resampled_right = std::move(slices[1]);
+  record.resampled_bytes = 2 * frames;
   return 0;
 }
 
