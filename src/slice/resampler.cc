@@ -52,13 +52,27 @@ constexpr double kMaxSourceFrames = 70368744177664.0;  // 2^46
 // Frames decoded at a time, so that their running sums stay in the cache.
 constexpr std::size_t kDecodeFrames = 4096;
 
-// Decoded frames [first, first + count) of one or two channels: running sums
-// of twice each frame's value, prefix[0] = 0.
+// The averages of one output frame, one per side.
+template <int kSideCount>
+using Averages = std::array<double, kSideCount>;
+
+// Decoded frames [first, first + count) of one or two channels, on each of
+// `kSideCount` sides (one side, or the two channels apart): running sums of
+// twice each frame's value, prefix[side][0] = 0.
+template <int kSideCount>
 struct PrefixBlock {
+  static constexpr bool kRunningSums = true;
   std::int64_t first = 0;
   std::int64_t count = 0;
-  const std::int64_t* prefix = nullptr;
-  std::int64_t twice_value(std::int64_t k) const { return prefix[k - first + 1] - prefix[k - first]; }
+  std::array<const std::int64_t*, kSideCount> prefix{};
+  std::int64_t twice_value(std::size_t side, std::int64_t k) const {
+    return prefix[side][k - first + 1] - prefix[side][k - first];
+  }
+  Averages<kSideCount> value(std::int64_t k) const {
+    Averages<kSideCount> values;
+    for (std::size_t side = 0; side < kSideCount; ++side) values[side] = static_cast<double>(twice_value(side, k)) * 0.5;
+    return values;
+  }
 };
 
 template <int kChannels, SampleType kType>
@@ -110,6 +124,7 @@ void decode_sides(SampleType type, const std::uint8_t* raw, std::size_t count, s
 
 // Decoded frames of three or more channels: the mean of their samples.
 struct ValueBlock {
+  static constexpr bool kRunningSums = false;
   std::int64_t first = 0;
   std::int64_t count = 0;
   const double* values = nullptr;
@@ -125,27 +140,37 @@ void decode_values(std::int32_t channels, std::int32_t width, SampleType type, c
   }
 }
 
-// Sums over runs of positions, [from, to) within one block.
+// Sums over runs of positions, [from, to) within one block, on every side.
+template <int kSideCount>
 struct IntegerSum {
-  std::int64_t halves = 0;  // twice the sum of the values
+  using Block = PrefixBlock<kSideCount>;
+  std::array<std::int64_t, kSideCount> halves{};  // twice the sum of the values
 
-  void add(const PrefixBlock& block, std::int64_t from, std::int64_t to) {
+  void add(const Block& block, std::int64_t from, std::int64_t to) {
     const std::int64_t ka = (from + 32) >> 6;
     const std::int64_t kb = (to - 1 + 32) >> 6;
-    if (ka == kb) {
-      halves += (to - from) * block.twice_value(ka);
-      return;
+    for (std::size_t side = 0; side < kSideCount; ++side) {
+      if (ka == kb) {
+        halves[side] += (to - from) * block.twice_value(side, ka);
+        continue;
+      }
+      const std::int64_t* prefix = block.prefix[side];
+      halves[side] += (64 * ka + 32 - from) * block.twice_value(side, ka) +
+                      64 * (prefix[kb - block.first] - prefix[ka + 1 - block.first]) +
+                      (to - (64 * kb - 32)) * block.twice_value(side, kb);
     }
-    halves += (64 * ka + 32 - from) * block.twice_value(ka) +
-              64 * (block.prefix[kb - block.first] - block.prefix[ka + 1 - block.first]) +
-              (to - (64 * kb - 32)) * block.twice_value(kb);
   }
-  double average(std::int64_t hits) const {
-    return static_cast<double>(halves) / static_cast<double>(2 * hits);
+  Averages<kSideCount> average(std::int64_t hits) const {
+    Averages<kSideCount> values;
+    for (std::size_t side = 0; side < kSideCount; ++side) {
+      values[side] = static_cast<double>(halves[side]) / static_cast<double>(2 * hits);
+    }
+    return values;
   }
 };
 
 struct RepeatedSum {
+  using Block = ValueBlock;
   double sum = 0.0;
 
   void add(const ValueBlock& block, std::int64_t from, std::int64_t to) {
@@ -156,18 +181,25 @@ struct RepeatedSum {
       for (; j < run_end; ++j) sum += value;
     }
   }
-  double average(std::int64_t hits) const { return sum / static_cast<double>(hits); }
+  Averages<1> average(std::int64_t hits) const { return {sum / static_cast<double>(hits)}; }
 };
 
-// Where averages go: into the mix of a chord, or straight into the slice of
-// a single note (whose mix would be the average itself, divided by 1).
+// Where averages go, on each side: into the mix of a chord, or straight into
+// the slice of a single note (whose mix would be the average itself,
+// divided by 1).
+template <int kSideCount>
 struct MixSink {
-  double* mix;
-  void put(std::int64_t i, double average) const { mix[i] += average; }
+  std::array<double*, kSideCount> mix{};
+  void put(std::int64_t i, const Averages<kSideCount>& average) const {
+    for (std::size_t side = 0; side < kSideCount; ++side) mix[side][i] += average[side];
+  }
 };
+template <int kSideCount>
 struct SliceSink {
-  std::int16_t* slice;
-  void put(std::int64_t i, double average) const { slice[i] = static_cast<std::int16_t>(average); }
+  std::array<std::int16_t*, kSideCount> slice{};
+  void put(std::int64_t i, const Averages<kSideCount>& average) const {
+    for (std::size_t side = 0; side < kSideCount; ++side) slice[side][i] = static_cast<std::int16_t>(average[side]);
+  }
 };
 
 bool is_power_of_two(double x, int* exponent) {
@@ -270,10 +302,10 @@ template <typename Sum, typename Block, typename Sink>
 void advance(NoteWalk<Sum>& walk, const Block& block, std::int64_t positions, std::int64_t frames,
              const Sink& sink) {
   if (walk.done) return;
-  if constexpr (std::is_same_v<Block, PrefixBlock>) {
+  if constexpr (Block::kRunningSums) {
     if (walk.identity) {
       const std::int64_t stop = std::min({block.first + block.count, positions / 64 + 1, frames});
-      for (std::int64_t k = block.first; k < stop; ++k) sink.put(k, static_cast<double>(block.twice_value(k)) * 0.5);
+      for (std::int64_t k = block.first; k < stop; ++k) sink.put(k, block.value(k));
       walk.done = stop < block.first + block.count;
       return;
     }
@@ -334,31 +366,21 @@ Source describe_source(const SampleRecord& record, int sides) {
   return source;
 }
 
-// The notes of one pass, for each side.
-template <typename Sum>
-using SideWalks = std::array<std::vector<NoteWalk<Sum>>, kSides>;
-
-// One read of the source for the notes of `walks`, in their order, on every
-// side of `source`; each side's averages go to its own sink.
+// One read of the source for the notes of `walks`, in their order; each
+// walk sums every side of `source` at once.
 template <typename Sum, typename Sink>
-int run_pass(const SampleRecord& record, const Source& source, SideWalks<Sum>& walks, std::int64_t frames,
-             RenderBuffers& buffers, const std::array<Sink, kSides>& sinks) {
-  constexpr bool kIntegers = std::is_same_v<Sum, IntegerSum>;
-  const auto sides = static_cast<std::size_t>(source.sides);
+int run_pass(const SampleRecord& record, const Source& source, std::vector<NoteWalk<Sum>>& walks,
+             std::int64_t frames, RenderBuffers& buffers, const Sink& sink) {
+  constexpr bool kIntegers = Sum::Block::kRunningSums;
   if constexpr (kIntegers) {
-    for (std::size_t side = 0; side < sides; ++side) buffers.sums[side].resize(kDecodeFrames + 1);
+    for (int side = 0; side < source.sides; ++side) buffers.sums[static_cast<std::size_t>(side)].resize(kDecodeFrames + 1);
   } else {
     buffers.values.resize(kDecodeFrames + 1);
   }
   SourceStream& stream = buffers.stream;
   restart_source_stream(stream, record, source.frame_bytes, source.bytes);
-  auto all_done = [&walks, sides] {
-    for (std::size_t side = 0; side < sides; ++side) {
-      for (const NoteWalk<Sum>& w : walks[side]) {
-        if (!w.done) return false;
-      }
-    }
-    return true;
+  auto all_done = [&walks] {
+    return std::all_of(walks.begin(), walks.end(), [](const NoteWalk<Sum>& w) { return w.done; });
   };
 
   std::int64_t first = 0;
@@ -369,6 +391,9 @@ int run_pass(const SampleRecord& record, const Source& source, SideWalks<Sum>& w
     for (std::size_t at = 0; at < count && !all_done(); at += kDecodeFrames) {
       const std::size_t n = std::min(kDecodeFrames, count - at);
       const std::uint8_t* bytes = raw + at * static_cast<std::size_t>(source.frame_bytes);
+      typename Sum::Block block;
+      block.first = first;
+      block.count = static_cast<std::int64_t>(n);
       if constexpr (kIntegers) {
         if (source.sides == 2) {
           decode_sides(source.type, bytes, n, buffers.sums[0].data(), buffers.sums[1].data());
@@ -377,56 +402,52 @@ int run_pass(const SampleRecord& record, const Source& source, SideWalks<Sum>& w
         } else {
           decode_prefix<2>(source.type, bytes, n, buffers.sums[0].data());
         }
-        for (std::size_t side = 0; side < sides; ++side) {
-          const PrefixBlock block{first, static_cast<std::int64_t>(n), buffers.sums[side].data()};
-          for (NoteWalk<Sum>& walk : walks[side]) advance(walk, block, source.positions, frames, sinks[side]);
-        }
+        for (std::size_t side = 0; side < block.prefix.size(); ++side) block.prefix[side] = buffers.sums[side].data();
       } else {
         decode_values(source.channels, source.width, source.type, bytes, n, buffers.values.data());
-        const ValueBlock block{first, static_cast<std::int64_t>(n), buffers.values.data()};
-        for (NoteWalk<Sum>& walk : walks[0]) advance(walk, block, source.positions, frames, sinks[0]);
+        block.values = buffers.values.data();
       }
+      for (NoteWalk<Sum>& walk : walks) advance(walk, block, source.positions, frames, sink);
       first += static_cast<std::int64_t>(n);
     }
   }
   if (stream.error != 0) return stream.error;
-  for (std::size_t side = 0; side < sides; ++side) {
-    for (NoteWalk<Sum>& walk : walks[side]) finish(walk, source.positions, frames, sinks[side]);
-  }
+  for (NoteWalk<Sum>& walk : walks) finish(walk, source.positions, frames, sink);
   return 0;
 }
 
 template <typename Sum, typename Sink>
 int scatter_notes(const SampleRecord& record, const Source& source, double rate, std::int64_t frames,
-                  const ChordNotes& chord, RenderBuffers& buffers, const std::array<Sink, kSides>& sinks) {
+                  const ChordNotes& chord, RenderBuffers& buffers, const Sink& sink) {
   const double rate_ratio = rate / record.sample_rate;
-  SideWalks<Sum> pass;
-  auto run = [&] {
-    // Every side walks the same positions.
-    for (int side = 1; side < source.sides; ++side) pass[static_cast<std::size_t>(side)] = pass[0];
-    return run_pass(record, source, pass, frames, buffers, sinks);
-  };
+  std::vector<NoteWalk<Sum>> pass;
   for (std::int32_t n = 0; n < chord.note_count; ++n) {
     const double ratio = stretch_ratio(chord.semitones[static_cast<std::size_t>(n)]);
     if (!std::isfinite(ratio)) continue;  // an endless stretch lands nowhere
-    if (!pass[0].empty() && ratio > pass[0].back().ratio) {
-      if (int error = run()) return error;
-      pass[0].clear();
+    if (!pass.empty() && ratio > pass.back().ratio) {
+      if (int error = run_pass(record, source, pass, frames, buffers, sink)) return error;
+      pass.clear();
     }
-    pass[0].push_back(start_walk<Sum>(rate_ratio, ratio, source.positions));
+    pass.push_back(start_walk<Sum>(rate_ratio, ratio, source.positions));
   }
-  return pass[0].empty() ? 0 : run();
+  return pass.empty() ? 0 : run_pass(record, source, pass, frames, buffers, sink);
 }
 
-template <typename Sink>
-int scatter(const SampleRecord& record, int sides, double rate, std::int64_t frames, const ChordNotes& chord,
-            RenderBuffers* buffers, const std::array<Sink, kSides>& sinks) {
+// The scatter on `kSideCount` sides: one (the recording's channels
+// averaged) or two (a two-channel recording's channels apart).
+template <int kSideCount, template <int> class Sink>
+int scatter(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord,
+            RenderBuffers* buffers, const Sink<kSideCount>& sink) {
   if (frames <= 0 || record.channels <= 0 || record.bits_per_sample / 8 < 1) return 0;
   RenderBuffers own;
   RenderBuffers& use = buffers != nullptr ? *buffers : own;
-  const Source source = describe_source(record, sides);
-  if (record.channels <= 2) return scatter_notes<IntegerSum>(record, source, rate, frames, chord, use, sinks);
-  return scatter_notes<RepeatedSum>(record, source, rate, frames, chord, use, sinks);
+  const Source source = describe_source(record, kSideCount);
+  if constexpr (kSideCount == 2) {
+    return scatter_notes<IntegerSum<2>>(record, source, rate, frames, chord, use, sink);
+  } else {
+    if (record.channels <= 2) return scatter_notes<IntegerSum<1>>(record, source, rate, frames, chord, use, sink);
+    return scatter_notes<RepeatedSum>(record, source, rate, frames, chord, use, sink);
+  }
 }
 
 }  // namespace
@@ -449,8 +470,8 @@ int sides_of(const SampleRecord& record, bool stereo) { return stereo && record.
 
 int mix_notes(const SampleRecord& record, double rate, std::int64_t frames, const ChordNotes& chord, double* mix,
               RenderBuffers* buffers, double* mix_right) {
-  return scatter(record, mix_right != nullptr ? 2 : 1, rate, frames, chord, buffers,
-                 std::array<MixSink, kSides>{MixSink{mix}, MixSink{mix_right}});
+  if (mix_right != nullptr) return scatter<2>(record, rate, frames, chord, buffers, MixSink<2>{{mix, mix_right}});
+  return scatter<1>(record, rate, frames, chord, buffers, MixSink<1>{{mix}});
 }
 
 std::unique_ptr<std::int16_t[]> slice_of_mix(const double* mix, std::int64_t frames, std::int32_t note_count) {
@@ -474,13 +495,14 @@ int render_slice(SampleRecord& record, double rate, std::int32_t frames, const C
   const int sides = sides_of(record, stereo);
   std::array<std::unique_ptr<std::int16_t[]>, kSides> slices;
   if (chord.note_count == 1) {
-    std::array<SliceSink, kSides> sinks{};
     for (std::size_t side = 0; side < static_cast<std::size_t>(sides); ++side) {
       slices[side] = zeroed<std::int16_t>(frames);
       if (!slices[side]) return 0;
-      sinks[side].slice = slices[side].get();
     }
-    if (int error = scatter(record, sides, rate, frames, chord, buffers, sinks)) return error;
+    const int error = sides == 2 ? scatter<2>(record, rate, frames, chord, buffers,
+                                              SliceSink<2>{{slices[0].get(), slices[1].get()}})
+                                 : scatter<1>(record, rate, frames, chord, buffers, SliceSink<1>{{slices[0].get()}});
+    if (error != 0) return error;
   } else {
     std::array<std::unique_ptr<double[]>, kSides> mixes;
     for (std::size_t side = 0; side < static_cast<std::size_t>(sides); ++side) {
