@@ -2,7 +2,8 @@
 # kitweaver.exe under wine against the Linux build: on the example kits, on
 # a mix of them that must be shortened into a PO-33 pack with chords, and on
 # a generated 24-bit stereo kit that needs compression, each run plainly and
-# with --hq, the lines must be the same (with \ for /) and the packs the same
+# with --hq (the stereo kit and the demo kit also as OP-1 field kits, with
+# --field), the lines must be the same (with \ for /) and the packs the same
 # byte for byte.
 #
 #   tests/windows_end_to_end.sh LINUX_KITWEAVER WINDOWS_KITWEAVER_EXE
@@ -51,7 +52,9 @@ for kit in "${kits[@]}"; do
     echo "$kit: this folder does not list its files by name; the two programs would take them in other orders"
     exit 1
   fi
-  for option in "" "--hq"; do
+  options=("" "--hq")
+  [[ "$kit" == generated || "$kit" == "demo kit" ]] && options+=("--field" "--hq --field")
+  for option in "${options[@]}"; do
     rm -f "$scratch/$kit/samplepack.aif"
     (cd "$scratch" && "$linux" $option "$kit" >"$scratch/linux.txt") || true
     mv "$scratch/$kit/samplepack.aif" "$scratch/linux.aif" 2>/dev/null || rm -f "$scratch/linux.aif"
