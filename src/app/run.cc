@@ -9,6 +9,7 @@
 #include "kitweaver/name_text.h"
 #include "kitweaver/records.h"
 #include "pack/aiff_writer.h"
+#include "pack/device_slot.h"
 #include "pack/key_map.h"
 #include "slice/planner.h"
 
@@ -39,6 +40,8 @@ constexpr char kHelpText[] =
     "  --hq                         resample through a band-limited filter:\n"
     "                               the same plan, cleaner sound\n"
     "  --field                      make an OP-1 field kit (stereo, 20 s)\n"
+    "  --replace                    with -o into an OP-Z slot folder that\n"
+    "                               holds a pack: swap it for the new one\n"
     "  --                           ends the options\n"
     "  -h, --help / --version       this text / the version line\n"
     "\n"
@@ -59,6 +62,7 @@ struct RunOptions {
   std::string output;  // -o PATH; empty: samplepack.aif in the folder
   bool band_limited = false;  // --hq
   bool field = false;         // --field
+  bool replace = false;       // --replace
 };
 
 enum class Request { kRun, kHelp, kVersion, kUsage };
@@ -85,6 +89,8 @@ Request parse_arguments(int argc, const char* const* argv, RunOptions* options) 
       options->band_limited = true;
     } else if (word == "--field") {
       options->field = true;
+    } else if (word == "--replace") {
+      options->replace = true;
     } else if (word == "-o" || word == "--output") {
       if (i + 1 == argc) {
         std::printf("Option [%s] needs a path\n", argv[i]);
@@ -120,6 +126,17 @@ bool plan_and_render(PackJob& job) {
 }
 
 int run_stages(PackJob& job, const RunOptions& options, const RunSettings& settings) {
+  std::string path = settings.pack_instead.empty() ? pack_path(job.directory, options.output) : settings.pack_instead;
+  // A slot of an OP-Z's disk takes one drum pack: checked before any work.
+  SlotCheck slot;
+  if (settings.pack_instead.empty() && !options.output.empty()) {
+    slot = check_opz_slot(path, options.replace);
+    if (!slot.refusal.empty()) {
+      std::printf("%s\n", slot.refusal.c_str());
+      return kExitNoPack;
+    }
+    path = slot.target;
+  }
   scan_directory(job);
   if (job.read_failed) return kExitNoPack;
   if (job.sample_count > 0) {
@@ -131,8 +148,17 @@ int run_stages(PackJob& job, const RunOptions& options, const RunSettings& setti
     std::printf("No WAV files found\n");
     return kExitNoPack;
   }
-  const std::string path = settings.pack_instead.empty() ? pack_path(job.directory, options.output) : settings.pack_instead;
-  if (!write_aiff_pack(job, keys, path, settings.writing)) return kExitNoPack;
+  ReplaceSettings writing = settings.writing;
+  writing.displaced = slot.displaced;
+  if (!write_aiff_pack(job, keys, path, writing)) return kExitNoPack;
+  if (slot.in_slot) {
+    SystemFile written;
+    FileIdentity identity;
+    if (open_regular_file(path, &written, &identity) == 0) {
+      const std::string warning = sample_memory_warning(slot, identity.size);
+      if (!warning.empty()) std::printf("%s\n", warning.c_str());
+    }
+  }
   if (!options.output.empty()) std::printf("Wrote %s\n", path.c_str());
   return kExitPackWritten;
 }

@@ -24,6 +24,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "system/files.h"
 
@@ -31,6 +32,11 @@ namespace kitweaver {
 
 struct ReplaceSettings {
   bool unnamed_files = true;  // false: always a named temporary file, as on FAT
+  // Files the new one takes the place of under other names (a pack in a
+  // device's slot): removed in the step that names the new file, which
+  // holds interrupts off, so that an interrupt leaves the old files or the
+  // new one, never both and never neither.
+  std::vector<std::string> displaced;
 };
 
 // A file being written in place of `target`.
@@ -38,6 +44,7 @@ struct FileReplacement {
   std::string target;
   std::string temporary;  // the temporary name, while the file has one
   SystemFile file;
+  std::vector<std::string> displaced;
 };
 
 // Opens the new file in the target's folder. Returns 0, kNotAFile, or the
@@ -49,10 +56,12 @@ int start_replacement(const std::string& target, FileReplacement* replacement,
 // Appends `size` bytes to the new file. Returns 0 or an error number.
 int write_replacement(FileReplacement& replacement, const std::uint8_t* bytes, std::size_t size);
 
-// Syncs the written file and gives it the target's name, then syncs the
-// folder. With `replace` false an existing target is never replaced
-// (kTargetExists). Returns 0 or the error of the call that failed; the new
-// file never stays under any other name.
+// Syncs the written file and gives it the target's name (removing the
+// displaced files in the same step), then syncs the folder. With `replace`
+// false an existing target is never replaced (kTargetExists). Returns 0 or
+// the error of the call that failed; the new file never stays under any
+// other name. (A displaced file that can't be removed is reported with the
+// new file in place.)
 inline constexpr int kTargetExists = -5;
 int finish_replacement(FileReplacement& replacement, bool replace);
 

@@ -5,6 +5,7 @@
 // path on Linux too, so that what other systems run is tested here.
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -213,6 +214,25 @@ extern "C" void on_interrupt(int signal_number) {
   errno = saved;
 }
 
+// Holds off the interrupts the cleanup handles, while it lives: a signal
+// that comes meanwhile is delivered when it ends.
+struct InterruptsHeld {
+  sigset_t previous{};
+  bool held = false;
+  explicit InterruptsHeld(bool hold) {
+    if (!hold) return;
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal_number);
+    held = pthread_sigmask(SIG_BLOCK, &set, &previous) == 0;
+  }
+  ~InterruptsHeld() {
+    if (held) pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  }
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+};
+
 int descriptor(const FileReplacement& replacement) { return static_cast<int>(replacement.file.handle); }
 
 std::string folder_of(const std::string& path) {
@@ -317,6 +337,7 @@ int start_replacement(const std::string& target, FileReplacement* replacement, c
   replacement->target = target;
   replacement->temporary.clear();
   replacement->file.reset();
+  replacement->displaced = settings.displaced;
   struct stat info;
   if (stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) return kNotAFile;
 #if KITWEAVER_LINUX_PATHS
@@ -349,6 +370,9 @@ int write_replacement(FileReplacement& replacement, const std::uint8_t* bytes, s
 
 int finish_replacement(FileReplacement& replacement, bool replace) {
   int error = sync_file(descriptor(replacement));
+  // The naming and the removal of what the new file displaces are one step
+  // for an interrupt.
+  InterruptsHeld held(!replacement.displaced.empty());
 #if KITWEAVER_LINUX_PATHS
   if (replacement.temporary.empty()) {
     const int fd = descriptor(replacement);
@@ -377,7 +401,11 @@ int finish_replacement(FileReplacement& replacement, bool replace) {
   clear_pending();
   replacement.temporary.clear();
   replacement.file.reset();
-  return sync_folder(replacement.target);
+  for (const std::string& old : replacement.displaced) {
+    if (old != replacement.target && unlink(old.c_str()) != 0 && errno != ENOENT && error == 0) error = errno;
+  }
+  const int synced = sync_folder(replacement.target);
+  return error != 0 ? error : synced;
 }
 
 void abandon_replacement(FileReplacement& replacement) {

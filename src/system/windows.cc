@@ -385,10 +385,11 @@ std::string temporary_name(const std::string& target, int attempt) {
 
 }  // namespace
 
-int start_replacement(const std::string& target, FileReplacement* replacement, const ReplaceSettings&) {
+int start_replacement(const std::string& target, FileReplacement* replacement, const ReplaceSettings& settings) {
   replacement->target = target;
   replacement->temporary.clear();
   replacement->file.reset();
+  replacement->displaced = settings.displaced;
   const std::string name = last_component(target);
   if (!is_usable_name(name)) return ERROR_INVALID_NAME;
   const DWORD attributes = GetFileAttributesW(system_path(target).c_str());
@@ -436,7 +437,14 @@ int finish_replacement(FileReplacement& replacement, bool replace) {
     if (MoveFileExW(system_path(replacement.temporary).c_str(), system_path(replacement.target).c_str(), flags)) {
       clear_pending();
       replacement.temporary.clear();
-      return 0;
+      // What the new file displaces goes in the same step, which the Ctrl-C
+      // handler waits for.
+      for (const std::string& old : replacement.displaced) {
+        if (old == replacement.target || DeleteFileW(system_path(old).c_str())) continue;
+        const int failed = last_error();
+        if (failed != ERROR_FILE_NOT_FOUND && error == 0) error = failed;
+      }
+      return error;
     }
     error = last_error();
     if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) error = kTargetExists;

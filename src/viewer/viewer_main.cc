@@ -9,6 +9,7 @@
 
 #include "system/file_replace.h"
 #include "system/files.h"
+#include "viewer/disk_library.h"
 #include "viewer/key_edit.h"
 #include "viewer/pack_reader.h"
 #include "viewer/playback.h"
@@ -23,8 +24,13 @@ const char kUsage[] =
     "       kitweaver-inspect PACK.aif --extract DIR [--raw]\n"
     "       kitweaver-inspect --set KEYS:FIELD=VALUE[,FIELD=VALUE...] [--set ...] [-o OUT] PACK.aif\n"
     "       kitweaver-inspect --rescale [-o OUT] PACK.aif\n"
+    "       kitweaver-inspect [--json] DISK\n"
+    "       kitweaver-inspect --rescale DISK\n"
     "Prints the pack's form and a table of its 24 keys: slice start and end, length,\n"
     "pitch, direction and play mode, and which distinct slice each key plays.\n"
+    "Given a device's disk (a folder with samplepacks/ for an OP-Z, drum/ for an\n"
+    "OP-1), prints its library: every slot's or folder's packs, what the device\n"
+    "will meet when it imports them, and the last import's rejections.\n"
     "  --json            print the table as JSON instead\n"
     "  --svg FILE        also draw the pack's waveform and slices into FILE\n"
     "  --audition FILE   write the keys as the device plays them, one after another\n"
@@ -47,7 +53,8 @@ const char kUsage[] =
     "  --rescale         rewrite a pack whose positions are at 4056 per frame (older\n"
     "                    tools' scale) in the devices' scale; the pack is replaced,\n"
     "                    or written to OUT with -o. A pack already on the devices'\n"
-    "                    scale is left as it is\n"
+    "                    scale is left as it is. --rescale DISK rewrites every such\n"
+    "                    pack on the disk, one line each\n"
     "  -o, --output OUT  where --set and --rescale write the changed pack\n"
     "  --help            print this text\n";
 
@@ -108,6 +115,21 @@ int rescale(const char* pack_path, const char* output) {
     std::printf("%s: positions already on the devices' scale; left as it is\n", pack_path);
   }
   return 0;
+}
+
+// A device's disk: its library, or --rescale of each of its drum packs.
+int show_disk(const char* disk, bool json, bool rescaling) {
+  const kitweaver::inspect::Library library = kitweaver::inspect::read_library(disk);
+  if (!rescaling) {
+    std::fputs((json ? kitweaver::inspect::library_json(library) : kitweaver::inspect::library_table(library)).c_str(),
+               stdout);
+    return 0;
+  }
+  int status = 0;
+  for (const std::string& pack : kitweaver::inspect::library_drum_packs(library)) {
+    if (rescale(pack.c_str(), nullptr) != 0) status = 1;
+  }
+  return status;
 }
 
 double seconds(const kitweaver::inspect::Sound& sound) { return static_cast<double>(sound.frames()) / kitweaver::kPackRate; }
@@ -204,6 +226,21 @@ int main(int system_argc, char** system_argv) {
       (rescaling && other_modes)) {
     std::fputs(kUsage, stderr);
     return 2;
+  }
+  if (kitweaver::is_folder(pack_path)) {
+    if (kitweaver::inspect::disk_kind(pack_path) == kitweaver::DiskKind::kNone) {
+      return fail(std::string(pack_path) + ": not a device's disk (it has no samplepacks or drum folder)");
+    }
+    if (other_modes && !(json && !raw && svg_path == nullptr && audition_path == nullptr && extract_dir == nullptr &&
+                         key_list == nullptr)) {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+    if (!sets.empty() || output != nullptr) {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+    return show_disk(pack_path, json, rescaling);
   }
   if (!sets.empty()) return change_keys(pack_path, sets, output);
   if (rescaling) return rescale(pack_path, output);

@@ -76,7 +76,7 @@ TEST(Output, NamedTemporaryFileWhereUnnamedOnesAreMissing) {
     if (child == 0) {
       install_interrupt_cleanup();
       FileReplacement replacement;
-      if (start_replacement(dir.file("samplepack.aif"), &replacement, ReplaceSettings{false}) != 0) _exit(3);
+      if (start_replacement(dir.file("samplepack.aif"), &replacement, ReplaceSettings{false, {}}) != 0) _exit(3);
       const std::uint8_t half[] = {'h', 'a', 'l', 'f'};
       if (write_replacement(replacement, half, 4) != 0 || replacement.temporary.empty()) _exit(4);
       raise(signal_number);
@@ -161,6 +161,48 @@ TEST(Interrupted, RunsLeaveTheOldPackOrTheNewOneAndNothingElse) {
   }
   std::printf("%d of %d runs were interrupted; %d SIGKILLs left a temporary file%s\n", interrupted, kMoments,
               stranded, unnamed ? " (the complete new pack)" : "");
+}
+
+// --replace into an OP-Z slot that holds another pack: an interrupt at any
+// moment leaves the old pack or the new one in the slot, never both and
+// never neither.
+TEST(Interrupted, ReplaceInASlotLeavesTheOldPackOrTheNewOne) {
+  if (!testing::wrapper_words().empty()) GTEST_SKIP() << "the run's timing is the checker's under a wrapper";
+  TempDir kit("909");
+  const wav::Bytes sound = testing::stereo24_noise(576000);
+  for (int i = 0; i < 24; ++i) kit.write("s" + std::to_string(10 + i) + ".wav", sound);
+  TempDir disk("disk");
+  const std::string slot = disk.path + "/samplepacks/1-kick/01";
+  fs::create_directories(slot);
+  const wav::Bytes old_pack = testing::mono16(100);  // any bytes: the slot's pack is not read
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(run_program({"-o", slot, kit.path}).status, 0);
+  const auto run_time = std::chrono::steady_clock::now() - start;
+  const wav::Bytes new_pack = testing::read_bytes(slot + "/909.aif");
+  fs::remove(slot + "/909.aif");
+
+  constexpr int kMoments = 36;
+  int interrupted = 0;
+  for (int i = 0; i < kMoments; ++i) {
+    const int signal_number = i % 2 == 0 ? SIGINT : SIGTERM;
+    wav::write_file(slot + "/old kit.aif", old_pack);
+    const pid_t pid = start_quietly({KITWEAVER_BINARY, "--replace", "-o", slot, kit.path});
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(run_time * 6 / 5 * i / kMoments);
+    kill(pid, signal_number);
+    int wait_status = 0;
+    waitpid(pid, &wait_status, 0);
+    interrupted += WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == signal_number;
+    const std::set<std::string> held = testing::entry_set(slot);
+    if (held == std::set<std::string>{"old kit.aif"}) {
+      EXPECT_EQ(testing::read_bytes(slot + "/old kit.aif"), old_pack) << "moment " << i;
+    } else {
+      EXPECT_EQ(held, std::set<std::string>{"909.aif"}) << "moment " << i;
+      EXPECT_EQ(testing::read_bytes(slot + "/909.aif"), new_pack) << "moment " << i;
+      fs::remove(slot + "/909.aif");
+    }
+  }
+  std::printf("%d of %d runs were interrupted\n", interrupted, kMoments);
 }
 
 TEST(Run, DescriptorLimitTakesEveryFile) {

@@ -1,0 +1,131 @@
+#include "format/device_disk.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "system/files.h"
+
+namespace kitweaver {
+namespace {
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+constexpr std::string_view kCalculating = "Calculating used sample space...";
+constexpr std::string_view kNewUsedSpace = "New used space ";
+
+// A decimal number at the start of `text` (digits, at most one point); none
+// when it does not start with a digit.
+std::optional<double> leading_number(std::string_view text) {
+  std::size_t end = 0;
+  bool point = false;
+  while (end < text.size() && ((text[end] >= '0' && text[end] <= '9') || (text[end] == '.' && !point))) {
+    point = point || text[end] == '.';
+    ++end;
+  }
+  if (end == 0 || text[0] == '.') return std::nullopt;
+  return std::strtod(std::string(text.substr(0, end)).c_str(), nullptr);
+}
+
+}  // namespace
+
+bool same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+bool ends_with_name(std::string_view name, std::string_view suffix) {
+  return name.size() >= suffix.size() && same_name(name.substr(name.size() - suffix.size()), suffix);
+}
+
+int opz_track_of(std::string_view name) {
+  for (std::size_t t = 0; t < kOpzTracks.size(); ++t) {
+    if (same_name(name, kOpzTracks[t].name)) return static_cast<int>(t);
+  }
+  return -1;
+}
+
+bool is_opz_slot_name(std::string_view name) {
+  if (name.size() != 2 || name[0] < '0' || name[0] > '9' || name[1] < '0' || name[1] > '9') return false;
+  const int slot = (name[0] - '0') * 10 + (name[1] - '0');
+  return slot >= 1 && slot <= kOpzSlots;
+}
+
+bool is_pack_name(std::string_view name) {
+  return ends_with_name(name, ".aif") || ends_with_name(name, ".aiff") || ends_with_name(name, ".aifc");
+}
+
+bool is_on_device_pack(std::string_view name, std::int64_t bytes) {
+  return bytes == 0 && name.size() > 1 && name[0] == '~' && is_pack_name(name);
+}
+
+bool is_on_device_engine(std::string_view name, std::int64_t bytes) {
+  return bytes == 0 && name.size() > 1 && name[0] == '~' && ends_with_name(name, ".engine");
+}
+
+bool is_rule_note(std::string_view name) { return ends_with_name(name, ".plz"); }
+
+ImportLog read_import_log(std::string_view text) {
+  ImportLog log;
+  std::vector<std::string_view> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(at, end - at);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+    lines.push_back(line);
+    at = end + 1;
+  }
+  std::size_t last_import = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string_view line = lines[i];
+    if (const std::size_t at = line.find(kCalculating); at != std::string_view::npos) {
+      last_import = i;
+      // "12.1/24.0 MB": the used megabytes, as kB.
+      if (const auto mb = leading_number(line.substr(at + kCalculating.size()))) {
+        log.used_kb = std::llround(*mb * 1024.0);
+      }
+    } else if (const std::size_t used = line.find(kNewUsedSpace); used != std::string_view::npos) {
+      if (const auto kb = leading_number(line.substr(used + kNewUsedSpace.size()))) log.used_kb = std::llround(*kb);
+    }
+  }
+  for (std::size_t i = last_import; i < lines.size(); ++i) {
+    const std::string_view line = lines[i];
+    if (line.empty() || line.find(kCalculating) != std::string_view::npos || line.find("SUCCESS") != std::string_view::npos) {
+      continue;
+    }
+    log.rejections.emplace_back(line);
+  }
+  return log;
+}
+
+OpzSlot opz_slot_of(const std::string& folder) {
+  OpzSlot place;
+  std::string_view path = folder;
+  while (path.size() > 1 && is_path_separator(path.back())) path.remove_suffix(1);
+  // The last three components: samplepacks, the track and the slot.
+  std::string_view names[3];
+  std::size_t end = path.size();
+  for (int i = 2; i >= 0; --i) {
+    std::size_t start = end;
+    while (start > 0 && !is_path_separator(path[start - 1])) --start;
+    names[i] = path.substr(start, end - start);
+    if (names[i].empty()) return place;
+    end = start;
+    if (i > 0) {
+      if (end == 0) return place;
+      --end;  // the separator
+    }
+  }
+  if (!same_name(names[0], kOpzPacksFolder) || !is_opz_slot_name(names[2])) return place;
+  const int track = opz_track_of(names[1]);
+  if (track < 0) return place;
+  place.root = std::string(path.substr(0, end));
+  place.track = track;
+  place.slot = (names[2][0] - '0') * 10 + (names[2][1] - '0');
+  return place;
+}
+
+}  // namespace kitweaver

@@ -1,0 +1,103 @@
+// The devices' own disks, as they show them in disk (content) mode, and the
+// rules by which they take packs from them. Names are compared without
+// case, as the devices' FAT disks compare them.
+//
+// The OP-Z:
+//
+//   samplepacks/           one folder per track
+//     1-kick/ 2-snare/ 3-perc/ 4-fx/         drum tracks: drum packs
+//     5-bass/ 6-lead/ 7-arpeggio/ 8-chord/   synth tracks: synth samples
+//       01/ ... 10/        one slot folder each: one pack per slot is
+//                          imported, any more are rejected
+//       one_sample_pack_per_slot.plz         (zero bytes, in each track folder)
+//   import.log             the outcome of each import (also looked for in
+//                          samplepacks/)
+//   rejected/              where rejected files go
+//
+// A zero-byte "~NAME.aif" in a slot stands for a pack the device holds itself
+// (one of its own, or the repeat of a pack on another track), a zero-byte
+// "~N.engine" for a synth engine. The device has 24 MB of sample memory in
+// all, its own packs included, so the files on the disk don't give the
+// figure; it logs it at each import:
+//
+//   Calculating used sample space...12.1/24.0 MB
+//   importing NAME...SUCCESS. New used space 24524 kB
+//   importing NAME...invalid synth sample
+//   Can't import samplepacks/4-fx/08/NAME, sample memory full
+//   Ignoring file of wrong type
+//
+// The OP-1 and the OP-1 field keep drum packs under drum/: category folders
+// and drum/user/.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kitweaver {
+
+enum class DiskKind { kNone, kOpZ, kOp1 };
+
+inline constexpr char kOpzPacksFolder[] = "samplepacks";
+inline constexpr char kOp1DrumFolder[] = "drum";
+inline constexpr char kImportLog[] = "import.log";
+inline constexpr int kOpzSlots = 10;
+// The OP-Z's sample memory: 24 MB, which its log counts as 24576 kB.
+inline constexpr std::int64_t kOpzSampleKb = 24576;
+
+struct OpzTrack {
+  const char* name;
+  bool drums;  // takes drum packs; the others take synth samples
+};
+inline constexpr std::array<OpzTrack, 8> kOpzTracks = {{{"1-kick", true},
+                                                        {"2-snare", true},
+                                                        {"3-perc", true},
+                                                        {"4-fx", true},
+                                                        {"5-bass", false},
+                                                        {"6-lead", false},
+                                                        {"7-arpeggio", false},
+                                                        {"8-chord", false}}};
+
+// Whether two names are the same, ASCII letters compared without case.
+bool same_name(std::string_view a, std::string_view b);
+bool ends_with_name(std::string_view name, std::string_view suffix);
+
+// The track of a track folder's name, or -1.
+int opz_track_of(std::string_view name);
+
+// Whether a folder's name is a slot's, "01" to "10".
+bool is_opz_slot_name(std::string_view name);
+
+// A file the device reads as a pack: ".aif", ".aiff" or ".aifc".
+bool is_pack_name(std::string_view name);
+
+// A zero-byte "~NAME.aif" or "~N.engine": what the device holds itself.
+bool is_on_device_pack(std::string_view name, std::int64_t bytes);
+bool is_on_device_engine(std::string_view name, std::int64_t bytes);
+
+// The track folders' "one_sample_pack_per_slot.plz" (any ".plz").
+bool is_rule_note(std::string_view name);
+
+// What an import.log says: the device's last figure of used sample memory,
+// in kB (from "New used space N kB" or "X/24.0 MB", whichever comes last),
+// and the lines of the last import (from its last "Calculating used sample
+// space" on) whose outcome was not a success.
+struct ImportLog {
+  std::optional<std::int64_t> used_kb;
+  std::vector<std::string> rejections;
+};
+ImportLog read_import_log(std::string_view text);
+
+// Where a folder lies on an OP-Z disk: a slot folder
+// (DISK/samplepacks/TRACK/NN) gives the disk's root, its track and slot.
+struct OpzSlot {
+  std::string root;  // the disk's root, as the path gives it
+  int track = -1;    // -1: not a slot folder
+  int slot = 0;      // 1 to 10
+};
+OpzSlot opz_slot_of(const std::string& folder);
+
+}  // namespace kitweaver

@@ -1,0 +1,318 @@
+#include "viewer/disk_library.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "format/aiff_chunks.h"
+#include "format/aiff_format.h"
+#include "format/drum_format.h"
+#include "system/files.h"
+#include "viewer/pack_reader.h"
+
+namespace kitweaver::inspect {
+namespace {
+
+// No pack or sample comes near this: a larger file is not read.
+constexpr std::int64_t kLargestPack = 64 << 20;
+
+std::string joined(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return is_path_separator(folder.back()) ? folder + name : folder + kPathSeparator + name;
+}
+
+// The entries of a folder by name, the system's and hidden ones (a Mac's
+// "._" companions among them) left out.
+std::vector<std::string> names_in(const std::string& folder) {
+  std::vector<std::string> names;
+  FolderListing listing;
+  if (open_folder(folder, &listing) != 0) return names;
+  for (std::string name; next_folder_entry(listing, &name);) {
+    if (!name.empty() && name[0] != '.') names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The name of the folder in `parent` named `name`, whatever its case; empty
+// if there is none.
+std::string child_folder(const std::string& parent, std::string_view name) {
+  for (const std::string& child : names_in(parent)) {
+    if (same_name(child, name) && is_folder(joined(parent, child))) return child;
+  }
+  return "";
+}
+
+// Whether an AIFF file's "op-1" text describes a drum patch.
+bool holds_drum_text(const std::vector<std::uint8_t>& bytes) {
+  ByteSource source;
+  source.bytes = bytes.data();
+  source.size = bytes.size();
+  AiffWalk walk;
+  if (!start_aiff_walk(source, &walk)) return false;
+  for (AiffChunk chunk; next_aiff_chunk(walk, &chunk);) {
+    if (!chunk_is(chunk, kApplId) || chunk.size < 4) continue;
+    const auto* body = reinterpret_cast<const char*>(bytes.data() + chunk.body);
+    if (std::string_view(body, 4) == kAppSignature) {
+      return is_drum_text(std::string_view(body + 4, static_cast<std::size_t>(chunk.size) - 4));
+    }
+  }
+  return false;
+}
+
+bool is_aiff(const std::vector<std::uint8_t>& bytes) {
+  ByteSource source;
+  source.bytes = bytes.data();
+  source.size = bytes.size();
+  AiffWalk walk;
+  return start_aiff_walk(source, &walk);
+}
+
+// One file of the disk: its kind, and a drum pack's length, slices and
+// positions.
+LibraryEntry read_entry(const std::string& path, const std::string& relative, const std::string& folder,
+                        const std::string& name) {
+  LibraryEntry entry;
+  entry.path = relative;
+  entry.folder = folder;
+  entry.name = name;
+  entry.kind = "other";
+  SystemFile file;
+  FileIdentity identity;
+  if (open_regular_file(path, &file, &identity) != 0) return entry;
+  file.reset();
+  entry.bytes = identity.size;
+  if (is_on_device_pack(name, entry.bytes)) {
+    entry.kind = "on-device";
+    return entry;
+  }
+  if (is_on_device_engine(name, entry.bytes)) {
+    entry.kind = "engine";
+    return entry;
+  }
+  std::vector<std::uint8_t> bytes;
+  if (!is_pack_name(name) || entry.bytes > kLargestPack || read_whole_file(path, &bytes) != 0 || !is_aiff(bytes)) {
+    return entry;
+  }
+  if (!holds_drum_text(bytes)) {
+    entry.kind = "synth";
+    return entry;
+  }
+  entry.kind = "drum";
+  Pack pack;
+  if (!read_pack(bytes, &pack).empty()) {
+    entry.scale = "broken";
+    return entry;
+  }
+  entry.seconds = pack.rate > 0 ? pack.frames / pack.rate : 0.0;
+  entry.slices = pack.slice_count;
+  entry.scale = scale_name(pack.scale);
+  return entry;
+}
+
+std::string quoted_names(const std::vector<const LibraryEntry*>& entries) {
+  std::string text;
+  for (const LibraryEntry* entry : entries) text += (text.empty() ? "[" : ", [") + entry->name + "]";
+  return text;
+}
+
+void add_problem(Library& library, const std::string& path, const char* problem, const std::string& line) {
+  library.problems.push_back({path, problem, line, std::nullopt});
+}
+
+// The problems of one file where `drums` (drum track or drum folder) says
+// what belongs there.
+void check_entry(Library& library, const LibraryEntry& entry, bool drums) {
+  if (entry.kind == "synth" && drums) {
+    add_problem(library, entry.path, "synth-on-drum-track", entry.path + ": a synth sample where drum packs belong");
+  } else if (entry.kind == "drum" && !drums) {
+    add_problem(library, entry.path, "drum-on-synth-track", entry.path + ": a drum pack on a synth track");
+  } else if (entry.kind == "other" && !is_rule_note(entry.name)) {
+    add_problem(library, entry.path, "not-a-pack", entry.path + ": not a pack the device can read");
+  }
+}
+
+void read_opz(Library& library) {
+  const std::string packs_name = child_folder(library.root, kOpzPacksFolder);
+  const std::string packs = joined(library.root, packs_name);
+  for (const std::string& track_name : names_in(packs)) {
+    const int track = opz_track_of(track_name);
+    const std::string track_path = joined(packs, track_name);
+    if (track < 0 || !is_folder(track_path)) continue;
+    const bool drums = kOpzTracks[static_cast<std::size_t>(track)].drums;
+    for (const std::string& name : names_in(track_path)) {
+      const std::string path = joined(track_path, name);
+      const std::string relative = packs_name + "/" + track_name + "/" + name;
+      if (!is_folder(path)) {
+        // The track folder's own files: its rule note, and what strayed there.
+        library.entries.push_back(read_entry(path, relative, track_name, name));
+        check_entry(library, library.entries.back(), drums);
+        continue;
+      }
+      if (!is_opz_slot_name(name)) continue;
+      std::vector<const LibraryEntry*> held;
+      const std::size_t first = library.entries.size();
+      for (const std::string& file : names_in(path)) {
+        if (is_folder(joined(path, file))) continue;
+        library.entries.push_back(read_entry(joined(path, file), relative + "/" + file, track_name + "/" + name, file));
+        check_entry(library, library.entries.back(), drums);
+      }
+      for (std::size_t i = first; i < library.entries.size(); ++i) {
+        if (is_pack_name(library.entries[i].name)) held.push_back(&library.entries[i]);
+      }
+      if (held.size() < 2) continue;
+      // The device keeps the pack it holds itself, where there is exactly one.
+      std::vector<const LibraryEntry*> own;
+      std::copy_if(held.begin(), held.end(), std::back_inserter(own), [](const LibraryEntry* e) { return e->kind == "on-device"; });
+      LibraryProblem problem{relative, "several-packs-in-slot",
+                             relative + ": " + std::to_string(held.size()) + " packs in one slot (" + quoted_names(held) +
+                                 "); ",
+                             std::nullopt};
+      if (own.size() == 1) {
+        problem.keeps = own.front()->name;
+        problem.line += "the device keeps [" + own.front()->name + "], the pack it holds, and rejects the others";
+      } else {
+        problem.line += "it imports one and rejects the others, and which one can't be told";
+      }
+      library.problems.push_back(problem);
+    }
+  }
+}
+
+void read_op1(Library& library) {
+  const std::string drum_name = child_folder(library.root, kOp1DrumFolder);
+  const std::string drum = joined(library.root, drum_name);
+  for (const std::string& name : names_in(drum)) {
+    const std::string path = joined(drum, name);
+    if (!is_folder(path)) {
+      library.entries.push_back(read_entry(path, drum_name + "/" + name, "", name));
+      check_entry(library, library.entries.back(), true);
+      continue;
+    }
+    for (const std::string& file : names_in(path)) {
+      if (is_folder(joined(path, file))) continue;
+      library.entries.push_back(read_entry(joined(path, file), drum_name + "/" + name + "/" + file, name, file));
+      check_entry(library, library.entries.back(), true);
+    }
+  }
+}
+
+std::string kb(std::int64_t bytes) { return std::to_string((bytes + 1023) / 1024) + " kB"; }
+
+std::string format(const char* pattern, auto... values) {
+  char buffer[512];
+  std::snprintf(buffer, sizeof buffer, pattern, values...);
+  return buffer;
+}
+
+}  // namespace
+
+DiskKind disk_kind(const std::string& folder) {
+  if (!child_folder(folder, kOpzPacksFolder).empty()) return DiskKind::kOpZ;
+  if (!child_folder(folder, kOp1DrumFolder).empty()) return DiskKind::kOp1;
+  return DiskKind::kNone;
+}
+
+Library read_library(const std::string& root) {
+  Library library;
+  library.root = root;
+  library.device = disk_kind(root);
+  if (library.device == DiskKind::kOpZ) {
+    read_opz(library);
+    library.budget_bytes = kOpzSampleKb * 1024;
+  } else if (library.device == DiskKind::kOp1) {
+    read_op1(library);
+  }
+  for (const LibraryEntry& entry : library.entries) {
+    if (entry.kind == "drum" || entry.kind == "synth") library.used_bytes += entry.bytes;
+  }
+  if (library.budget_bytes && library.used_bytes > *library.budget_bytes) {
+    add_problem(library, "", "over-budget",
+                "the packs on the disk alone, " + kb(library.used_bytes) + ", pass the device's " +
+                    std::to_string(kOpzSampleKb) + " kB of sample memory");
+  }
+  const std::string packs = child_folder(root, kOpzPacksFolder);
+  for (const std::string& log :
+       {joined(root, kImportLog), packs.empty() ? std::string() : joined(joined(root, packs), kImportLog)}) {
+    std::vector<std::uint8_t> bytes;
+    if (log.empty() || read_whole_file(log, &bytes) != 0) continue;
+    const ImportLog read = read_import_log(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    library.device_used_kb = read.used_kb;
+    library.rejections = read.rejections;
+    break;
+  }
+  return library;
+}
+
+std::string library_table(const Library& library) {
+  const bool opz = library.device == DiskKind::kOpZ;
+  std::size_t packs = 0;
+  for (const LibraryEntry& entry : library.entries) packs += entry.kind == "drum" || entry.kind == "synth";
+  std::string out = format("%s disk %s: %zu pack%s, %s", opz ? "OP-Z" : "OP-1", library.root.c_str(), packs,
+                           packs == 1 ? "" : "s", kb(library.used_bytes).c_str());
+  if (library.budget_bytes) out += " of the device's " + std::to_string(*library.budget_bytes / 1024) + " kB";
+  if (library.device_used_kb) {
+    out += "; the device last reported " + std::to_string(*library.device_used_kb) + " kB in use";
+  }
+  out += "\n\n";
+  out += format("%-16s %-32s %-9s %9s %6s %10s  %s\n", opz ? "track/slot" : "folder", "file", "kind", "length",
+                "slices", "size", "positions");
+  for (const LibraryEntry& entry : library.entries) {
+    const std::string length = entry.seconds ? format("%.3fs", *entry.seconds) : "-";
+    const std::string slices = entry.slices ? std::to_string(*entry.slices) : "-";
+    out += format("%-16s %-32s %-9s %9s %6s %10s  %s\n", entry.folder.c_str(), entry.name.c_str(), entry.kind.c_str(),
+                  length.c_str(), slices.c_str(), kb(entry.bytes).c_str(), entry.scale.empty() ? "-" : entry.scale.c_str());
+  }
+  if (!library.problems.empty()) {
+    out += "\nWhat the device will meet:\n";
+    for (const LibraryProblem& problem : library.problems) out += "  " + problem.line + "\n";
+  }
+  if (!library.rejections.empty()) {
+    out += "\nThe last import's rejections (import.log):\n";
+    for (const std::string& line : library.rejections) out += "  " + line + "\n";
+  }
+  return out;
+}
+
+std::string library_json(const Library& library) {
+  nlohmann::json doc;
+  doc["device"] = library.device == DiskKind::kOpZ ? "op-z" : "op-1";
+  doc["used_bytes"] = library.used_bytes;
+  doc["budget_bytes"] = library.budget_bytes ? nlohmann::json(*library.budget_bytes) : nlohmann::json(nullptr);
+  doc["device_used_kb"] = library.device_used_kb ? nlohmann::json(*library.device_used_kb) : nlohmann::json(nullptr);
+  doc["entries"] = nlohmann::json::array();
+  for (const LibraryEntry& entry : library.entries) {
+    nlohmann::json item = {{"path", entry.path}, {"kind", entry.kind}, {"bytes", entry.bytes}};
+    if (entry.kind == "drum") {
+      item["seconds"] = entry.seconds ? nlohmann::json(*entry.seconds) : nlohmann::json(nullptr);
+      item["slices"] = entry.slices ? nlohmann::json(*entry.slices) : nlohmann::json(nullptr);
+      item["scale"] = entry.scale;
+    }
+    doc["entries"].push_back(item);
+  }
+  doc["problems"] = nlohmann::json::array();
+  for (const LibraryProblem& problem : library.problems) {
+    nlohmann::json item = {{"path", problem.path}, {"problem", problem.problem}};
+    if (problem.problem == "several-packs-in-slot") {
+      item["keeps"] = problem.keeps ? nlohmann::json(*problem.keeps) : nlohmann::json(nullptr);
+    }
+    doc["problems"].push_back(item);
+  }
+  doc["rejections"] = library.rejections;
+  return doc.dump(2) + "\n";
+}
+
+std::vector<std::string> library_drum_packs(const Library& library) {
+  std::vector<std::string> paths;
+  const char separator[2] = {kPathSeparator, '\0'};
+  for (const LibraryEntry& entry : library.entries) {
+    if (entry.kind != "drum") continue;
+    std::string path = entry.path;
+    std::replace(path.begin(), path.end(), '/', separator[0]);
+    paths.push_back(joined(library.root, path));
+  }
+  return paths;
+}
+
+}  // namespace kitweaver::inspect

@@ -1,0 +1,237 @@
+// The devices' own disks: kitweaver-inspect's library of an OP-Z's slots and
+// an OP-1's drum folders, --rescale of a disk, and kitweaver -o into an
+// OP-Z slot by the device's rules.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "device_packs.h"
+#include "test_support.h"
+
+namespace kitweaver {
+namespace {
+
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+// The files of a disk, by their paths on it.
+using DiskFiles = std::vector<std::pair<std::string, wav::Bytes>>;
+
+// The packs a disk holds: drum packs as the devices write them (on their
+// scale, and at 4056 per frame), and a synth sample.
+struct Packs {
+  wav::Bytes device, older, synth;
+};
+const Packs& packs() {
+  static const Packs made = [] {
+    Packs p;
+    for (const testing::DevicePack& shape : testing::device_packs()) {
+      if (std::string(shape.name) == "drum utility") p.device = testing::device_pack_bytes(shape, shape.lists);
+      if (std::string(shape.name) == "Kitweaver 1.0") p.older = testing::device_pack_bytes(shape, shape.lists);
+    }
+    wav::AiffShape sample;
+    sample.data.assign(2 * 4410, 1);
+    p.synth = wav::aiff_bytes(sample);
+    return p;
+  }();
+  return made;
+}
+
+// A disk under `dir` made of `files` (a path ending in "/" is an empty folder).
+void make_disk(const TempDir& dir, const DiskFiles& files) {
+  for (const auto& [path, bytes] : files) {
+    const fs::path full = fs::path(dir.path) / path;
+    if (path.back() == '/') {
+      fs::create_directories(full);
+      continue;
+    }
+    fs::create_directories(full.parent_path());
+    wav::write_file(full.string(), bytes);
+  }
+}
+
+nlohmann::json library_of(const TempDir& dir) {
+  const testing::RunResult run = testing::run_program({"--json", dir.path}, KITWEAVER_INSPECT_BINARY);
+  EXPECT_EQ(run.status, 0);
+  return nlohmann::json::parse(run.out, nullptr, false);
+}
+
+TEST(Disk, LibraryReportsWhatTheDeviceWillMeet) {
+  const wav::Bytes none;
+  const std::string held = "Calculating used sample space...23.9/24.0 MB\n";
+  const std::string log = "Calculating used sample space...11.0/24.0 MB\nimporting a.aif...invalid synth sample\n" +
+                          held + "importing kit.aif...SUCCESS. New used space 24524 kB\n"
+                                 "importing bass.aif...invalid synth sample\n"
+                                 "Can't import samplepacks/4-fx/08/big.aif, sample memory full\n"
+                                 "Ignoring file of wrong type\n";
+  struct Case {
+    const char* what;
+    DiskFiles files;
+    const char* device;
+    std::map<std::string, std::string> kinds;  // path: kind
+    nlohmann::json problems;
+    nlohmann::json used_kb;
+    std::size_t rejections;
+  };
+  const Case cases[] = {
+      {"an empty OP-Z disk", {{"samplepacks/1-kick/01/", none}}, "op-z", {}, nlohmann::json::array(), nullptr, 0},
+      {"a pack in each kind of slot",
+       {{"samplepacks/1-kick/01/kit.aif", packs().device}, {"samplepacks/5-bass/01/bass.aif", packs().synth}},
+       "op-z",
+       {{"samplepacks/1-kick/01/kit.aif", "drum"}, {"samplepacks/5-bass/01/bass.aif", "synth"}},
+       nlohmann::json::array(),
+       nullptr,
+       0},
+      {"two packs in one slot, and the device's own beside a new one",
+       {{"samplepacks/2-snare/04/a.aif", packs().device},
+        {"samplepacks/2-snare/04/b.aif", packs().device},
+        {"samplepacks/3-perc/10/~held.aif", none},
+        {"samplepacks/3-perc/10/new.aif", packs().device}},
+       "op-z",
+       {{"samplepacks/3-perc/10/~held.aif", "on-device"}},
+       R"([{"path": "samplepacks/2-snare/04", "problem": "several-packs-in-slot", "keeps": null},
+           {"path": "samplepacks/3-perc/10", "problem": "several-packs-in-slot", "keeps": "~held.aif"}])"_json,
+       nullptr,
+       0},
+      {"a synth sample on a drum track, a drum pack on a synth track",
+       {{"samplepacks/2-snare/01/bass.aif", packs().synth}, {"samplepacks/6-lead/01/kit.aif", packs().device}},
+       "op-z",
+       {},
+       R"([{"path": "samplepacks/2-snare/01/bass.aif", "problem": "synth-on-drum-track"},
+           {"path": "samplepacks/6-lead/01/kit.aif", "problem": "drum-on-synth-track"}])"_json,
+       nullptr,
+       0},
+      {"the device's placeholders and notes, and a file that is no pack",
+       {{"samplepacks/1-kick/01/~boombap.aif", none},
+        {"samplepacks/5-bass/01/~3.engine", none},
+        {"samplepacks/1-kick/one_sample_pack_per_slot.plz", none},
+        {"samplepacks/1-kick/02/notes.txt", {'h', 'i'}}},
+       "op-z",
+       {{"samplepacks/1-kick/01/~boombap.aif", "on-device"},
+        {"samplepacks/5-bass/01/~3.engine", "engine"},
+        {"samplepacks/1-kick/one_sample_pack_per_slot.plz", "other"}},
+       R"([{"path": "samplepacks/1-kick/02/notes.txt", "problem": "not-a-pack"}])"_json,
+       nullptr,
+       0},
+      {"an import.log of 23.9 MB used", {{"samplepacks/1-kick/01/", none}, {"import.log", wav::Bytes(held.begin(), held.end())}},
+       "op-z", {}, nlohmann::json::array(), 24474, 0},
+      {"an import.log with rejections, in samplepacks/",
+       {{"samplepacks/import.log", wav::Bytes(log.begin(), log.end())}}, "op-z", {}, nlohmann::json::array(), 24524, 3},
+      {"an OP-1's drum folders",
+       {{"drum/user/old.aif", packs().older}, {"drum/kicks/new.aif", packs().device}, {"drum/user/bass.aif", packs().synth}},
+       "op-1",
+       {{"drum/user/old.aif", "drum"}, {"drum/kicks/new.aif", "drum"}},
+       R"([{"path": "drum/user/bass.aif", "problem": "synth-on-drum-track"}])"_json,
+       nullptr,
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir("disk");
+    make_disk(dir, c.files);
+    const nlohmann::json library = library_of(dir);
+    EXPECT_EQ(library["device"], c.device);
+    EXPECT_EQ(library["problems"], c.problems);
+    EXPECT_EQ(library["device_used_kb"], c.used_kb);
+    EXPECT_EQ(library["rejections"].size(), c.rejections);
+    std::int64_t used = 0;
+    for (const nlohmann::json& entry : library["entries"]) {
+      const std::string path = entry["path"];
+      if (c.kinds.count(path) != 0) {
+        EXPECT_EQ(entry["kind"], c.kinds.at(path)) << path;
+      }
+      if (entry["kind"] == "drum" || entry["kind"] == "synth") used += entry["bytes"].get<std::int64_t>();
+      if (entry["kind"] == "drum") {
+        EXPECT_EQ(entry["scale"], path.ends_with("old.aif") ? "4056" : "past-end") << path;
+      }
+    }
+    EXPECT_EQ(library["used_bytes"], used);
+    EXPECT_EQ(library["budget_bytes"], std::string(c.device) == "op-z" ? nlohmann::json(24576 * 1024) : nlohmann::json());
+  }
+
+  // Packs alone past the device's 24 MB: a sample of 25 MB (a hole, as a
+  // sparse file), and the table says so too.
+  TempDir dir("disk");
+  make_disk(dir, {{"samplepacks/5-bass/02/long.aif", packs().synth}});
+  fs::resize_file(dir.file("samplepacks/5-bass/02/long.aif"), 25 << 20);
+  EXPECT_EQ(library_of(dir)["problems"], R"([{"path": "", "problem": "over-budget"}])"_json);
+  const testing::RunResult table = testing::run_program({dir.path}, KITWEAVER_INSPECT_BINARY);
+  EXPECT_NE(table.out.find("the packs on the disk alone, 25600 kB, pass the device's 24576 kB of sample memory"),
+            std::string::npos);
+}
+
+// --rescale of a disk rewrites the packs at 4056 per frame, their positions
+// alone, one line each; nothing else on the disk changes.
+TEST(Disk, RescaleFixesEveryPackThatNeedsItAndNothingElse) {
+  TempDir dir("disk");
+  make_disk(dir, {{"drum/user/old.aif", packs().older}, {"drum/kicks/new.aif", packs().device}});
+  const testing::RunResult run = testing::run_program({"--rescale", dir.path}, KITWEAVER_INSPECT_BINARY);
+  EXPECT_EQ(run.status, 0);
+  const std::string old_path = (fs::path(dir.path) / "drum" / "user" / "old.aif").string();
+  const std::string new_path = (fs::path(dir.path) / "drum" / "kicks" / "new.aif").string();
+  EXPECT_EQ(run.out, new_path + ": positions already on the devices' scale; left as it is\nWrote " + old_path +
+                         ": positions rescaled from 4056 per frame to the devices' scale\n");
+  EXPECT_EQ(testing::read_bytes(new_path), packs().device);
+  testing::KeyLists rescaled{};
+  for (const testing::DevicePack& shape : testing::device_packs()) {
+    if (std::string(shape.name) != "Kitweaver 1.0") continue;
+    rescaled = shape.lists;
+    for (auto list : {testing::kStartList, testing::kEndList}) {
+      for (std::int64_t& position : rescaled[list]) position = position_of_frame(position / 4056, kMonoScaleFrames);
+    }
+    EXPECT_EQ(testing::read_bytes(old_path), testing::device_pack_bytes(shape, rescaled));
+  }
+}
+
+// kitweaver -o into a slot: a free one takes the pack; a full one refuses it
+// unless --replace, which swaps it; a synth track's refuses it; a device
+// near full is warned of.
+TEST(Disk, PacksGoIntoSlotsByTheDevicesRules) {
+  TempDir kit("909");
+  kit.write("kick.wav", testing::mono16(4410));
+  TempDir disk("disk");
+  const std::string held = "Calculating used sample space...23.9/24.0 MB\n";
+  make_disk(disk, {{"samplepacks/1-kick/01/", {}},
+                   {"samplepacks/1-kick/02/old kit.aif", packs().device},
+                   {"samplepacks/1-kick/03/~boombap.aif", {}},
+                   {"samplepacks/5-bass/01/", {}},
+                   {"import.log", wav::Bytes(held.begin(), held.end())}});
+  auto slot = [&disk](const std::string& name) { return (fs::path(disk.path) / "samplepacks" / name).string(); };
+  const std::string warning =
+      "Warning: the device last reported 24474 kB of its 24576 kB of sample memory in use; with this pack's 1035 kB "
+      "that is 25509 kB, and it may refuse the pack\n";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string last_lines;                 // what the run ends with, before its empty line
+    std::set<std::string> slot_holds;
+  };
+  const Case cases[] = {
+      {{"-o", slot("1-kick/01"), kit.path}, 0,
+       warning + "Wrote " + slot("1-kick/01") + kPathSeparator + "909.aif\n", {"909.aif"}},
+      {{"-o", slot("1-kick/02"), kit.path}, 1,
+       "Slot [" + slot("1-kick/02") + "] already holds [old kit.aif]: the OP-Z imports one sample pack per slot "
+       "(--replace swaps it)\n", {"old kit.aif"}},
+      {{"--replace", "-o", slot("1-kick/02"), kit.path}, 0,
+       warning + "Wrote " + slot("1-kick/02") + kPathSeparator + "909.aif\n", {"909.aif"}},
+      {{"-o", slot("1-kick/03"), kit.path}, 1,
+       "Slot [" + slot("1-kick/03") + "] already holds [~boombap.aif]: the OP-Z imports one sample pack per slot "
+       "(--replace swaps it)\n", {"~boombap.aif"}},
+      {{"--replace", "-o", slot("1-kick/03"), kit.path}, 0,
+       warning + "Wrote " + slot("1-kick/03") + kPathSeparator + "909.aif\n", {"909.aif"}},
+      {{"-o", slot("5-bass/01"), kit.path}, 1,
+       "Slot [" + slot("5-bass/01") + "] is on the synth track 5-bass, which takes synth samples, not drum packs\n", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[c.args.size() - 2]);
+    const testing::RunResult run = testing::run_program(c.args);
+    EXPECT_EQ(run.status, c.status);
+    ASSERT_GE(run.out.size(), c.last_lines.size() + 1);
+    EXPECT_EQ(run.out.substr(run.out.size() - c.last_lines.size() - 1), c.last_lines + "\n");
+    EXPECT_EQ(testing::entry_set(c.args[c.args.size() - 2]), c.slot_holds);
+  }
+}
+
+}  // namespace
+}  // namespace kitweaver
