@@ -196,8 +196,10 @@ TEST(Disk, PacksGoIntoSlotsByTheDevicesRules) {
                    {"samplepacks/1-kick/02/old kit.aif", packs().device},
                    {"samplepacks/1-kick/03/~boombap.aif", {}},
                    {"samplepacks/5-bass/01/", {}},
+                   {"SamplePacks/5-BASS/02/", {}},
                    {"import.log", wav::Bytes(held.begin(), held.end())}});
   auto slot = [&disk](const std::string& name) { return (fs::path(disk.path) / "samplepacks" / name).string(); };
+  const std::string other_case = (fs::path(disk.path) / "SamplePacks" / "5-BASS" / "02").string();
   const std::string warning =
       "Warning: the device last reported 24474 kB of its 24576 kB of sample memory in use; with this pack's 1035 kB "
       "that is 25509 kB, and it may refuse the pack\n";
@@ -222,6 +224,9 @@ TEST(Disk, PacksGoIntoSlotsByTheDevicesRules) {
        warning + "Wrote " + slot("1-kick/03") + kPathSeparator + "909.aif\n", {"909.aif"}},
       {{"-o", slot("5-bass/01"), kit.path}, 1,
        "Slot [" + slot("5-bass/01") + "] is on the synth track 5-bass, which takes synth samples, not drum packs\n", {}},
+      // The device's disk compares names without case.
+      {{"-o", other_case, kit.path}, 1,
+       "Slot [" + other_case + "] is on the synth track 5-bass, which takes synth samples, not drum packs\n", {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[c.args.size() - 2]);
