@@ -3,8 +3,9 @@
 // Input layout: byte 0 picks the folder's mode tag, byte 1 its length digits,
 // byte 2 the number of files (1 to 4); then for each file a byte of name
 // fragments, a byte of more fragments, a 2-byte length and that many bytes of
-// file content (the last file takes the rest). Afterwards either no pack
-// exists or it is a well-formed AIFF of exactly the expected size.
+// file content (the last file takes the rest). Byte 0 also asks for --hq
+// (bit 4) and --field (bit 5). Afterwards either no pack exists or it is a
+// well-formed AIFF (an OP-1 field kit: AIFC) of exactly the expected size.
 #include <unistd.h>
 
 #include <cstdint>
@@ -74,15 +75,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const std::string argument = folder.string();
-  // Every other input is rendered band-limited.
+  // Every other input is rendered band-limited, and some made field kits.
   const bool hq = (data[0] & 16) != 0;
-  const char* argv[] = {"kitweaver", hq ? "--hq" : argument.c_str(), argument.c_str()};
-  const int status = kitweaver::run_kitweaver(hq ? 3 : 2, argv);
+  const bool field = (data[0] & 32) != 0;
+  std::vector<const char*> argv = {"kitweaver"};
+  if (hq) argv.push_back("--hq");
+  if (field) argv.push_back("--field");
+  argv.push_back(argument.c_str());
+  const int status = kitweaver::run_kitweaver(static_cast<int>(argv.size()), argv.data());
 
   const fs::path pack_path = folder / "samplepack.aif";
   const bool written = fs::exists(pack_path);
   if (written != (status == 0)) __builtin_trap();
-  if (written) {
+  if (written && field) {
+    // FORM, AIFC, FVER, COMM, APPL of 4100 bytes, SSND: 4220 bytes, then
+    // 20 s of stereo frames.
+    const kitweaver::wav::Bytes bytes = kitweaver::testing::read_bytes(pack_path.string());
+    if (bytes.size() != 4220 + 4 * 882000u || std::string(bytes.begin(), bytes.begin() + 4) != "FORM" ||
+        std::string(bytes.begin() + 8, bytes.begin() + 12) != "AIFC") {
+      __builtin_trap();
+    }
+  } else if (written) {
     kitweaver::wav::Bytes bytes = kitweaver::testing::read_bytes(pack_path.string());
     kitweaver::testing::PackFile pack = kitweaver::testing::parse_pack(bytes);
     const auto frames = static_cast<std::uint32_t>(

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device_packs.h"
 #include "wav_builder.h"
 
 namespace {
@@ -206,13 +207,24 @@ int main(int argc, char** argv) {
   Bytes cut_pack = pack_seed(240, "2:pitch=1", false);
   cut_pack.resize(cut_pack.size() - 101);  // the sound runs past the end of the file
   write(root + "/key_edit", n++, cut_pack);
+  // The packs of the devices and other tools, with a few hundred frames of
+  // their sound.
+  for (kitweaver::testing::DevicePack shape : kitweaver::testing::device_packs()) {
+    shape.frames = 300;
+    const std::string set = "1:start=7,pitch=-1";
+    Bytes input = {static_cast<std::uint8_t>(set.size())};
+    input.insert(input.end(), set.begin(), set.end());
+    const Bytes pack = kitweaver::testing::device_pack_bytes(shape, shape.lists);
+    input.insert(input.end(), pack.begin(), pack.end());
+    write(root + "/key_edit", n++, input);
+  }
 
   // Folders for the run target: mode byte, digits byte, file count, then per
   // file two fragment bytes, a 2-byte length and the file.
   n = 0;
-  for (int mode : {0, 5, 6, 9, 16, 21}) {
-    // The last two modes (--hq) take float and AIFF recordings.
-    const std::vector<Bytes>& seeds = mode < 16 ? wavs : others;
+  for (int mode : {0, 5, 6, 9, 16, 21, 32, 48}) {
+    // The modes with --hq take float and AIFF recordings.
+    const std::vector<Bytes>& seeds = (mode & 16) == 0 ? wavs : others;
     for (int count : {0, 2}) {
       Bytes input = {static_cast<std::uint8_t>(mode), 8, static_cast<std::uint8_t>(count)};
       for (int f = 0; f <= count; ++f) {
