@@ -32,6 +32,23 @@ struct Writer {
     store_be32(b, v);
     bytes(b, 4);
   }
+  // COMM's fields as both forms start them: channels, frames, 16 bits,
+  // 44100 Hz.
+  void common_fields(std::uint16_t channels, std::int32_t frames) {
+    be16(channels);
+    be32(static_cast<std::uint32_t>(frames));
+    be16(16);
+    std::uint8_t rate[10];
+    encode_extended80(rate, kPackRate);
+    bytes(rate, sizeof rate);
+  }
+  // SSND's header: its size, offset 0 and block size 0.
+  void sound_header(std::size_t sound_bytes) {
+    id(kSsndId);
+    be32(static_cast<std::uint32_t>(sound_bytes + kSsndPrefixSize));
+    be32(0);
+    be32(0);
+  }
 };
 
 void report(const std::string& path, int error) {
@@ -63,20 +80,12 @@ std::vector<std::uint8_t> aiff_header_bytes(std::int32_t frames, const std::stri
   w.id(kAiffType);
   w.id(kCommId);
   w.be32(kCommSize);
-  w.be16(1);
-  w.be32(static_cast<std::uint32_t>(frames));
-  w.be16(16);
-  std::uint8_t rate[10];
-  encode_extended80(rate, kPackRate);
-  w.bytes(rate, sizeof rate);
+  w.common_fields(1, frames);
   w.id(kApplId);
   w.be32(static_cast<std::uint32_t>(appl_size));
   out.insert(out.end(), metadata.begin(), metadata.end());
   out.resize(out.size() + appl_size - text_size, ' ');
-  w.id(kSsndId);
-  w.be32(static_cast<std::uint32_t>(sound_bytes + kSsndPrefixSize));
-  w.be32(0);
-  w.be32(0);
+  w.sound_header(sound_bytes);
   return out;
 }
 
@@ -102,12 +111,7 @@ std::vector<std::uint8_t> field_header_bytes(std::int32_t frames, const std::str
   w.be32(kAifcVersion1);
   w.id(kCommId);
   w.be32(kFieldCommSize);
-  w.be16(2);
-  w.be32(static_cast<std::uint32_t>(frames));
-  w.be16(16);
-  std::uint8_t rate[10];
-  encode_extended80(rate, kPackRate);
-  w.bytes(rate, sizeof rate);
+  w.common_fields(2, frames);
   w.id(kCompressionSowt);
   const std::uint8_t name_length = sizeof kSowtName - 1;
   w.bytes(&name_length, 1);
@@ -116,10 +120,7 @@ std::vector<std::uint8_t> field_header_bytes(std::int32_t frames, const std::str
   w.be32(static_cast<std::uint32_t>(appl_size));
   out.insert(out.end(), text.begin(), text.end());
   if (appl_size & 1u) out.push_back(0);
-  w.id(kSsndId);
-  w.be32(static_cast<std::uint32_t>(sound_bytes + kSsndPrefixSize));
-  w.be32(0);
-  w.be32(0);
+  w.sound_header(sound_bytes);
   return out;
 }
 

@@ -345,8 +345,14 @@ std::vector<KeyEdit> rescale_edits(const Pack& pack) {
   return edits;
 }
 
-int edit_pack_file(const std::string& path, const std::vector<KeyEdit>& edits, const std::string& target,
-                   std::string* error) {
+namespace {
+
+// Reads the pack at `path`, takes its edits from `edits_for(pack, &edits)`
+// (which may refuse with a line and a status), and writes the changed pack
+// to `target`; none when there are no edits. Returns 0 or the status, with
+// the line in `*error`.
+template <typename EditsFor>
+int change_pack_file(const std::string& path, const std::string& target, EditsFor edits_for, std::string* error) {
   std::vector<std::uint8_t> bytes;
   if (int failed = read_whole_file(path, &bytes)) {
     *error = path + ": cannot be read: " + error_text(failed);
@@ -357,10 +363,12 @@ int edit_pack_file(const std::string& path, const std::vector<KeyEdit>& edits, c
     *error = path + ": " + why;
     return kNotAPack;
   }
-  if (std::string why = check_key_edits(pack, edits); !why.empty()) {
-    *error = path + ": " + why;
-    return kBadEdit;
+  std::vector<KeyEdit> edits;
+  if (int status = edits_for(pack, &edits, error)) {
+    *error = path + ": " + *error;
+    return status;
   }
+  if (edits.empty()) return 0;
   std::vector<std::uint8_t> changed;
   if (std::string why = apply_key_edits(bytes, pack, edits, &changed); !why.empty()) {
     *error = path + ": " + why;
@@ -373,31 +381,29 @@ int edit_pack_file(const std::string& path, const std::vector<KeyEdit>& edits, c
   return 0;
 }
 
+}  // namespace
+
+int edit_pack_file(const std::string& path, const std::vector<KeyEdit>& edits, const std::string& target,
+                   std::string* error) {
+  auto checked = [&edits](const Pack& pack, std::vector<KeyEdit>* out, std::string* why) {
+    *why = check_key_edits(pack, edits);
+    if (!why->empty()) return kBadEdit;
+    *out = edits;
+    return 0;
+  };
+  return change_pack_file(path, target, checked, error);
+}
+
 int rescale_pack_file(const std::string& path, const std::string& target, bool* rescaled, std::string* error) {
   *rescaled = false;
-  std::vector<std::uint8_t> bytes;
-  if (int failed = read_whole_file(path, &bytes)) {
-    *error = path + ": cannot be read: " + error_text(failed);
-    return kNotAPack;
-  }
-  Pack pack;
-  if (std::string why = read_pack(bytes, &pack); !why.empty()) {
-    *error = path + ": " + why;
-    return kNotAPack;
-  }
-  const std::vector<KeyEdit> edits = rescale_edits(pack);
-  if (edits.empty()) return 0;
-  std::vector<std::uint8_t> changed;
-  if (std::string why = apply_key_edits(bytes, pack, edits, &changed); !why.empty()) {
-    *error = path + ": " + why;
-    return kNotAPack;
-  }
-  if (int failed = replace_file(target, {{changed.data(), changed.size()}})) {
-    *error = target + ": cannot be written: " + error_text(failed);
-    return kNotAPack;
-  }
-  *rescaled = true;
-  return 0;
+  auto rescaling = [rescaled](const Pack& pack, std::vector<KeyEdit>* out, std::string*) {
+    *out = rescale_edits(pack);
+    *rescaled = !out->empty();
+    return 0;
+  };
+  const int status = change_pack_file(path, target, rescaling, error);
+  if (status != 0) *rescaled = false;
+  return status;
 }
 
 }  // namespace kitweaver::inspect
