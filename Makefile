@@ -76,22 +76,29 @@ web:
 	@echo "The page is $(WEB_BUILD)/index.html"
 
 # The page's tests in chromium, firefox-esr and WebKitGTK (KITWEAVER_ENGINES
-# picks some), from disk and served, against the command line's packs. The
-# tests start and stop what the engines need: Xvfb, a PulseAudio server
-# with a null sink, a static server on 127.0.0.1.
+# picks some), from disk and served, against the command line's packs and
+# the packs the devices and other tools write (write_device_packs, of the
+# test suite, built here whatever the build folder's setting). The tests
+# start and stop what the engines need: Xvfb, a PulseAudio server with a
+# null sink, a static server on 127.0.0.1.
+DEVICE_PACKS := $(CURDIR)/$(BUILD)/tests/write_device_packs
 web-test: web build
 	tools/install-packages test
+	cmake -S . -B $(BUILD) -DKITWEAVER_TESTS=ON
+	cmake --build $(BUILD) -j $(JOBS) --target write_device_packs
 	cd web && npm ci --no-audit --no-fund --loglevel=error
 	KITWEAVER_BINARY=$(CURDIR)/$(BUILD)/kitweaver KITWEAVER_INSPECT=$(CURDIR)/$(BUILD)/kitweaver-inspect \
-	  KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html node --test web/test/
+	  KITWEAVER_DEVICE_PACKS=$(DEVICE_PACKS) KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html node --test web/test/
 
 # The pictures of the page in the README, on a computer and on a phone,
 # after a build of the demo kit, taken in chromium.
 web-screenshot: web build
 	tools/install-packages test
+	cmake -S . -B $(BUILD) -DKITWEAVER_TESTS=ON
+	cmake --build $(BUILD) -j $(JOBS) --target write_device_packs
 	cd web && npm ci --no-audit --no-fund --loglevel=error
 	KITWEAVER_ENGINES=chromium KITWEAVER_BINARY=$(CURDIR)/$(BUILD)/kitweaver KITWEAVER_INSPECT=$(CURDIR)/$(BUILD)/kitweaver-inspect \
-	  KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html KITWEAVER_SCREENSHOT=$(CURDIR)/docs/web-page.png \
+	  KITWEAVER_DEVICE_PACKS=$(DEVICE_PACKS) KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html KITWEAVER_SCREENSHOT=$(CURDIR)/docs/web-page.png \
 	  KITWEAVER_PHONE_SCREENSHOT=$(CURDIR)/docs/web-page-phone.png node --test web/test/
 
 # The end-to-end tests with every run of kitweaver under valgrind's memcheck:
@@ -99,7 +106,7 @@ web-screenshot: web build
 MEMCHECK := valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect
 memcheck: build
 	KITWEAVER_WRAPPER="$(MEMCHECK)" ./$(BUILD)/tests/kitweaver_tests \
-	  --gtest_filter='Run.*:Interop.*:KeyMap.RunPrints*'
+	  --gtest_filter='Run.*:Interop.*:KeyMap.RunPrints*:Field.*:Disk.*'
 
 # Every fuzz target for FUZZ_SECONDS each (clang and libFuzzer).
 FUZZ_SECONDS := 60

@@ -205,6 +205,12 @@ TEST(KeyEdit, OwnValuesGiveTheSameBytes) {
                                                       KITWEAVER_INSPECT_BINARY);
   EXPECT_EQ(run.out, "Wrote " + pack + "\n");
   EXPECT_EQ(testing::read_bytes(pack), before);
+  // A value changed (the text growing past its padding) and set back.
+  ASSERT_EQ(testing::run_program({"--set", "2:pitch=-8.5", "-o", dir.file("up.aif"), pack}, KITWEAVER_INSPECT_BINARY).status, 0);
+  ASSERT_NE(testing::read_bytes(dir.file("up.aif")).size(), before.size());
+  ASSERT_EQ(testing::run_program({"--set", "2:pitch=0", "-o", dir.file("back.aif"), dir.file("up.aif")},
+                                 KITWEAVER_INSPECT_BINARY).status, 0);
+  EXPECT_EQ(testing::read_bytes(dir.file("back.aif")), before);
 }
 
 TEST(KeyEdit, BadInputGetsOneLineAndChangesNothing) {

@@ -266,7 +266,10 @@
       showOpened(reply);
     } else if (reply.kind === 'edited') {
       delete keyEdit.dataset.busy;
-      if (reply.error) {
+      if (reply.error && reply.of === 'rescale') {
+        rescale.disabled = false;
+        $('#rescale-message').value = reply.error;
+      } else if (reply.error) {
         fillForm();
         keyEdit.elements.message.value = reply.error;
       } else {
@@ -352,19 +355,43 @@
     return [() => {
       if (packVoice) packVoice.stop();
       view = next;
-      playPack.disabled = !view;
+      playPack.disabled = !view || heldFrames() === 0;
       $('#po33-note').hidden = !(view && view.po33);
       for (const button of document.querySelectorAll('#keys button')) {
         const row = view && view.keys[Number(button.dataset.key)];
-        button.disabled = !row || row.end_raw < row.start_raw;
+        button.disabled = !row || row.length_frames === 0;
         button.removeAttribute('data-playing');
         button.title = row ? `slice ${row.slice}, ${row.length_ms.toFixed(1)} ms, ${row.pitch_semitones} semitones, ${row.direction}` : '';
       }
       fillForm();
     }, () => {
       $('#table').textContent = view ? view.table : '';
+      showScaleWarning();
     }, () => showPicture(view ? view.svg : '')];
   }
+
+  // The frames the current pack's sound holds, in each of its channels.
+  function heldFrames() {
+    return view ? view.samples.length / view.channels : 0;
+  }
+
+  // A pack whose positions are written at 4056 per frame plays a little
+  // early on a device: its warning (the reader's last, after the keys' own)
+  // stands above the table, and the rescale beside it rewrites the pack
+  // through the core, as kitweaver-inspect --rescale does.
+  const rescale = $('#rescale');
+  function showScaleWarning() {
+    const older = view !== null && view.scale === '4056';
+    $('#scale-warning').hidden = !older;
+    $('#scale-warning-text').textContent = older ? view.warnings[view.warnings.length - 1] : '';
+    $('#rescale-message').value = '';
+    rescale.disabled = false;
+  }
+  rescale.addEventListener('click', () => {
+    if (!view || rescale.disabled) return;
+    rescale.disabled = true;
+    worker.postMessage({ kind: 'rescale' });
+  });
 
   // The picture is the inspector's, drawn once its box comes into view. Its
   // text labels are set as HTML over it, in the same places: Chromium lays
@@ -449,13 +476,24 @@
     return audio;
   }
 
-  // The frames as a sound of the pack's rate, reversed when asked.
-  function soundBuffer(frames, reversed) {
-    const buffer = audio.createBuffer(1, frames.length, view.format.pack_rate);
-    const channel = buffer.getChannelData(0);
-    for (let i = 0; i < frames.length; ++i) channel[reversed ? frames.length - 1 - i : i] = frames[i] / 32768;
+  // Frames `first` to `last` of the pack as a sound of the pack's rate, in
+  // each of its channels (the samples hold them interleaved), reversed when
+  // asked.
+  function soundBuffer(first, last, reversed) {
+    const channels = view.channels;
+    const length = last - first + 1;
+    const buffer = audio.createBuffer(channels, length, view.format.pack_rate);
+    for (let c = 0; c < channels; ++c) {
+      const channel = buffer.getChannelData(c);
+      for (let i = 0, at = first * channels + c; i < length; ++i, at += channels) {
+        channel[reversed ? length - 1 - i : i] = view.samples[at] / 32768;
+      }
+    }
     return buffer;
   }
+
+  // How a sound's channels are named in data-playing: nothing for one.
+  const channelsText = (buffer) => (buffer.numberOfChannels > 1 ? ` in ${buffer.numberOfChannels} channels` : '');
 
   // Starts `buffer` at `rate`, `delay` seconds from now. The voice's
   // `ended` runs once, when it has sounded or is stopped.
@@ -478,20 +516,21 @@
     return voice;
   }
 
-  // Plays a key as the device does: its slice, reversed where the key is
-  // reversed, at its pitch (p semitones play 2^(p/12) times as fast).
+  // Plays a key as the device does: its slice (the frames the core places
+  // it at; an empty key plays nothing), reversed where the key is reversed,
+  // at its pitch (p semitones play 2^(p/12) times as fast).
   function play(key) {
     const row = view && view.keys[key];
-    if (!row) return;
-    const start = Math.floor(row.start_raw / view.format.position_scale);
-    const end = Math.floor(row.end_raw / view.format.position_scale);
-    if (end < start || !sound()) return;
+    if (!row || row.length_frames === 0 || !sound()) return;
+    const start = row.start_frame;
+    const end = row.end_frame;
     const reversed = row.direction === 'reversed';
     const button = document.querySelector(`#keys button[data-key="${key}"]`);
     let playing = '';
-    const voice = startVoice(soundBuffer(view.samples.subarray(start, end + 1), reversed), 2 ** (row.pitch_semitones / 12), 0,
+    const buffer = soundBuffer(start, end, reversed);
+    const voice = startVoice(buffer, 2 ** (row.pitch_semitones / 12), 0,
                              () => { if (button.dataset.playing === playing) button.removeAttribute('data-playing'); });
-    playing = `${start}-${end}${reversed ? ' reversed' : ''} at ${voice.source.playbackRate.value.toFixed(4)}`;
+    playing = `${start}-${end}${reversed ? ' reversed' : ''} at ${voice.source.playbackRate.value.toFixed(4)}${channelsText(buffer)}`;
     button.dataset.playing = playing;
   }
 
@@ -512,7 +551,7 @@
     const counting = packVoice !== null && now < packVoice.startAt;
     const sounding = packVoice !== null && !counting;
     playPack.toggleAttribute('data-count-in', counting);
-    if (sounding) playPack.dataset.playing = `0-${view.samples.length - 1}`;
+    if (sounding) playPack.dataset.playing = `0-${heldFrames() - 1}${channelsText(packVoice.source.buffer)}`;
     else playPack.removeAttribute('data-playing');
     const left = packVoice && Math.max(0, Math.ceil(counting ? packVoice.startAt - now : packVoice.endAt - now));
     playPack.textContent = counting ? `Stop (starts in ${left} s)` : sounding ? `Stop (${left} s left)` : 'Play the whole pack';
@@ -523,8 +562,8 @@
       packVoice.stop();
       return;
     }
-    if (!view || !sound()) return;
-    const buffer = soundBuffer(view.samples, false);
+    if (!view || heldFrames() === 0 || !sound()) return;
+    const buffer = soundBuffer(0, heldFrames() - 1, false);
     packVoice = startVoice(buffer, 1, kCountIn, () => {
       packVoice = null;
       clearInterval(packTimer);

@@ -255,7 +255,9 @@ async function detectReading() {
   return 'page';
 }
 
-// What the inspector shows of the pack at `path`.
+// What the inspector shows of the pack at `path`. The keys come as frames
+// (the core alone turns positions into frames); the samples hold the pack's
+// channels interleaved.
 function inspect(path) {
   const FS = core.FS;
   removeTree(FS, '/inspect');
@@ -267,6 +269,9 @@ function inspect(path) {
   return {
     table: FS.readFile('/inspect/table.txt', { encoding: 'utf8' }),
     keys: report.keys,
+    channels: report.channels,
+    scale: report.scale,
+    warnings: report.warnings,
     po33: report.po33,
     svg: FS.readFile('/inspect/pack.svg', { encoding: 'utf8' }),
     format: JSON.parse(core.ccall('kitweaver_pack_format', 'string', [], [])),
@@ -331,16 +336,25 @@ async function handle(request) {
   try {
     if (request.kind === 'build') {
       await build(request);
-    } else if (request.kind === 'edit' || request.kind === 'reset') {
-      // A key changed through the core, as kitweaver-inspect --set does.
-      const error = request.kind === 'edit'
-        ? core.ccall('kitweaver_edit', 'string', ['string', 'string'], [kCurrentPack, request.set])
-        : core.ccall('kitweaver_reset_key', 'string', ['string', 'string', 'number'],
-                     [kCurrentPack, kOriginalPack, request.key]);
-      if (error) {
-        reply({ kind: 'edited', error });
+    } else if (request.kind === 'edit' || request.kind === 'reset' || request.kind === 'rescale') {
+      // A key changed through the core, as kitweaver-inspect --set does, or
+      // the positions rewritten in the devices' scale, as --rescale does.
+      let error;
+      if (request.kind === 'edit') {
+        error = core.ccall('kitweaver_edit', 'string', ['string', 'string'], [kCurrentPack, request.set]);
+      } else if (request.kind === 'reset') {
+        error = core.ccall('kitweaver_reset_key', 'string', ['string', 'string', 'number'],
+                           [kCurrentPack, kOriginalPack, request.key]);
       } else {
-        reply({ kind: 'edited', pack: packBlob(), view: inspect(kCurrentPack) });
+        error = core.ccall('kitweaver_rescale', 'string', ['string'], [kCurrentPack]);
+        // The pack as opened is rescaled too, so that a key set back takes
+        // its positions in the same scale (a pack already on it is left).
+        if (!error) core.ccall('kitweaver_rescale', 'string', ['string'], [kOriginalPack]);
+      }
+      if (error) {
+        reply({ kind: 'edited', of: request.kind, error });
+      } else {
+        reply({ kind: 'edited', of: request.kind, pack: packBlob(), view: inspect(kCurrentPack) });
       }
     } else {
       // The page reads an opened pack: a worker can't read a File everywhere.

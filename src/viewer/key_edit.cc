@@ -301,17 +301,19 @@ std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const Pack& 
     edited.replace(change.span.first, change.span.second - change.span.first, change.value);
   }
 
-  // What follows the text: spaces that pad it take up the change while the
-  // new text fits; a text padded to a multiple of 4 bytes, as Kitweaver lays
-  // a pack out, is padded to one again; any other tail is kept.
+  // What follows the text: a text padded with up to 3 spaces to a multiple
+  // of 4 bytes, as Kitweaver lays a pack out, is padded to one again (so a
+  // value set back gives the same bytes); longer padding, after the text or
+  // after the line end or zero byte that ends it, takes up the change while
+  // the new text fits; any other tail is kept.
   const std::string_view tail = text.substr(places.end);
   const std::size_t kept = tail.find_last_not_of(' ') + 1;  // 0 when the tail is all spaces
-  const bool padded = kept < tail.size() || (tail.empty() && appl.size % 4 == 0);
+  const bool ours = kept == 0 && tail.size() < 4 && appl.size % 4 == 0;
   std::string body = std::string(kAppSignature, 4) + edited + std::string(tail.substr(0, kept));
-  if (padded && body.size() <= appl.size) {
-    body.append(appl.size - body.size(), ' ');
-  } else if (padded && kept == 0 && appl.size % 4 == 0) {
+  if (ours) {
     body.append((4 - body.size() % 4) % 4, ' ');
+  } else if (kept < tail.size() && body.size() <= appl.size) {
+    body.append(appl.size - body.size(), ' ');
   }
 
   std::vector<std::uint8_t> chunk(kChunkHeaderSize);

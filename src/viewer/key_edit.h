@@ -5,14 +5,15 @@
 // Only the named keys' values in the "pitch", "reverse", "playmode",
 // "start" and "end" lists are rewritten, each in place; every other byte of
 // the text (other fields, their order and spacing, fields no tool here knows)
-// and every other chunk stay as they are. Spaces that pad the text (after
-// it, or after the line end or zero byte that ends it) take up a change of
-// its length, so the chunk keeps its size while the new text fits; beyond
-// that the APPL chunk's size, its pad byte and the FORM size follow the
-// text's new length (a text padded to a multiple of 4 bytes, as Kitweaver
-// writes it, is padded again to one). A value set to what it already is
-// (a start or end already stored for that frame) leaves its bytes alone,
-// so such an edit gives the same file.
+// and every other chunk stay as they are. A text padded with spaces to a
+// multiple of 4 bytes, as Kitweaver writes it, is padded again to one;
+// longer padding (after the text, or after the line end or zero byte that
+// ends it, as the OP-1 field pads its text to 4096 bytes) takes up a change
+// of the text's length, so the chunk keeps its size while the new text
+// fits. Beyond that the APPL chunk's size, its pad byte and the FORM size
+// follow the text's new length. A value set to what it already is (a start
+// or end already stored for that frame) leaves its bytes alone, so such an
+// edit gives the same file, and so does setting a value back.
 #pragma once
 
 #include <array>

@@ -6,7 +6,8 @@
 //
 //   KITWEAVER_BINARY     the command line's kitweaver
 //   KITWEAVER_PAGE       build-web/index.html
-//   KITWEAVER_INSPECT    kitweaver-inspect, whose table and --set the page must match
+//   KITWEAVER_INSPECT    kitweaver-inspect, whose table, --set and --rescale the page must match
+//   KITWEAVER_DEVICE_PACKS write_device_packs, which writes packs as the devices and other tools do
 //   KITWEAVER_ENGINES    (optional) some of chromium,firefox,webkit
 //   KITWEAVER_SCREENSHOT (optional) where to save a picture of the page after a build
 //   KITWEAVER_PHONE_SCREENSHOT (optional) and one of the page on a phone
@@ -22,6 +23,7 @@ import { enginesWanted, launch, recordSound, serve, startDisplay, startSound, st
 
 const binary = process.env.KITWEAVER_BINARY;
 const inspector = process.env.KITWEAVER_INSPECT;
+const devicePacks = process.env.KITWEAVER_DEVICE_PACKS;
 const pageFile = process.env.KITWEAVER_PAGE ?? '';
 const examples = new URL('../../examples/', import.meta.url).pathname;
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'kitweaver-web-'));
@@ -32,7 +34,8 @@ const engines = enginesWanted();
 const services = { env: {}, origin: '' };
 
 before(async () => {
-  assert.ok(binary && inspector && process.env.KITWEAVER_PAGE, 'set KITWEAVER_BINARY, KITWEAVER_INSPECT and KITWEAVER_PAGE');
+  assert.ok(binary && inspector && devicePacks && process.env.KITWEAVER_PAGE,
+            'set KITWEAVER_BINARY, KITWEAVER_INSPECT, KITWEAVER_DEVICE_PACKS and KITWEAVER_PAGE');
   Object.assign(services.env, await startSound(scratch), engines.includes('webkit') ? await startDisplay() : {});
   services.origin = await serve({ '/index.html': pageFile, '/phone.html': path.join(scratch, 'phone.html') });
 });
@@ -149,9 +152,13 @@ async function viewShown(tab) {
   await tab.evaluate(() => window.scrollTo(0, 0));
 }
 
+// Opens a pack in the page and waits for its key table (the one shown
+// before is cleared, so that the table waited for is this pack's).
 async function openPack(tab, pack) {
+  await tab.evaluate(() => { document.querySelector('#table').textContent = ''; });
   await tab.upload('#open-pack', [pack]);
-  await tab.waitFor(() => document.querySelector('#table').textContent.startsWith('AIFF'));
+  await tab.waitFor(() => document.querySelector('#table').textContent !== '');
+  assert.match(await tab.evaluate(() => document.querySelector('#table').textContent), /^AIF[FC]/, pack);
 }
 
 // What a key button has: [playing, selected].
@@ -160,22 +167,29 @@ const keyState = (tab, key) => tab.evaluate((k) => {
   return [button.dataset.playing ?? null, button.hasAttribute('data-selected')];
 }, key);
 
-// A pack's slices: [start, end] frames of each key, and the sound.
-function slices(pack) {
-  const chunks = {};
+// What `kitweaver-inspect --json` says of a pack (a path, or its bytes):
+// its keys in frames among the rest.
+function inspected(pack) {
+  const file = Buffer.isBuffer(pack) ? path.join(scratch, 'inspected.aif') : pack;
+  if (file !== pack) fs.writeFileSync(file, pack);
+  const run = spawnSync(inspector, ['--json', file], { encoding: 'utf8' });
+  assert.equal(run.status, 0, run.stderr);
+  return JSON.parse(run.stdout);
+}
+
+// The sound of a pack's bytes (an AIFF pack's big-endian frames).
+function soundOf(pack) {
   for (let at = 12; at + 8 <= pack.length;) {
     const size = pack.readUInt32BE(at + 4);
-    chunks[pack.toString('latin1', at, at + 4)] = pack.subarray(at + 8, at + 8 + size);
+    if (pack.toString('latin1', at, at + 4) === 'SSND') return pack.subarray(at + 16, at + 8 + size);
     at += 8 + size + (size & 1);
   }
-  const metadata = JSON.parse(chunks.APPL.toString('latin1', 4).trim());
-  const sound = chunks.SSND.subarray(8);
-  return metadata.start.map((start, key) => {
-    const first = Math.floor(start / 4056);
-    const last = Math.floor(metadata.end[key] / 4056);
-    return { first, last, reverse: metadata.reverse[key], bytes: sound.subarray(2 * first, 2 * last + 2), sound };
-  });
+  return Buffer.alloc(0);
 }
+
+// The start of a key's data-playing while it sounds: its frames, as the
+// inspector places them, and its direction.
+const playingFrom = (key) => `${key.start_frame}-${key.end_frame}${key.direction === 'reversed' ? ' reversed' : ''} at `;
 
 // The header of a WAV file of `dataBytes` bytes of 16-bit mono (or, with
 // `format` 3, 32-bit float) at 44.1 kHz.
@@ -226,7 +240,7 @@ function soxCopy(kind, from, options, effects = []) {
 // A few may be lost or moved where the engine's output falls behind
 // (WebKit's does, here).
 function heardAsWritten(heard, pack) {
-  const sound = slices(pack)[0].sound;
+  const sound = soundOf(pack);
   const kBlock = 441;
   let at = heard.findIndex((frame) => frame !== 0);
   let found = 0;
@@ -314,7 +328,7 @@ for (const run of runs) {
 
     test('an opened pack shows kitweaver-inspect\'s table, and its keys play and change as --set changes them', async () => {
       const packPath = packOf('demo kit', 'kit');
-      const keys = slices(fs.readFileSync(packPath));
+      const { keys } = inspected(packPath);
       await openPage(tab, url);
       await openPack(tab, packPath);
       const table = spawnSync(inspector, [packPath], { encoding: 'utf8' }).stdout;
@@ -322,8 +336,7 @@ for (const run of runs) {
       assert.ok((await offered(tab)).equals(fs.readFileSync(packPath)), 'the opened pack is offered as it is');
       for (const key of [0, 9, 23]) {
         await tab.click(`#keys button[data-key="${key}"]`);
-        const { first, last, reverse } = keys[key];
-        assert.match((await keyState(tab, key))[0], new RegExp(`^${first}-${last}${reverse === 24576 ? ' reversed' : ''} at `), `key ${key}`);
+        assert.ok((await keyState(tab, key))[0].startsWith(playingFrom(keys[key])), `key ${key}`);
       }
 
       await tab.click('#keys button[data-key="5"]');
@@ -345,11 +358,13 @@ for (const run of runs) {
       await tab.waitFor(() => document.querySelector('#table').textContent.includes('+2.0  reversed'));
       assert.ok((await offered(tab)).equals(fs.readFileSync(expected)), 'the page\'s pack is --set\'s');
       await tab.click('#keys button[data-key="5"]');
-      const { first, last } = slices(fs.readFileSync(expected))[5];
-      assert.equal((await keyState(tab, 5))[0], `${first}-${last} reversed at ${(2 ** (2 / 12)).toFixed(4)}`);
+      const edited = inspected(expected).keys[5];
+      assert.equal((await keyState(tab, 5))[0], `${playingFrom(edited)}${(2 ** (2 / 12)).toFixed(4)}`);
 
-      // A start after the end is refused, and the key set back is the pack as opened.
-      await set('start', String(last + 10));
+      // A start after the end is refused, and the key set back is the key as
+      // opened: the opened pack's table, and --set of its values (the text
+      // keeps the padding the change gave it).
+      await set('start', String(edited.end_frame + 10));
       assert.match(await tab.evaluate(() => document.querySelector('#key-edit output').value), /^key 5: start \d+ is after end \d+$/);
       await tab.click('#key-edit [name="reset"]');
       await tab.waitFor(() => !document.querySelector('#key-edit').hasAttribute('data-busy')
@@ -380,6 +395,53 @@ for (const run of runs) {
       heardAsWritten(await recording.stop(), fs.readFileSync(packPath));
       await tab.click('#play-pack');
       assert.deepEqual(await button(), { countIn: false, playing: null, text: 'Play the whole pack', note: true, noSound: false });
+    });
+
+    test('packs the devices and other tools write show kitweaver-inspect\'s table and play in their channels, and '
+         + 'one at 4056 per frame is rescaled as --rescale does', async () => {
+      const dir = folder('device packs', {});
+      const written = spawnSync(devicePacks, [dir], { encoding: 'utf8' });
+      assert.equal(written.status, 0, written.stderr);
+      const shown = () => tab.evaluate(() => [
+        document.querySelector('#table').textContent,
+        [...document.querySelectorAll('#keys button')].filter((button) => button.disabled).map((button) => Number(button.dataset.key)),
+        document.querySelector('#rescale').getClientRects().length > 0,
+        document.querySelector('#scale-warning').hidden ? null : document.querySelector('#scale-warning-text').textContent]);
+      const seen = new Set();
+      await openPage(tab, url);
+      for (const packPath of written.stdout.trim().split('\n')) {
+        const name = path.basename(packPath);
+        const { keys, channels, frames, warnings } = inspected(packPath);
+        await openPack(tab, packPath);
+        // The table (warnings last), the empty keys that can't be played, and
+        // for a pack at 4056 per frame only, its warning with the rescale.
+        const older = warnings.find((line) => line.startsWith('positions are written at 4056 per frame')) ?? null;
+        assert.deepEqual(await shown(), [spawnSync(inspector, [packPath], { encoding: 'utf8' }).stdout,
+                                         keys.filter((key) => key.length_frames === 0).map((key) => key.key), older !== null, older], name);
+        // The last key that has a slice sounds in every channel of the pack.
+        const key = keys.findLast((k) => k.length_frames > 0);
+        const inChannels = channels > 1 ? ` in ${channels} channels` : '';
+        await tab.click(`#keys button[data-key="${key.key}"]`);
+        assert.match((await keyState(tab, key.key))[0], new RegExp(`^${playingFrom(key)}[\\d.]+${inChannels}$`), `${name}: key ${key.key}`);
+        if (channels > 1) {
+          seen.add('stereo');
+          await tab.click('#play-pack');
+          await tab.waitFor(() => document.querySelector('#play-pack').hasAttribute('data-playing'));
+          assert.equal(await tab.evaluate(() => document.querySelector('#play-pack').dataset.playing), `0-${frames - 1}${inChannels}`, name);
+          await tab.click('#play-pack');
+        }
+        if (older !== null) {
+          seen.add('4056');
+          const expected = path.join(scratch, 'rescaled.aif');
+          const rescaled = spawnSync(inspector, ['--rescale', '-o', expected, packPath], { encoding: 'utf8' });
+          assert.equal(rescaled.status, 0, rescaled.stderr);
+          await tab.click('#rescale');
+          await tab.waitFor(() => document.querySelector('#scale-warning').hidden);
+          assert.ok((await offered(tab)).equals(fs.readFileSync(expected)), `${name}: the page's pack is --rescale's`);
+          assert.equal((await shown())[0], spawnSync(inspector, [expected], { encoding: 'utf8' }).stdout, `${name} rescaled`);
+        }
+      }
+      assert.deepEqual([...seen].sort(), ['4056', 'stereo'], 'a stereo pack and one at 4056 per frame among them');
     });
 
     test('a file removed after it was added gets the command line\'s "Could not read" line', async () => {
@@ -464,7 +526,8 @@ for (const run of runs) {
       await tab.click('#list li:first-child button[title="Move down"]');
       const second = await build(tab);
       // A slice's last frame is where the next one starts, so it is left out.
-      const [a, b] = [first, second].map((built) => slices(built.pack).map((s) => s.bytes.subarray(0, -2)));
+      const [a, b] = [first, second].map(({ pack }) => inspected(pack).keys.map(
+        (key) => soundOf(pack).subarray(2 * key.start_frame, 2 * key.end_frame)));
       assert.ok(a[0].equals(b[1]) && a[1].equals(b[0]), 'keys 0 and 1 swapped');
       assert.ok(a[2].equals(b[2]) && !a[0].equals(a[1]), 'key 2 unchanged');
       const names = (log) => log.split('\n').filter((line) => line.startsWith('['));
