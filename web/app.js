@@ -14,7 +14,9 @@
   let builds = 0;     // the latest build's number: a view of an earlier one is stale
   let view = null;     // what the inspector shows of the current pack
   let selected = null; // the key the form changes
-  let buildFiles = [];  // the files of the build under way, which the worker may ask the page to read
+  // The files of the build under way and of the disk being listed, which the
+  // worker may ask the page to read.
+  const pageFiles = { build: [], disk: [] };
 
   // What the page needs of the browser: a missing part is named in one
   // sentence, and nothing is built.
@@ -24,6 +26,7 @@
     notice.hidden = false;
     $('#build').disabled = true;
     $('#open-pack').disabled = true;
+    $('#open-disk').disabled = true;
   }
 
   let worker = null;
@@ -58,9 +61,9 @@
   // bytes and moves them to the worker. A failure is the file's (removed
   // or changed on disk: each engine names it its own way) unless it is no
   // DOMException or the page can't even read a Blob of its own.
-  async function answerRead({ id, index, offset, size }) {
+  async function answerRead({ id, list, index, offset, size }) {
     try {
-      const bytes = await bytesOf(buildFiles[index].slice(offset, offset + size));
+      const bytes = await bytesOf(pageFiles[list][index].slice(offset, offset + size));
       worker.postMessage({ kind: 'read', id, bytes }, [bytes]);
     } catch (error) {
       const readsOwn = await bytesOf(new Blob(['k'])).then(() => true, () => false);
@@ -208,8 +211,9 @@
     $('#log').textContent = 'Building\u2026';
     // The worker reads the files itself where it can: nothing big is done here.
     const files = entries.map((e) => ({ name: e.name, file: e.file }));
-    buildFiles = files.map((e) => e.file);
-    worker.postMessage({ kind: 'build', id: ++builds, folder: folderName(), files, hq: $('#hq').checked });
+    pageFiles.build = files.map((e) => e.file);
+    worker.postMessage({ kind: 'build', id: ++builds, folder: folderName(), files, hq: $('#hq').checked,
+                         field: device.value === 'field' });
   });
 
   const packName = $('#pack-name');
@@ -264,6 +268,10 @@
       if (reply.id === builds) inStages(...viewSteps(reply.view));
     } else if (reply.kind === 'opened') {
       showOpened(reply);
+    } else if (reply.kind === 'library') {
+      if (reply.id === disks) showLibrary(reply.error || reply.table);
+    } else if (reply.kind === 'error' && reply.of === 'library') {
+      showLibrary(`The page failed: ${reply.message}`);
     } else if (reply.kind === 'edited') {
       delete keyEdit.dataset.busy;
       if (reply.error && reply.of === 'rescale') {
@@ -304,6 +312,34 @@
     }
     if (bytes) worker.postMessage({ kind: 'open', name: file.name, bytes }, [bytes]);
     else showOpened({ name: file.name, view: { error } });
+  });
+
+  // ---- A device's disk ----
+  //
+  // The folder a device shows as its disk, listed as kitweaver-inspect DISK
+  // lists it. The browser gives the folder's files, each with its path from
+  // the folder on (its name first), but not its empty folders; the worker
+  // mounts them and the core reads them, nothing written.
+  let disks = 0;  // the latest disk's number: a library of an earlier one is stale
+  const library = $('#library');
+  function showLibrary(text) {
+    library.textContent = text;
+    library.removeAttribute('data-busy');
+  }
+  $('#open-disk').addEventListener('change', (event) => {
+    const files = [...event.target.files].map((file) => ({ path: file.webkitRelativePath, file }));
+    event.target.value = '';
+    ++disks;
+    if (files.length === 0) {
+      showLibrary('The folder holds no files: not a device\'s disk.');
+    } else if (!files.every(({ path }) => path.includes('/'))) {
+      showLibrary('This browser gave files without their folders: a device\'s disk can\'t be read here.');
+    } else {
+      library.textContent = `Reading ${files[0].path.split('/')[0]}\u2026`;
+      library.dataset.busy = '';
+      pageFiles.disk = files.map(({ file }) => file);
+      worker.postMessage({ kind: 'library', id: disks, files });
+    }
   });
 
   // ---- Seeing and hearing the pack ----

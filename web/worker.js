@@ -1,6 +1,6 @@
 // The page's worker: the compiled core (createKitweaver, just before this
-// text). Builds a kit from the user's files, read where they are, and reads
-// packs back as the inspector does.
+// text). Builds a kit from the user's files, read where they are, reads
+// packs back as the inspector does, and lists a device's disk.
 'use strict';
 
 let printed = [];
@@ -190,19 +190,22 @@ async function ownWindow(file, start, length) {
   return bytes.subarray(0, filled);
 }
 
-// A window the page reads: the request waits for its bytes, or throws the
+// Bytes the page reads: `size` at `offset` of file `index` of its list
+// `list` ('build' or 'disk'). The request waits for them, or throws the
 // error the page met ({name, message, browsers}).
 const pageReads = new Map();  // request number -> its resolve
 let pageRequests = 0;
 
-async function pageWindow(file, offset, size) {
+async function pageRead(list, index, offset, size) {
   const answer = await new Promise((resolve) => {
     pageReads.set(++pageRequests, resolve);
-    self.postMessage({ kind: 'read', id: pageRequests, index: buildFiles.get(file), offset, size });
+    self.postMessage({ kind: 'read', id: pageRequests, list, index, offset, size });
   });
   if (answer.error) throw answer.error;
   return new Uint8Array(answer.bytes);
 }
+
+const pageWindow = (file, offset, size) => pageRead('build', buildFiles.get(file), offset, size);
 
 async function readAt(fd, pointer, size, offset) {
   const node = core.FS.getStream(fd)?.node;
@@ -289,10 +292,11 @@ function keepAsOriginal() {
 }
 
 // Mounts the files as /work/FOLDER in their order and runs `kitweaver
-// FOLDER` (with `hq`, `kitweaver --hq FOLDER`) from /work, as the command
-// line would be run; the pack is written to kCurrentPack. Replies with the
-// run, then (when there is a pack) with what the inspector shows of it.
-async function build({ folder, files, hq, id }) {
+// FOLDER` (with --hq when `hq`, --field when `field`) from /work, as the
+// command line would be run; the pack is written to kCurrentPack. Replies
+// with the run, then (when there is a pack) with what the inspector shows
+// of it.
+async function build({ folder, files, hq, field, id }) {
   const FS = core.FS;
   const kit = `/work/${folder}`;
   if (FS.analyzePath(kCurrentPack).exists) FS.unlink(kCurrentPack);
@@ -305,8 +309,8 @@ async function build({ folder, files, hq, id }) {
   buildFiles = new Map(files.map((entry, index) => [entry.file, index]));
   let status;
   try {
-    status = await core.ccall('kitweaver_build', 'number', ['string', 'number', 'string'],
-                              [folder, hq ? 1 : 0, kCurrentPack], { async: true });
+    status = await core.ccall('kitweaver_build', 'number', ['string', 'number', 'number', 'string'],
+                              [folder, hq ? 1 : 0, field ? 1 : 0, kCurrentPack], { async: true });
   } finally {
     closeReaders();
     FS.chdir('/');
@@ -318,6 +322,87 @@ async function build({ folder, files, hq, id }) {
   self.postMessage({ kind: 'built', id, status, log: printed.map((line) => `${line}\n`).join(''), trouble, reading,
                      memory: core.HEAP8.length, pack: made ? packBlob() : null });
   if (made) reply({ kind: 'view', id, view: inspect(kCurrentPack) });
+}
+
+// ---- A device's disk ----
+//
+// The chosen folder's files ({path, file}, each path beginning with the
+// folder's name) are mounted under /disk in their folders, nothing copied;
+// the core lists them as `kitweaver-inspect FOLDER` run from /disk, so its
+// table names the folder as the user knows it. The core reads only through
+// the file system here (each pack whole, to classify it), so a file is read
+// by WORKERFS, a slice at a time. Folders are made from the paths here, not
+// by WORKERFS, whose table of them is a plain object (a folder named
+// "constructor" would be found in it).
+function mountDisk(FS, path, files) {
+  const { WORKERFS } = FS.filesystems;
+  FS.mount(WORKERFS, {}, path);
+  const folders = new Map([['', FS.lookupPath(path).node]]);
+  const folderOf = (relative) => {
+    if (!folders.has(relative)) {
+      const slash = relative.lastIndexOf('/');
+      folders.set(relative, WORKERFS.createNode(folderOf(relative.slice(0, Math.max(0, slash))),
+                                                relative.slice(slash + 1), WORKERFS.DIR_MODE, 0));
+    }
+    return folders.get(relative);
+  };
+  for (const { path: relative, file } of files) {
+    const slash = relative.lastIndexOf('/');
+    WORKERFS.createNode(folderOf(relative.slice(0, slash)), relative.slice(slash + 1), WORKERFS.FILE_MODE, 0, file);
+  }
+}
+
+// The files the core may read whole: a pack's name or import.log, and no
+// more than its 64 MB for a pack. (Zero-byte files it never reads.)
+const kLargestPack = 64 << 20;
+const readWhole = ({ path, file }) => file.size > 0 && file.size <= kLargestPack
+                                      && /(\.aif|\.aiff|\.aifc|\/import\.log)$/i.test(path);
+
+// Where this worker can't read the user's files (WebKit opened from disk),
+// the page reads those the core may read whole, and they are mounted as
+// Blobs of the worker's own; the rest the core only lists.
+async function readableDisk(files) {
+  const probe = files.find(readWhole);
+  try {
+    if (!probe) return files;
+    new FileReaderSync().readAsArrayBuffer(probe.file.slice(0, 1));
+    return files;
+  } catch {
+    // the page reads them
+  }
+  const readable = [];
+  for (const [index, entry] of files.entries()) {
+    let { file } = entry;
+    if (readWhole(entry)) {
+      // A file the page can't read either stays as it is, and the listing
+      // ends with the browser's error when the core reads it.
+      file = await pageRead('disk', index, 0, file.size).then((bytes) => new Blob([bytes]), () => file);
+    }
+    readable.push({ path: entry.path, file });
+  }
+  return readable;
+}
+
+// Lists the disk whose files are `files`; replies with its table, or the
+// line saying why there is none.
+async function library({ files, id }) {
+  const FS = core.FS;
+  const root = files[0].path.split('/')[0];
+  const mounted = await readableDisk(files);
+  removeTree(FS, '/library');
+  FS.mkdir('/library');
+  FS.mkdir('/disk');
+  let error;
+  try {
+    mountDisk(FS, '/disk', mounted);
+    FS.chdir('/disk');
+    error = core.ccall('kitweaver_library', 'string', ['string', 'string'], [root, '/library']);
+  } finally {
+    FS.chdir('/');
+    if (FS.lookupPath('/disk', { follow_mount: false }).node.mounted) FS.unmount('/disk');
+    FS.rmdir('/disk');
+  }
+  self.postMessage({ kind: 'library', id, error, table: error ? '' : FS.readFile('/library/library.txt', { encoding: 'utf8' }) });
 }
 
 function packBlob() {
@@ -336,6 +421,8 @@ async function handle(request) {
   try {
     if (request.kind === 'build') {
       await build(request);
+    } else if (request.kind === 'library') {
+      await library(request);
     } else if (request.kind === 'edit' || request.kind === 'reset' || request.kind === 'rescale') {
       // A key changed through the core, as kitweaver-inspect --set does, or
       // the positions rewritten in the devices' scale, as --rescale does.
@@ -370,7 +457,7 @@ async function handle(request) {
       }
     }
   } catch (error) {
-    self.postMessage({ kind: 'error', message: `${error}${error.errno ? ` (errno ${error.errno})` : ''}` });
+    self.postMessage({ kind: 'error', of: request.kind, message: `${error}${error.errno ? ` (errno ${error.errno})` : ''}` });
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "format/aiff_chunks.h"
 #include "format/aiff_format.h"
+#include "format/byte_source.h"
 #include "format/drum_format.h"
 #include "system/files.h"
 #include "viewer/pack_reader.h"
@@ -14,8 +15,11 @@
 namespace kitweaver::inspect {
 namespace {
 
-// No pack or sample comes near this: a larger file is not read.
+// No drum pack comes near this (20 s of stereo is 3.5 MB): a larger one is
+// not read.
 constexpr std::int64_t kLargestPack = 64 << 20;
+// Nor does a metadata text come near this.
+constexpr std::uint64_t kLongestText = 64 << 10;
 
 std::string joined(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
@@ -44,29 +48,26 @@ std::string child_folder(const std::string& parent, std::string_view name) {
   return "";
 }
 
-// Whether an AIFF file's "op-1" text describes a drum patch.
-bool holds_drum_text(const std::vector<std::uint8_t>& bytes) {
-  ByteSource source;
-  source.bytes = bytes.data();
-  source.size = bytes.size();
+// What an AIFF file is, from its chunks alone (the sound is never read):
+// none, a drum pack (its "op-1" text describes a drum patch) or anything
+// else.
+enum class AiffKind { kNone, kDrum, kOther };
+
+AiffKind aiff_kind(const ByteSource& source) {
   AiffWalk walk;
-  if (!start_aiff_walk(source, &walk)) return false;
+  if (!start_aiff_walk(source, &walk)) return AiffKind::kNone;
   for (AiffChunk chunk; next_aiff_chunk(walk, &chunk);) {
-    if (!chunk_is(chunk, kApplId) || chunk.size < 4) continue;
-    const auto* body = reinterpret_cast<const char*>(bytes.data() + chunk.body);
-    if (std::string_view(body, 4) == kAppSignature) {
-      return is_drum_text(std::string_view(body + 4, static_cast<std::size_t>(chunk.size) - 4));
+    // A chunk's ID is four printable characters: anything else (the zeros
+    // of a file padded or cut off) ends what the walk can tell.
+    if (!std::all_of(chunk.id, chunk.id + 4, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; })) break;
+    if (!chunk_is(chunk, kApplId) || chunk.size < 4 || chunk.size > kLongestText) continue;
+    std::string body(static_cast<std::size_t>(chunk.size), '\0');
+    if (!read_source(source, chunk.body, body.data(), body.size())) break;
+    if (body.compare(0, 4, kAppSignature) == 0) {
+      return is_drum_text(std::string_view(body).substr(4)) ? AiffKind::kDrum : AiffKind::kOther;
     }
   }
-  return false;
-}
-
-bool is_aiff(const std::vector<std::uint8_t>& bytes) {
-  ByteSource source;
-  source.bytes = bytes.data();
-  source.size = bytes.size();
-  AiffWalk walk;
-  return start_aiff_walk(source, &walk);
+  return AiffKind::kOther;
 }
 
 // One file of the disk: its kind, and a drum pack's length, slices and
@@ -78,10 +79,9 @@ LibraryEntry read_entry(const std::string& path, const std::string& relative, co
   entry.folder = folder;
   entry.name = name;
   entry.kind = "other";
-  SystemFile file;
+  FileReader reader;
   FileIdentity identity;
-  if (open_regular_file(path, &file, &identity) != 0) return entry;
-  file.reset();
+  if (open_regular_file(path, &reader.file, &identity) != 0) return entry;
   entry.bytes = identity.size;
   if (is_on_device_pack(name, entry.bytes)) {
     entry.kind = "on-device";
@@ -91,17 +91,21 @@ LibraryEntry read_entry(const std::string& path, const std::string& relative, co
     entry.kind = "engine";
     return entry;
   }
-  std::vector<std::uint8_t> bytes;
-  if (!is_pack_name(name) || entry.bytes > kLargestPack || read_whole_file(path, &bytes) != 0 || !is_aiff(bytes)) {
-    return entry;
-  }
-  if (!holds_drum_text(bytes)) {
+  if (!is_pack_name(name)) return entry;
+  ByteSource source;
+  source.size = static_cast<std::uint64_t>(entry.bytes);
+  source.file = &reader;
+  const AiffKind kind = aiff_kind(source);
+  reader.file.reset();
+  if (kind == AiffKind::kNone) return entry;
+  if (kind == AiffKind::kOther) {
     entry.kind = "synth";
     return entry;
   }
   entry.kind = "drum";
+  std::vector<std::uint8_t> bytes;
   Pack pack;
-  if (!read_pack(bytes, &pack).empty()) {
+  if (entry.bytes > kLargestPack || read_whole_file(path, &bytes) != 0 || !read_pack(bytes, &pack).empty()) {
     entry.scale = "broken";
     return entry;
   }

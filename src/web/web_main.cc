@@ -1,7 +1,8 @@
 // The browser's entry points into the core. The page's worker mounts the
 // chosen files as the kit folder, runs the same program the command line
 // runs, and reads the pack and what the inspector shows of it back out of the
-// in-memory file system.
+// in-memory file system; a device's disk it mounts the same way, and the
+// core lists its library as kitweaver-inspect DISK does.
 //
 // The files are read where they are, a piece at a time: every read of the
 // core, header or sound, goes to the worker's readAt, which reads the file
@@ -21,6 +22,7 @@
 #include "format/drum_format.h"
 #include "system/file_replace.h"
 #include "system/files.h"
+#include "viewer/disk_library.h"
 #include "viewer/key_edit.h"
 #include "viewer/pack_reader.h"
 #include "viewer/report.h"
@@ -50,20 +52,45 @@ std::int64_t read_page_file(std::intptr_t fd, void* buffer, std::size_t size, st
 
 extern "C" {
 
-// Runs `kitweaver FOLDER`, or `kitweaver --hq FOLDER` when `hq` is not 0,
-// with FOLDER relative to the working folder, as typed on a command line;
-// its lines go to standard output. The folder is read-only, so the pack is
-// written to `pack` instead, silently. Returns the exit status.
-int kitweaver_build(const char* folder, int hq, const char* pack) {
-  const char* plain[] = {"kitweaver", folder};
-  const char* high_quality[] = {"kitweaver", "--hq", folder};
+// Runs `kitweaver FOLDER`, with --hq when `hq` is not 0 and --field when
+// `field` is not 0, with FOLDER relative to the working folder, as typed on a
+// command line; its lines go to standard output. The folder is read-only, so
+// the pack is written to `pack` instead, silently. Returns the exit status.
+int kitweaver_build(const char* folder, int hq, int field, const char* pack) {
+  std::vector<const char*> arguments = {"kitweaver"};
+  if (hq != 0) arguments.push_back("--hq");
+  if (field != 0) arguments.push_back("--field");
+  arguments.push_back(folder);
   kitweaver::RunSettings settings;
   settings.reading = {read_page_file, kPageReadBytes};
   settings.pack_instead = pack;
-  const int status = hq != 0 ? kitweaver::run_kitweaver(3, high_quality, settings)
-                             : kitweaver::run_kitweaver(2, plain, settings);
+  const int status = kitweaver::run_kitweaver(static_cast<int>(arguments.size()), arguments.data(), settings);
   std::fflush(stdout);
   return status;
+}
+
+// Reads the device's disk at `root` (relative to the working folder, as typed
+// on a command line) as `kitweaver-inspect DISK` does, and writes its table
+// into the folder `out` as library.txt. Returns an empty text, or the line
+// saying why there is no table.
+const char* kitweaver_library(const char* root, const char* out) {
+  static std::string error;
+  error.clear();
+  if (kitweaver::inspect::disk_kind(root) == kitweaver::DiskKind::kNone) {
+    error = std::string(root) + ": not a device's disk (it has no samplepacks or drum folder)";
+    return error.c_str();
+  }
+  try {
+    // Each drum pack is read whole: one of tens of MB can pass the page's
+    // 64 MB of memory.
+    const kitweaver::inspect::Library library = kitweaver::inspect::read_library(root);
+    if (kitweaver::replace_text_file(std::string(out) + "/library.txt", kitweaver::inspect::library_table(library)) != 0) {
+      error = "the library could not be written";
+    }
+  } catch (const std::bad_alloc&) {
+    error = std::string(root) + ": a file on the disk is too large for the page to read";
+  }
+  return error.c_str();
 }
 
 // Reads the pack at `pack_path` and writes into the folder `out`: table.txt

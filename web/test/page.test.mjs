@@ -45,12 +45,16 @@ after(async () => {
   fs.rmSync(scratch, { recursive: true, force: true });
 });
 
-// A folder `name` under the scratch folder holding `files` ({name: bytes}).
+// A folder `name` under the scratch folder holding `files` ({path: bytes},
+// paths with "/" between folders).
 function folder(name, files) {
   const dir = path.join(scratch, name);
   fs.rmSync(dir, { recursive: true, force: true });
   fs.mkdirSync(dir);
-  for (const [file, bytes] of Object.entries(files)) fs.writeFileSync(path.join(dir, file), bytes);
+  for (const [file, bytes] of Object.entries(files)) {
+    fs.mkdirSync(path.dirname(path.join(dir, file)), { recursive: true });
+    fs.writeFileSync(path.join(dir, file), bytes);
+  }
   return dir;
 }
 // A copy of the recordings of example folders (`make demo` leaves a pack
@@ -75,11 +79,11 @@ function listingOrder(dir) {
   return names;
 }
 
-// `kitweaver NAME` (or `kitweaver --hq NAME`) run from the folder above, as
-// the page runs it.
-function commandLine(dir, { hq = false } = {}) {
+// `kitweaver NAME` (with --hq for `hq`, --field for the OP-1 field's
+// `device`) run from the folder above, as the page runs it.
+function commandLine(dir, { hq = false, device = 'op1' } = {}) {
   fs.rmSync(path.join(dir, 'samplepack.aif'), { force: true });
-  const args = hq ? ['--hq', path.basename(dir)] : [path.basename(dir)];
+  const args = [...(hq ? ['--hq'] : []), ...(device === 'field' ? ['--field'] : []), path.basename(dir)];
   const run = spawnSync(binary, args, { cwd: path.dirname(dir), encoding: 'utf8' });
   const packPath = path.join(dir, 'samplepack.aif');
   const pack = fs.existsSync(packPath) ? fs.readFileSync(packPath) : null;
@@ -177,6 +181,19 @@ function inspected(pack) {
   return JSON.parse(run.stdout);
 }
 
+// The paths of the packs the devices and other tools write
+// (write_device_packs), written once.
+let devicePackPaths = null;
+function devicePackFiles() {
+  if (devicePackPaths === null) {
+    const written = spawnSync(devicePacks, [folder('device packs', {})], { encoding: 'utf8' });
+    assert.equal(written.status, 0, written.stderr);
+    devicePackPaths = written.stdout.trim().split('\n');
+  }
+  return devicePackPaths;
+}
+const devicePack = (name) => fs.readFileSync(devicePackFiles().find((file) => path.basename(file) === `${name}.aif`));
+
 // The sound of a pack's bytes (an AIFF pack's big-endian frames).
 function soundOf(pack) {
   for (let at = 12; at + 8 <= pack.length;) {
@@ -191,33 +208,37 @@ function soundOf(pack) {
 // inspector places them, and its direction.
 const playingFrom = (key) => `${key.start_frame}-${key.end_frame}${key.direction === 'reversed' ? ' reversed' : ''} at `;
 
-// The header of a WAV file of `dataBytes` bytes of 16-bit mono (or, with
-// `format` 3, 32-bit float) at 44.1 kHz.
-function wavHeader(format, bits, dataBytes) {
+// The header of a WAV file of `dataBytes` bytes of 16-bit sound (or, with
+// `format` 3, 32-bit float) in `channels` at 44.1 kHz.
+function wavHeader(format, bits, dataBytes, channels = 1) {
   const header = Buffer.alloc(44);
   header.write('RIFF', 0);
   header.writeUInt32LE(36 + dataBytes, 4);
   header.write('WAVEfmt ', 8);
   header.writeUInt32LE(16, 16);
   header.writeUInt16LE(format, 20);
-  header.writeUInt16LE(1, 22);
+  header.writeUInt16LE(channels, 22);
   header.writeUInt32LE(44100, 24);
-  header.writeUInt32LE((44100 * bits) / 8, 28);
-  header.writeUInt16LE(bits / 8, 32);
+  header.writeUInt32LE((44100 * bits * channels) / 8, 28);
+  header.writeUInt16LE((bits * channels) / 8, 32);
   header.writeUInt16LE(bits, 34);
   header.write('data', 36);
   header.writeUInt32LE(dataBytes, 40);
   return header;
 }
 
-// A WAV file: `format` 1 for PCM, 3 for float, and `frames` of a ramp.
-function wav(format, bits, frames) {
-  const data = Buffer.alloc((frames * bits) / 8);
-  for (let i = 0; i < frames; ++i) {
-    if (bits === 16) data.writeInt16LE((i % 200) * 100 - 10000, 2 * i);
-    else data.writeFloatLE(((i % 200) - 100) / 100, 4 * i);
+// A WAV file: `format` 1 for PCM, 3 for float, and `frames` of a ramp; a
+// second channel holds the ramp upside down at half its level.
+function wav(format, bits, frames, channels = 1) {
+  const data = Buffer.alloc((frames * channels * bits) / 8);
+  for (let i = 0, at = 0; i < frames; ++i) {
+    for (let c = 0; c < channels; ++c, at += bits / 8) {
+      const value = (i % 200) - 100;
+      if (bits === 16) data.writeInt16LE(c === 0 ? value * 100 : value * -50, at);
+      else data.writeFloatLE(c === 0 ? value / 100 : value / -200, at);
+    }
   }
-  return Buffer.concat([wavHeader(format, bits, data.length), data]);
+  return Buffer.concat([wavHeader(format, bits, data.length, channels), data]);
 }
 
 // A copy of the recordings of `from` that sox writes with `options` (and
@@ -298,6 +319,19 @@ for (const run of runs) {
       await openPage(tab, url);
       const built = await buildAsCommandLine(tab, copyOf('kit PO-33.4', 'demo kit', 'chords'), { device: 'po33', seconds: 4, hq: true });
       assert.match(built.log, /High-quality resampling\n[^]*resampling to 9822Hz/);
+      // OP-1 field kits, with a two-channel file whose sides differ among the
+      // demo kit's: each side rendered from its own channel, and every key
+      // of the pack plays in both.
+      const field = copyOf('kit', 'demo kit');
+      fs.writeFileSync(path.join(field, '08 Stereo.wav'), wav(1, 16, 22050, 2));
+      for (const hq of [false, true]) {
+        await openPage(tab, url);
+        await buildAsCommandLine(tab, field, { device: 'field', hq });
+        assert.ok(await tab.evaluate(() => document.querySelector('#seconds-label').hidden), 'no seconds for the OP-1 field');
+        await tab.waitFor(() => !document.querySelector('#keys button[data-key="7"]').disabled);
+        await tab.click('#keys button[data-key="7"]');
+        assert.match((await keyState(tab, 7))[0], / in 2 channels$/);
+      }
     });
 
     test('float WAV, AIFF and AIFC copies of a kit give its pack, high quality ticked and unticked', async () => {
@@ -399,9 +433,6 @@ for (const run of runs) {
 
     test('packs the devices and other tools write show kitweaver-inspect\'s table and play in their channels, and '
          + 'one at 4056 per frame is rescaled as --rescale does', async () => {
-      const dir = folder('device packs', {});
-      const written = spawnSync(devicePacks, [dir], { encoding: 'utf8' });
-      assert.equal(written.status, 0, written.stderr);
       const shown = () => tab.evaluate(() => [
         document.querySelector('#table').textContent,
         [...document.querySelectorAll('#keys button')].filter((button) => button.disabled).map((button) => Number(button.dataset.key)),
@@ -409,7 +440,7 @@ for (const run of runs) {
         document.querySelector('#scale-warning').hidden ? null : document.querySelector('#scale-warning-text').textContent]);
       const seen = new Set();
       await openPage(tab, url);
-      for (const packPath of written.stdout.trim().split('\n')) {
+      for (const packPath of devicePackFiles()) {
         const name = path.basename(packPath);
         const { keys, channels, frames, warnings } = inspected(packPath);
         await openPack(tab, packPath);
@@ -517,6 +548,64 @@ for (const run of runs) {
       await undo();
       assert.equal(failed.state, 'failed');
       assert.match(failed.log, /^The browser would not read .*\.wav \(TypeError: no slices here\): this is a fault of the browser, not of the file\.$/);
+    });
+
+    // Only Chromium's driver gives a folder to a webkitdirectory input:
+    // Firefox's input.setFiles refuses one, and WebKitWebDriver gives the
+    // folder as a single file, with no path, that can't be read.
+    test('a device\'s disk opened shows kitweaver-inspect DISK\'s table, also where the worker can\'t read the user\'s files, '
+         + 'and one holding a file too large for the page says so', async () => {
+      const log = 'Calculating used sample space...11.0/24.0 MB\nimporting a.aif...invalid synth sample\n';
+      const opz = folder('opz', { 'samplepacks/1-kick/01/kit.aif': devicePack('drum utility'),
+                                  'samplepacks/2-snare/03/~x.aif': '',
+                                  'samplepacks/6-lead/01/drums.aif': devicePack('OP-Z, edited'),
+                                  'samplepacks/1-kick/one_sample_pack_per_slot.plz': '',
+                                  'import.log': log });
+      const op1 = folder('op1', { 'drum/user/old.aif': devicePack('Kitweaver 1.0'), 'drum/field/kit.aif': devicePack('OP-1 field, stereo'),
+                                  'synth/pad.aif': devicePack('OP-1, sampled') });
+      const kit = copyOf('kit', 'demo kit');
+      // A drum pack more than the page's 64 MB of memory can hold whole (the
+      // core reads a drum pack whole; any other file only as far as its
+      // chunks tell its kind), and an AIFF file as large beside it.
+      const big = folder('big', { 'drum/user/kit.aif': devicePack('drum utility'), 'drum/user/huge.aif': devicePack('drum utility'),
+                                  'drum/user/long.aif': devicePack('OP-1, sampled').subarray(0, 12) });
+      fs.truncateSync(path.join(big, 'drum/user/huge.aif'), 40 << 20);
+      fs.truncateSync(path.join(big, 'drum/user/long.aif'), 40 << 20);
+      const notHuge = folder('not huge', { 'drum/user/long.aif': devicePack('OP-1, sampled').subarray(0, 12) });
+      fs.truncateSync(path.join(notHuge, 'drum/user/long.aif'), 40 << 20);
+      const listed = (dir) => {
+        const run = spawnSync(inspector, [path.basename(dir)], { cwd: scratch, encoding: 'utf8' });
+        return run.status === 0 ? run.stdout : run.stderr.replace(/^kitweaver-inspect: /, '').trimEnd();
+      };
+      // The worker's reads of a File, or of a slice of one, fail, as in
+      // WebKit opened from disk.
+      const workerCannotRead = () => {
+        if (typeof FileReaderSync !== 'function') return;
+        const theirs = new WeakSet();
+        const { slice } = Blob.prototype;
+        Blob.prototype.slice = function (...args) {
+          const part = slice.apply(this, args);
+          if (this instanceof File || theirs.has(this)) theirs.add(part);
+          return part;
+        };
+        const read = FileReaderSync.prototype.readAsArrayBuffer;
+        FileReaderSync.prototype.readAsArrayBuffer = function (blob) {
+          if (blob instanceof File || theirs.has(blob)) throw new DOMException('The I/O read operation failed.', 'NotReadableError');
+          return read.call(this, blob);
+        };
+      };
+      for (const [dir, expected, change] of [[opz, listed(opz)], [op1, listed(op1)], [kit, listed(kit)],
+                                             [opz, listed(opz), workerCannotRead],
+                                             [notHuge, listed(notHuge)],
+                                             [big, 'big: a file on the disk is too large for the page to read']]) {
+        const undo = change && await tab.alter(change);
+        await openPage(tab, url);
+        await tab.upload('#open-disk', [dir]);
+        await tab.waitFor(() => document.querySelector('#library').textContent !== ''
+                                && !document.querySelector('#library').hasAttribute('data-busy'));
+        if (undo) await undo();
+        assert.equal(await tab.evaluate(() => document.querySelector('#library').textContent), expected, dir);
+      }
     });
 
     test('moving a file down swaps its keys with the next file\'s', async () => {
