@@ -330,8 +330,8 @@ async function build({ folder, files, hq, field, id }) {
 // folder's name) are mounted under /disk in their folders, nothing copied;
 // the core lists them as `kitweaver-inspect FOLDER` run from /disk, so its
 // table names the folder as the user knows it. The core reads only through
-// the file system here (each pack whole, to classify it), so a file is read
-// by WORKERFS, a slice at a time. Folders are made from the paths here, not
+// the file system here (each file's chunks, to tell its kind, and each drum
+// pack whole), so a file is read by WORKERFS, a slice at a time. Folders are made from the paths here, not
 // by WORKERFS, whose table of them is a plain object (a folder named
 // "constructor" would be found in it).
 function mountDisk(FS, path, files) {

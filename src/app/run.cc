@@ -67,6 +67,8 @@ struct RunOptions {
 
 enum class Request { kRun, kHelp, kVersion, kUsage };
 
+void print_usage() { std::printf("\nUsage:\n\t kitweaver <WAV files directory location>\n"); }
+
 // Options come before the folder, "--" ends them; exactly one folder.
 // Prints what is wrong with an option.
 Request parse_arguments(int argc, const char* const* argv, RunOptions* options) {
@@ -188,7 +190,7 @@ int run_kitweaver(int argc, const char* const* argv, const RunSettings& settings
   const Request request = parse_arguments(argc, argv, &options);
   if (request == Request::kVersion) return kExitPackWritten;
   if (request != Request::kRun) {
-    std::printf("\nUsage:\n\t kitweaver <WAV files directory location>\n");
+    print_usage();
     if (request == Request::kHelp) std::fputs(kHelpText, stdout);
     std::printf("\n");
     return request == Request::kHelp ? kExitPackWritten : kExitUsage;
@@ -202,7 +204,8 @@ int run_kitweaver(int argc, const char* const* argv, const RunSettings& settings
     if (mode.po33_mode && options.field) {
       // A PO-33 kit is played into the device, not loaded: no field kit.
       std::printf("Option [--field] makes an OP-1 field kit; a PO-33 folder makes a PO-33 pack\n");
-      std::printf("\nUsage:\n\t kitweaver <WAV files directory location>\n\n");
+      print_usage();
+      std::printf("\n");
       return kExitUsage;
     }
     job.po33_mode = mode.po33_mode;

@@ -1,5 +1,6 @@
 #include "format/device_disk.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -99,6 +100,40 @@ ImportLog read_import_log(std::string_view text) {
     log.rejections.emplace_back(line);
   }
   return log;
+}
+
+std::string disk_path(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return is_path_separator(folder.back()) ? folder + name : folder + kPathSeparator + name;
+}
+
+std::vector<std::string> disk_entries(const std::string& folder) {
+  std::vector<std::string> names;
+  FolderListing listing;
+  if (open_folder(folder, &listing) != 0) return names;
+  for (std::string name; next_folder_entry(listing, &name);) {
+    if (!name.empty() && name[0] != '.') names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string disk_folder(const std::string& parent, std::string_view name) {
+  for (const std::string& child : disk_entries(parent)) {
+    if (same_name(child, name) && is_folder(disk_path(parent, child))) return child;
+  }
+  return "";
+}
+
+std::optional<ImportLog> read_disk_import_log(const std::string& root) {
+  const std::string packs = disk_folder(root, kOpzPacksFolder);
+  for (const std::string& log :
+       {disk_path(root, kImportLog), packs.empty() ? std::string() : disk_path(disk_path(root, packs), kImportLog)}) {
+    std::vector<std::uint8_t> bytes;
+    if (log.empty() || read_whole_file(log, &bytes) != 0) continue;
+    return read_import_log(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  }
+  return std::nullopt;
 }
 
 OpzSlot opz_slot_of(const std::string& folder) {

@@ -91,6 +91,22 @@ struct ImportLog {
 };
 ImportLog read_import_log(std::string_view text);
 
+// ---- Reading a disk ----
+
+// `name` in `folder`.
+std::string disk_path(const std::string& folder, const std::string& name);
+
+// The entries of a folder of a device's disk, by name; hidden ones (a Mac's
+// "._" companions among them) are not the device's and are left out.
+std::vector<std::string> disk_entries(const std::string& folder);
+
+// The name of the folder in `parent` named `name`, whatever its case; empty
+// if there is none.
+std::string disk_folder(const std::string& parent, std::string_view name);
+
+// The import.log of the disk at `root`: at its root, or in samplepacks/.
+std::optional<ImportLog> read_disk_import_log(const std::string& root);
+
 // Where a folder lies on an OP-Z disk: a slot folder
 // (DISK/samplepacks/TRACK/NN) gives the disk's root, its track and slot.
 struct OpzSlot {

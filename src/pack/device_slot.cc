@@ -1,38 +1,9 @@
 #include "pack/device_slot.h"
 
-#include <algorithm>
-
 #include "format/device_disk.h"
 #include "system/files.h"
 
 namespace kitweaver {
-namespace {
-
-// The pack files of a slot folder, by name; hidden files (a Mac's "._"
-// companions among them) are not the device's.
-std::vector<std::string> packs_in(const std::string& folder) {
-  std::vector<std::string> packs;
-  FolderListing listing;
-  if (open_folder(folder, &listing) != 0) return packs;
-  for (std::string name; next_folder_entry(listing, &name);) {
-    if (!name.empty() && name[0] != '.' && is_pack_name(name)) packs.push_back(name);
-  }
-  std::sort(packs.begin(), packs.end());
-  return packs;
-}
-
-// The device's last figure of used sample memory, from the disk's
-// import.log, at its root or in samplepacks/.
-std::optional<std::int64_t> device_used_kb(const std::string& root) {
-  for (const std::string& log : {root + kImportLog, root + kOpzPacksFolder + kPathSeparator + kImportLog}) {
-    std::vector<std::uint8_t> bytes;
-    if (read_whole_file(log, &bytes) != 0) continue;
-    return read_import_log(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())).used_kb;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
 
 SlotCheck check_opz_slot(const std::string& target, bool replace) {
   SlotCheck check;
@@ -52,7 +23,8 @@ SlotCheck check_opz_slot(const std::string& target, bool replace) {
                     ", which takes synth samples, not drum packs";
     return check;
   }
-  const std::vector<std::string> packs = packs_in(slot_folder);
+  std::vector<std::string> packs = disk_entries(slot_folder);
+  std::erase_if(packs, [](const std::string& entry) { return !is_pack_name(entry); });
   if (!packs.empty() && !replace) {
     std::string held;
     for (const std::string& pack : packs) held += (held.empty() ? "[" : ", [") + pack + "]";
@@ -68,7 +40,7 @@ SlotCheck check_opz_slot(const std::string& target, bool replace) {
       check.displaced.push_back(folder + pack);
     }
   }
-  check.used_kb = device_used_kb(slot.root);
+  if (const auto log = read_disk_import_log(slot.root)) check.used_kb = log->used_kb;
   return check;
 }
 

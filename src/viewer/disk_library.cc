@@ -21,33 +21,6 @@ constexpr std::int64_t kLargestPack = 64 << 20;
 // Nor does a metadata text come near this.
 constexpr std::uint64_t kLongestText = 64 << 10;
 
-std::string joined(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  return is_path_separator(folder.back()) ? folder + name : folder + kPathSeparator + name;
-}
-
-// The entries of a folder by name, the system's and hidden ones (a Mac's
-// "._" companions among them) left out.
-std::vector<std::string> names_in(const std::string& folder) {
-  std::vector<std::string> names;
-  FolderListing listing;
-  if (open_folder(folder, &listing) != 0) return names;
-  for (std::string name; next_folder_entry(listing, &name);) {
-    if (!name.empty() && name[0] != '.') names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// The name of the folder in `parent` named `name`, whatever its case; empty
-// if there is none.
-std::string child_folder(const std::string& parent, std::string_view name) {
-  for (const std::string& child : names_in(parent)) {
-    if (same_name(child, name) && is_folder(joined(parent, child))) return child;
-  }
-  return "";
-}
-
 // What an AIFF file is, from its chunks alone (the sound is never read):
 // none, a drum pack (its "op-1" text describes a drum patch) or anything
 // else.
@@ -138,15 +111,15 @@ void check_entry(Library& library, const LibraryEntry& entry, bool drums) {
 }
 
 void read_opz(Library& library) {
-  const std::string packs_name = child_folder(library.root, kOpzPacksFolder);
-  const std::string packs = joined(library.root, packs_name);
-  for (const std::string& track_name : names_in(packs)) {
+  const std::string packs_name = disk_folder(library.root, kOpzPacksFolder);
+  const std::string packs = disk_path(library.root, packs_name);
+  for (const std::string& track_name : disk_entries(packs)) {
     const int track = opz_track_of(track_name);
-    const std::string track_path = joined(packs, track_name);
+    const std::string track_path = disk_path(packs, track_name);
     if (track < 0 || !is_folder(track_path)) continue;
     const bool drums = kOpzTracks[static_cast<std::size_t>(track)].drums;
-    for (const std::string& name : names_in(track_path)) {
-      const std::string path = joined(track_path, name);
+    for (const std::string& name : disk_entries(track_path)) {
+      const std::string path = disk_path(track_path, name);
       const std::string relative = packs_name + "/" + track_name + "/" + name;
       if (!is_folder(path)) {
         // The track folder's own files: its rule note, and what strayed there.
@@ -157,9 +130,9 @@ void read_opz(Library& library) {
       if (!is_opz_slot_name(name)) continue;
       std::vector<const LibraryEntry*> held;
       const std::size_t first = library.entries.size();
-      for (const std::string& file : names_in(path)) {
-        if (is_folder(joined(path, file))) continue;
-        library.entries.push_back(read_entry(joined(path, file), relative + "/" + file, track_name + "/" + name, file));
+      for (const std::string& file : disk_entries(path)) {
+        if (is_folder(disk_path(path, file))) continue;
+        library.entries.push_back(read_entry(disk_path(path, file), relative + "/" + file, track_name + "/" + name, file));
         check_entry(library, library.entries.back(), drums);
       }
       for (std::size_t i = first; i < library.entries.size(); ++i) {
@@ -185,18 +158,18 @@ void read_opz(Library& library) {
 }
 
 void read_op1(Library& library) {
-  const std::string drum_name = child_folder(library.root, kOp1DrumFolder);
-  const std::string drum = joined(library.root, drum_name);
-  for (const std::string& name : names_in(drum)) {
-    const std::string path = joined(drum, name);
+  const std::string drum_name = disk_folder(library.root, kOp1DrumFolder);
+  const std::string drum = disk_path(library.root, drum_name);
+  for (const std::string& name : disk_entries(drum)) {
+    const std::string path = disk_path(drum, name);
     if (!is_folder(path)) {
       library.entries.push_back(read_entry(path, drum_name + "/" + name, "", name));
       check_entry(library, library.entries.back(), true);
       continue;
     }
-    for (const std::string& file : names_in(path)) {
-      if (is_folder(joined(path, file))) continue;
-      library.entries.push_back(read_entry(joined(path, file), drum_name + "/" + name + "/" + file, name, file));
+    for (const std::string& file : disk_entries(path)) {
+      if (is_folder(disk_path(path, file))) continue;
+      library.entries.push_back(read_entry(disk_path(path, file), drum_name + "/" + name + "/" + file, name, file));
       check_entry(library, library.entries.back(), true);
     }
   }
@@ -213,8 +186,8 @@ std::string format(const char* pattern, auto... values) {
 }  // namespace
 
 DiskKind disk_kind(const std::string& folder) {
-  if (!child_folder(folder, kOpzPacksFolder).empty()) return DiskKind::kOpZ;
-  if (!child_folder(folder, kOp1DrumFolder).empty()) return DiskKind::kOp1;
+  if (!disk_folder(folder, kOpzPacksFolder).empty()) return DiskKind::kOpZ;
+  if (!disk_folder(folder, kOp1DrumFolder).empty()) return DiskKind::kOp1;
   return DiskKind::kNone;
 }
 
@@ -236,15 +209,9 @@ Library read_library(const std::string& root) {
                 "the packs on the disk alone, " + kb(library.used_bytes) + ", pass the device's " +
                     std::to_string(kOpzSampleKb) + " kB of sample memory");
   }
-  const std::string packs = child_folder(root, kOpzPacksFolder);
-  for (const std::string& log :
-       {joined(root, kImportLog), packs.empty() ? std::string() : joined(joined(root, packs), kImportLog)}) {
-    std::vector<std::uint8_t> bytes;
-    if (log.empty() || read_whole_file(log, &bytes) != 0) continue;
-    const ImportLog read = read_import_log(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-    library.device_used_kb = read.used_kb;
-    library.rejections = read.rejections;
-    break;
+  if (const std::optional<ImportLog> log = read_disk_import_log(root)) {
+    library.device_used_kb = log->used_kb;
+    library.rejections = log->rejections;
   }
   return library;
 }
@@ -314,7 +281,7 @@ std::vector<std::string> library_drum_packs(const Library& library) {
     if (entry.kind != "drum") continue;
     std::string path = entry.path;
     std::replace(path.begin(), path.end(), '/', separator[0]);
-    paths.push_back(joined(library.root, path));
+    paths.push_back(disk_path(library.root, path));
   }
   return paths;
 }
