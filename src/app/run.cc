@@ -8,6 +8,7 @@
 #include "intake/wav_reader.h"
 #include "kitweaver/name_text.h"
 #include "kitweaver/records.h"
+#include "kitweaver/version.h"
 #include "pack/aiff_writer.h"
 #include "pack/device_slot.h"
 #include "pack/key_map.h"
@@ -185,7 +186,7 @@ ModeChoice detect_mode(std::string_view directory) {
 }
 
 int run_kitweaver(int argc, const char* const* argv, const RunSettings& settings) {
-  std::printf("Kitweaver 1.0\n");
+  std::printf("%s\n", kVersionLine);
   RunOptions options;
   const Request request = parse_arguments(argc, argv, &options);
   if (request == Request::kVersion) return kExitPackWritten;

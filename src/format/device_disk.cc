@@ -102,11 +102,6 @@ ImportLog read_import_log(std::string_view text) {
   return log;
 }
 
-std::string disk_path(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  return is_path_separator(folder.back()) ? folder + name : folder + kPathSeparator + name;
-}
-
 std::vector<std::string> disk_entries(const std::string& folder) {
   std::vector<std::string> names;
   FolderListing listing;
@@ -120,7 +115,7 @@ std::vector<std::string> disk_entries(const std::string& folder) {
 
 std::string disk_folder(const std::string& parent, std::string_view name) {
   for (const std::string& child : disk_entries(parent)) {
-    if (same_name(child, name) && is_folder(disk_path(parent, child))) return child;
+    if (same_name(child, name) && is_folder(join_path(parent, child))) return child;
   }
   return "";
 }
@@ -128,7 +123,7 @@ std::string disk_folder(const std::string& parent, std::string_view name) {
 std::optional<ImportLog> read_disk_import_log(const std::string& root) {
   const std::string packs = disk_folder(root, kOpzPacksFolder);
   for (const std::string& log :
-       {disk_path(root, kImportLog), packs.empty() ? std::string() : disk_path(disk_path(root, packs), kImportLog)}) {
+       {join_path(root, kImportLog), packs.empty() ? std::string() : join_path(join_path(root, packs), kImportLog)}) {
     std::vector<std::uint8_t> bytes;
     if (log.empty() || read_whole_file(log, &bytes) != 0) continue;
     return read_import_log(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));

@@ -93,9 +93,6 @@ ImportLog read_import_log(std::string_view text);
 
 // ---- Reading a disk ----
 
-// `name` in `folder`.
-std::string disk_path(const std::string& folder, const std::string& name);
-
 // The entries of a folder of a device's disk, by name; hidden ones (a Mac's
 // "._" companions among them) are not the device's and are left out.
 std::vector<std::string> disk_entries(const std::string& folder);

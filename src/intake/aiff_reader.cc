@@ -57,6 +57,21 @@ std::uint64_t extended80_whole_hz(const std::uint8_t* p) {
   return whole + ((mantissa >> (shift - 1)) & 1u);
 }
 
+bool is_drum_pack_file(const std::string& path) {
+  FileReader reader;
+  FileIdentity identity;
+  if (open_regular_file(path, &reader.file, &identity) != 0) return false;
+  ByteSource source;
+  source.size = static_cast<std::uint64_t>(identity.size);
+  source.file = &reader;
+  AiffWalk walk;
+  if (!start_aiff_walk(source, &walk)) return false;
+  for (AiffChunk chunk; next_aiff_chunk(walk, &chunk);) {
+    if (is_drum_chunk(source, chunk)) return true;
+  }
+  return false;
+}
+
 WavVerdict read_aiff_header(const ByteSource& source, WavLayout* layout) {
   AiffWalk walk;
   if (!start_aiff_walk(source, &walk)) return WavVerdict::kPassedOver;

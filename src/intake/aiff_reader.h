@@ -15,6 +15,8 @@
 // ours, or one copied off a device) is passed over, not read as a recording.
 #pragma once
 
+#include <string>
+
 #include "intake/wav_reader.h"
 
 namespace kitweaver {
@@ -28,6 +30,11 @@ inline constexpr std::size_t kMostMetadataBytes = 64 * 1024;
 // headers; kAccepted fills `layout` (data_bytes is the frame count times
 // the frame's size, data_available the sound SSND holds).
 WavVerdict read_aiff_header(const ByteSource& source, WavLayout* layout);
+
+// Whether the file at `path` is a drum pack: an AIFF or AIFC file holding an
+// "op-1" application chunk whose text is a drum patch. False for any other
+// file, and for one that can't be read.
+bool is_drum_pack_file(const std::string& path);
 
 // An 80-bit extended sample rate rounded to the nearest whole Hz (halves
 // up), read exactly; 0 when it is not a positive rate below 2^63 Hz.

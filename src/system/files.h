@@ -156,6 +156,13 @@ int open_folder(const std::string& path, FolderListing* listing);
 // The next entry's name; false at the end of the listing.
 bool next_folder_entry(FolderListing& listing, std::string* name);
 
+// `name` in `folder`: the one way a path is joined, a separator put
+// between the two unless the folder already ends in one (or is empty).
+inline std::string join_path(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return is_path_separator(folder.back()) ? folder + name : folder + kPathSeparator + name;
+}
+
 // Whether `path` is an existing folder.
 bool is_folder(const std::string& path);
 

@@ -112,14 +112,14 @@ void check_entry(Library& library, const LibraryEntry& entry, bool drums) {
 
 void read_opz(Library& library) {
   const std::string packs_name = disk_folder(library.root, kOpzPacksFolder);
-  const std::string packs = disk_path(library.root, packs_name);
+  const std::string packs = join_path(library.root, packs_name);
   for (const std::string& track_name : disk_entries(packs)) {
     const int track = opz_track_of(track_name);
-    const std::string track_path = disk_path(packs, track_name);
+    const std::string track_path = join_path(packs, track_name);
     if (track < 0 || !is_folder(track_path)) continue;
     const bool drums = kOpzTracks[static_cast<std::size_t>(track)].drums;
     for (const std::string& name : disk_entries(track_path)) {
-      const std::string path = disk_path(track_path, name);
+      const std::string path = join_path(track_path, name);
       const std::string relative = packs_name + "/" + track_name + "/" + name;
       if (!is_folder(path)) {
         // The track folder's own files: its rule note, and what strayed there.
@@ -131,8 +131,8 @@ void read_opz(Library& library) {
       std::vector<const LibraryEntry*> held;
       const std::size_t first = library.entries.size();
       for (const std::string& file : disk_entries(path)) {
-        if (is_folder(disk_path(path, file))) continue;
-        library.entries.push_back(read_entry(disk_path(path, file), relative + "/" + file, track_name + "/" + name, file));
+        if (is_folder(join_path(path, file))) continue;
+        library.entries.push_back(read_entry(join_path(path, file), relative + "/" + file, track_name + "/" + name, file));
         check_entry(library, library.entries.back(), drums);
       }
       for (std::size_t i = first; i < library.entries.size(); ++i) {
@@ -159,17 +159,17 @@ void read_opz(Library& library) {
 
 void read_op1(Library& library) {
   const std::string drum_name = disk_folder(library.root, kOp1DrumFolder);
-  const std::string drum = disk_path(library.root, drum_name);
+  const std::string drum = join_path(library.root, drum_name);
   for (const std::string& name : disk_entries(drum)) {
-    const std::string path = disk_path(drum, name);
+    const std::string path = join_path(drum, name);
     if (!is_folder(path)) {
       library.entries.push_back(read_entry(path, drum_name + "/" + name, "", name));
       check_entry(library, library.entries.back(), true);
       continue;
     }
     for (const std::string& file : disk_entries(path)) {
-      if (is_folder(disk_path(path, file))) continue;
-      library.entries.push_back(read_entry(disk_path(path, file), drum_name + "/" + name + "/" + file, name, file));
+      if (is_folder(join_path(path, file))) continue;
+      library.entries.push_back(read_entry(join_path(path, file), drum_name + "/" + name + "/" + file, name, file));
       check_entry(library, library.entries.back(), true);
     }
   }
@@ -281,7 +281,7 @@ std::vector<std::string> library_drum_packs(const Library& library) {
     if (entry.kind != "drum") continue;
     std::string path = entry.path;
     std::replace(path.begin(), path.end(), '/', separator[0]);
-    paths.push_back(disk_path(library.root, path));
+    paths.push_back(join_path(library.root, path));
   }
   return paths;
 }
