@@ -166,6 +166,10 @@ inline std::string join_path(const std::string& folder, const std::string& name)
 // Whether `path` is an existing folder.
 bool is_folder(const std::string& path);
 
+// Makes the folder `path` (its parent must exist). Returns 0, also when the
+// folder is already there, or the error of the call that failed.
+int create_folder(const std::string& path);
+
 // The absolute path `path` leads to, links resolved; empty when it leads
 // nowhere.
 std::string real_path(const std::string& path);

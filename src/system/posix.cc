@@ -130,6 +130,11 @@ bool is_folder(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+int create_folder(const std::string& path) {
+  if (mkdir(path.c_str(), 0777) == 0) return 0;
+  return errno == EEXIST && is_folder(path) ? 0 : errno;
+}
+
 std::string real_path(const std::string& path) {
   char* real = realpath(path.empty() ? "/" : path.c_str(), nullptr);
   std::string result = real != nullptr ? real : "";

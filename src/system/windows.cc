@@ -229,6 +229,12 @@ bool is_folder(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+int create_folder(const std::string& path) {
+  if (CreateDirectoryW(system_path(path).c_str(), nullptr)) return 0;
+  const int error = last_error();
+  return error == ERROR_ALREADY_EXISTS && is_folder(path) ? 0 : error;
+}
+
 std::string real_path(const std::string& path) {
   const HANDLE folder = CreateFileW(system_path(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
