@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
 #include <nlohmann/json.hpp>
 
 #include "device_packs.h"
@@ -184,57 +186,124 @@ TEST(Disk, RescaleFixesEveryPackThatNeedsItAndNothingElse) {
   }
 }
 
-// kitweaver -o into a slot: a free one takes the pack; a full one refuses it
-// unless --replace, which swaps it; a synth track's refuses it; a device
-// near full is warned of.
-TEST(Disk, PacksGoIntoSlotsByTheDevicesRules) {
+// Every file under `root`, by its path there, with its bytes.
+std::map<std::string, wav::Bytes> snapshot(const std::string& root) {
+  std::map<std::string, wav::Bytes> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string relative = fs::relative(entry.path(), root).string();
+    files[relative + (entry.is_directory() ? "/" : "")] = entry.is_directory() ? wav::Bytes{} : testing::read_bytes(entry.path().string());
+  }
+  return files;
+}
+
+// kitweaver -o onto a disk and onto files: a free slot takes the pack, one
+// named by its number is made, a full one refuses it unless --replace,
+// which swaps it and names what it removed; a synth track's, a number that
+// is no slot, and anywhere outside the slots refuse it; so do a recording
+// and any other file that is not a drum pack. A refused run leaves the disk
+// and the kit byte for byte as they were; a device near full is warned of.
+TEST(Disk, PacksGoOnlyWhereTheDeviceTakesThem) {
   TempDir kit("909");
   kit.write("kick.wav", testing::mono16(4410));
+  kit.write("notes.txt", {'h', 'i'});
   TempDir disk("disk");
   const std::string held = "Calculating used sample space...23.9/24.0 MB\n";
   make_disk(disk, {{"samplepacks/1-kick/01/", {}},
                    {"samplepacks/1-kick/02/old kit.aif", packs().device},
                    {"samplepacks/1-kick/03/~boombap.aif", {}},
+                   {"samplepacks/2-snare/", {}},
                    {"samplepacks/5-bass/01/", {}},
                    {"SamplePacks/5-BASS/02/", {}},
+                   {"elsewhere/take.wav", testing::mono16(100)},
+                   {"op1/drum/user/909.aif", packs().device},
                    {"import.log", wav::Bytes(held.begin(), held.end())}});
   auto slot = [&disk](const std::string& name) { return (fs::path(disk.path) / "samplepacks" / name).string(); };
   const std::string other_case = (fs::path(disk.path) / "SamplePacks" / "5-BASS" / "02").string();
+  const std::string sep(1, kPathSeparator);
   const std::string warning =
       "Warning: the device last reported 24474 kB of its 24576 kB of sample memory in use; with this pack's 1035 kB "
       "that is 25509 kB, and it may refuse the pack\n";
+  const std::string outside = "]: the OP-Z imports drum packs only from its slot folders, " + slot("1-kick/01") +
+                              " to 10 (and those of 2-snare, 3-perc, 4-fx)\n";
+  const std::string synth = " is on the synth track 5-bass, which takes synth samples, not drum packs; the drum "
+                            "tracks are 1-kick, 2-snare, 3-perc, 4-fx\n";
   struct Case {
     std::vector<std::string> args;
     int status;
-    std::string last_lines;                 // what the run ends with, before its empty line
-    std::set<std::string> slot_holds;
+    std::string last_lines;  // what the run ends with, before its empty line
+    std::string folder;      // what it holds after the run
+    std::set<std::string> holds;
   };
   const Case cases[] = {
-      {{"-o", slot("1-kick/01"), kit.path}, 0,
-       warning + "Wrote " + slot("1-kick/01") + kPathSeparator + "909.aif\n", {"909.aif"}},
+      {{"-o", slot("1-kick/01"), kit.path}, 0, warning + "Wrote " + slot("1-kick/01") + sep + "909.aif\n",
+       slot("1-kick/01"), {"909.aif"}},
       {{"-o", slot("1-kick/02"), kit.path}, 1,
        "Slot [" + slot("1-kick/02") + "] already holds [old kit.aif]: the OP-Z imports one sample pack per slot "
-       "(--replace swaps it)\n", {"old kit.aif"}},
+       "(--replace swaps it); [" + slot("1-kick/04") + "] is free\n", slot("1-kick/02"), {"old kit.aif"}},
       {{"--replace", "-o", slot("1-kick/02"), kit.path}, 0,
-       warning + "Wrote " + slot("1-kick/02") + kPathSeparator + "909.aif\n", {"909.aif"}},
+       "Removed [" + slot("1-kick/02/old kit.aif") + "]\n"
+       "Warning: the device last reported 24474 kB of its 24576 kB of sample memory in use; with this pack's 1035 kB "
+       "in place of the 197 kB it replaces that is 25312 kB, and it may refuse the pack\n"
+       "Wrote " + slot("1-kick/02") + sep + "909.aif\n", slot("1-kick/02"), {"909.aif"}},
       {{"-o", slot("1-kick/03"), kit.path}, 1,
        "Slot [" + slot("1-kick/03") + "] already holds [~boombap.aif]: the OP-Z imports one sample pack per slot "
-       "(--replace swaps it)\n", {"~boombap.aif"}},
+       "(--replace swaps it); [" + slot("1-kick/04") + "] is free\n", slot("1-kick/03"), {"~boombap.aif"}},
       {{"--replace", "-o", slot("1-kick/03"), kit.path}, 0,
-       warning + "Wrote " + slot("1-kick/03") + kPathSeparator + "909.aif\n", {"909.aif"}},
-      {{"-o", slot("5-bass/01"), kit.path}, 1,
-       "Slot [" + slot("5-bass/01") + "] is on the synth track 5-bass, which takes synth samples, not drum packs\n", {}},
+       "Removed [" + slot("1-kick/03/~boombap.aif") + "]: it stood for a pack the device holds itself, which the "
+       "device drops at its next import\n" + warning + "Wrote " + slot("1-kick/03") + sep + "909.aif\n",
+       slot("1-kick/03"), {"909.aif"}},
+      // A slot named by its number is that slot, made where it is missing.
+      {{"-o", slot("1-kick/07"), kit.path}, 0, warning + "Wrote " + slot("1-kick/07") + sep + "909.aif\n",
+       slot("1-kick/07"), {"909.aif"}},
+      {{"-o", slot("2-snare/7"), kit.path}, 0, warning + "Wrote " + slot("2-snare/07") + sep + "909.aif\n",
+       slot("2-snare/07"), {"909.aif"}},
+      {{"-o", slot("1-kick/11"), kit.path}, 1,
+       "Slot [" + slot("1-kick/11") + "] is not one of the OP-Z's slots 01 to 10\n", slot("1-kick"),
+       {"01", "02", "03", "07"}},
+      {{"-o", slot("5-bass/01"), kit.path}, 1, "Slot [" + slot("5-bass/01") + "]" + synth, slot("5-bass/01"), {}},
+      {{"-o", slot("5-bass/03"), kit.path}, 1, "Slot [" + slot("5-bass/03") + "]" + synth, slot("5-bass"), {"01"}},
       // The device's disk compares names without case.
-      {{"-o", other_case, kit.path}, 1,
-       "Slot [" + other_case + "] is on the synth track 5-bass, which takes synth samples, not drum packs\n", {}},
+      {{"-o", other_case, kit.path}, 1, "Slot [" + other_case + "]" + synth, other_case, {}},
+      // Outside every slot: a track folder, a file in one, samplepacks/ and the disk's root.
+      {{"-o", slot("1-kick"), kit.path}, 1, "Could not write [" + slot("1-kick") + sep + "909.aif" + outside,
+       slot("1-kick"), {"01", "02", "03", "07"}},
+      {{"-o", slot("1-kick/kit.aif"), kit.path}, 1, "Could not write [" + slot("1-kick/kit.aif") + outside,
+       slot("1-kick"), {"01", "02", "03", "07"}},
+      {{"-o", slot(""), kit.path}, 1, "Could not write [" + slot("909.aif") + outside, slot(""),
+       {"1-kick", "2-snare", "5-bass"}},
+      // (The disk's root names the first of its two samplepacks folders.)
+      {{"-o", disk.path, kit.path}, 1,
+       "Could not write [" + disk.file("909.aif") + "]: the OP-Z imports drum packs only from its slot folders, " +
+           (fs::path(disk.path) / "SamplePacks" / "1-kick" / "01").string() + " to 10 (and those of 2-snare, 3-perc, 4-fx)\n",
+       disk.path,
+       {"samplepacks", "SamplePacks", "elsewhere", "op1", "import.log"}},
+      // A drum pack of the kit's name is replaced, and the run says so.
+      {{"-o", disk.file("op1/drum/user"), kit.path}, 0,
+       "Replaced [" + disk.file("op1/drum/user/909.aif") + "]\nWrote " + disk.file("op1/drum/user/909.aif") + "\n",
+       disk.file("op1/drum/user"), {"909.aif"}},
+      // A file that is no drum pack is never written over.
+      {{"-o", kit.file("kick.wav"), kit.path}, 1,
+       "Could not write [" + kit.file("kick.wav") + "]: it is one of the kit's recordings\n", kit.path,
+       {"kick.wav", "notes.txt"}},
+      {{"-o", disk.file("elsewhere/take.wav"), kit.path}, 1,
+       "Could not write [" + disk.file("elsewhere/take.wav") + "]: it is not a drum pack\n", disk.file("elsewhere"),
+       {"take.wav"}},
+      {{"-o", kit.file("notes.txt"), kit.path}, 1,
+       "Could not write [" + kit.file("notes.txt") + "]: it is not a drum pack\n", kit.path, {"kick.wav", "notes.txt"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[c.args.size() - 2]);
+    const auto disk_before = snapshot(disk.path);
+    const auto kit_before = snapshot(kit.path);
     const testing::RunResult run = testing::run_program(c.args);
     EXPECT_EQ(run.status, c.status);
     ASSERT_GE(run.out.size(), c.last_lines.size() + 1);
     EXPECT_EQ(run.out.substr(run.out.size() - c.last_lines.size() - 1), c.last_lines + "\n");
-    EXPECT_EQ(testing::entry_set(c.args[c.args.size() - 2]), c.slot_holds);
+    EXPECT_EQ(testing::entry_set(c.folder), c.holds);
+    EXPECT_EQ(snapshot(kit.path), kit_before);
+    if (c.status != 0) {
+      EXPECT_EQ(snapshot(disk.path), disk_before);
+    }
   }
 }
 

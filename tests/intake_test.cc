@@ -65,10 +65,10 @@ TEST(WavHeader, AcceptsPcmInTheLayoutsCommonToolsWrite) {
   }
 }
 
-TEST(WavHeader, RejectsShapesItCannotUse) {
+TEST(WavHeader, RejectsShapesItCannotUseAndSaysWhy) {
   struct Case {
-    const char* what;
     Bytes bytes;
+    const char* reason;
   };
   std::vector<Case> cases;
   auto with = [](auto change) {
@@ -76,49 +76,57 @@ TEST(WavHeader, RejectsShapesItCannotUse) {
     change(shape);
     return wav::wav_bytes(shape);
   };
-  cases.push_back({"float format", with([](WavShape& s) { s.format_tag = 3; })});
-  cases.push_back({"extensible float", with([](WavShape& s) {
+  cases.push_back({with([](WavShape& s) { s.format_tag = 3; }), "16-bit float samples are not read (32 or 64 bits)"});
+  cases.push_back({with([](WavShape& s) { s.format_tag = 0x11; }), "IMA ADPCM (format 0x11) is not read: convert it to PCM"});
+  cases.push_back({with([](WavShape& s) {
                      s.format_tag = 0xFFFE;
                      s.fmt_size = 40;
                      s.pcm_sub_format = false;
-                   })});
-  cases.push_back({"extensible tag in a short chunk", with([](WavShape& s) {
+                   }),
+                   "16-bit float samples are not read (32 or 64 bits)"});
+  cases.push_back({with([](WavShape& s) {
                      s.format_tag = 0xFFFE;
                      s.fmt_size = 18;
-                   })});
-  cases.push_back({"format chunk too small", with([](WavShape& s) { s.fmt_size = 14; })});
-  cases.push_back({"byte rate 0", with([](WavShape& s) { s.byte_rate = 0; s.sample_rate = 0; })});
-  cases.push_back({"negative byte rate", with([](WavShape& s) { s.byte_rate = 0x80000000u; })});
-  cases.push_back({"sample rate 0", with([](WavShape& s) { s.sample_rate = 0; s.byte_rate = 88200; })});
-  cases.push_back({"no channels", with([](WavShape& s) { s.channels = 0; s.byte_rate = 88200; })});
-  cases.push_back({"12 bits", with([](WavShape& s) { s.bits_per_sample = 12; })});
-  cases.push_back({"negative data size", with([](WavShape& s) {
+                   }),
+                   "the extensible \"fmt \" chunk is 18 bytes, fewer than 40"});
+  cases.push_back({with([](WavShape& s) { s.fmt_size = 14; }), "the \"fmt \" chunk is 14 bytes, fewer than the 16 of a format"});
+  cases.push_back({with([](WavShape& s) { s.byte_rate = 0; s.sample_rate = 0; }), "the header's sample rate is 0"});
+  cases.push_back({with([](WavShape& s) { s.byte_rate = 0x80000000u; }), "the header's byte rate is past 2^31 bytes a second"});
+  cases.push_back({with([](WavShape& s) { s.sample_rate = 0; s.byte_rate = 88200; }), "the header's sample rate is 0"});
+  cases.push_back({with([](WavShape& s) { s.channels = 0; s.byte_rate = 88200; }), "the header declares no channels"});
+  cases.push_back({with([](WavShape& s) { s.bits_per_sample = 12; }), "12-bit samples are not read (8, 16, 24 or 32 bits)"});
+  cases.push_back({with([](WavShape& s) {
                      s.declare_data_size = true;
                      s.declared_data_size = 0x80000000u;
-                   })});
+                   }),
+                   "the \"data\" chunk declares more than 2 GB"});
+  cases.push_back({with([](WavShape& s) { s.data.clear(); }), "the header declares no frames"});
+  cases.push_back({with([](WavShape& s) { s.data.resize(1); }), "the header declares no frames"});
 
   Bytes good = wav::wav_bytes(ramp_shape());
   Bytes avi = good;
   std::memcpy(avi.data() + 8, "AVI ", 4);
-  cases.push_back({"RIFF but not WAVE", avi});
+  cases.push_back({avi, "a RIFF file of type \"AVI \", not \"WAVE\""});
   Bytes data_first(good.begin(), good.begin() + 12);
   data_first.insert(data_first.end(), good.begin() + 36, good.end());
   data_first.insert(data_first.end(), good.begin() + 12, good.begin() + 36);
-  cases.push_back({"data before fmt", data_first});
-  cases.push_back({"no data chunk", Bytes(good.begin(), good.begin() + 36)});
-  cases.push_back({"ends after the data ID", Bytes(good.begin(), good.begin() + 40)});
+  cases.push_back({data_first, "the \"data\" chunk comes before any \"fmt \" chunk"});
+  cases.push_back({Bytes(good.begin(), good.begin() + 36), "no \"data\" chunk"});
+  cases.push_back({Bytes(good.begin(), good.begin() + 40), "the file ends inside a chunk's header"});
   Bytes runaway(good.begin(), good.begin() + 36);
   wav::append_id(runaway, "junk");
   wav::append_le32(runaway, 1000);  // a skipped body past the end of the file
   runaway.resize(runaway.size() + 20);
-  cases.push_back({"skipped chunk past the end", runaway});
+  cases.push_back({runaway, "the file ends inside its \"junk\" chunk"});
   Bytes wrapping(good.begin(), good.begin() + 36);
   wav::append_id(wrapping, "junk");
   wav::append_le32(wrapping, 0xFFFFFFFFu);  // a size that would wrap a 32-bit offset
-  cases.push_back({"skipped chunk of 4 GB", wrapping});
+  cases.push_back({wrapping, "the file ends inside its \"junk\" chunk"});
 
   for (const Case& c : cases) {
-    EXPECT_EQ(verdict_of(c.bytes), WavVerdict::kRejected) << c.what;
+    WavLayout layout;
+    EXPECT_EQ(verdict_of(c.bytes, &layout), WavVerdict::kRejected) << c.reason;
+    EXPECT_EQ(layout.rejection, c.reason);
   }
 }
 
@@ -225,10 +233,15 @@ TEST(RecordingHeader, FloatWavAiffAndAifcShapes) {
       {"2 GB of frames", aiff([](wav::AiffShape& s) { s.frames = 0x40000000; }), WavVerdict::kRejected},
       {"the sound's offset at its chunk's end", aiff([](wav::AiffShape& s) {
          s.ssnd_offset = 4;
+         s.frames = 1;  // declared, none held
+         s.data.clear();
+       }),
+       WavVerdict::kAccepted, layout(1, 44100, 16, 2, 58, 0, kBig)},
+      {"no frames", aiff([](wav::AiffShape& s) {
          s.frames = 0;
          s.data.clear();
        }),
-       WavVerdict::kAccepted, layout(1, 44100, 16, 0, 58, 0, kBig)},
+       WavVerdict::kRejected},
       {"the sound's offset past its chunk", offset_past, WavVerdict::kRejected},
       {"a drum pack", with_text("op-1{ \"drum_version\" : 3, \"type\" : \"drum\", \"name\" : \"user1\" }    "),
        WavVerdict::kPassedOver},
@@ -384,7 +397,10 @@ TEST_F(IntakeTest, BrokenRiffFilesAreReportedOthersPassedOverSilently) {
   scan_directory(job);
   std::string reported;
   for (const std::string& name : testing::listing_order(dir.path)) {
-    if (name == "float.wav" || name == "form.aif") reported += "Processing [" + dir.file(name) + "] failed.\n";
+    if (name == "float.wav") {
+      reported += "Processing [" + dir.file(name) + "] failed.\n\t16-bit float samples are not read (32 or 64 bits)\n";
+    }
+    if (name == "form.aif") reported += "Processing [" + dir.file(name) + "] failed.\n\tno \"COMM\" chunk\n";
   }
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), reported);
   ASSERT_EQ(job.sample_count, linked ? 2 : 1);  // the hidden file and the link to it
@@ -407,7 +423,7 @@ TEST_F(IntakeTest, TakesTheFirst24FilesInListingOrderAndOpensNoMore) {
     if (expected_paths.size() == 24) break;
     std::string number = name.substr(1, name.size() - 5);
     if (std::stoi(number) % 5 == 4) {
-      expected_out += "Processing [" + dir.file(name) + "] failed.\n";
+      expected_out += "Processing [" + dir.file(name) + "] failed.\n\t16-bit float samples are not read (32 or 64 bits)\n";
     } else {
       expected_paths.push_back(dir.file(name));
     }
@@ -434,7 +450,8 @@ TEST_F(IntakeTest, PathsLongerThanTheBufferAreRejected) {
   ::testing::internal::CaptureStdout();
   EXPECT_TRUE(read_wav_file(job, fits));
   EXPECT_FALSE(read_wav_file(job, too_long));
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Processing [" + too_long + "] failed.\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "Processing [" + too_long + "] failed.\n\tthe path is longer than 4095 bytes\n");
 }
 
 TEST_F(IntakeTest, MissingDirectoryIsReported) {

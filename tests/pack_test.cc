@@ -111,16 +111,18 @@ TEST(Layout, NothingRenderedLeavesOnlyTheFlatTone) {
 }
 
 TEST(Layout, FramesOutsideThePackAreNotWritten) {
-  // A first slice of zero frames ends at -1, so the next starts at frame -1;
-  // a slice longer than the pack runs past its end. Neither writes outside.
+  // A slice of zero frames takes no room: it starts and ends where the
+  // next one starts, never before frame 0. A slice longer than the pack
+  // runs past its end, and writes nothing outside it.
   PackJob job = job_with(records_of({0, 3, 200}), false, 0.002);
   job.max_pack_seconds = 2.0 / 441;  // a 200-frame pack
   PackBuffer pack = lay_out_pack(job);
   ASSERT_EQ(pack.frames, 200);
-  EXPECT_EQ(job.samples[0]->pack_end, -1);
-  EXPECT_EQ(job.samples[1]->pack_start, -1);
-  EXPECT_EQ(job.samples[1]->pack_end, 1);
-  EXPECT_EQ(job.samples[2]->pack_end, 200);
+  EXPECT_EQ(job.samples[0]->pack_start, 0);
+  EXPECT_EQ(job.samples[0]->pack_end, 0);
+  EXPECT_EQ(job.samples[1]->pack_start, 0);
+  EXPECT_EQ(job.samples[1]->pack_end, 2);
+  EXPECT_EQ(job.samples[2]->pack_end, 201);
   EXPECT_EQ(frame_bytes(pack, 0), 7);
   EXPECT_EQ(frame_bytes(pack, 199), 7);
 }

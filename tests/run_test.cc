@@ -93,7 +93,7 @@ TEST(Run, FolderWithoutUsableFilesFindsNothing) {
   testing::RunResult r = run_program({dir.path});
   EXPECT_EQ(r.out, std::string(kBanner) + "\nOP-1/OP-Z mode; max. pack length 12.0s\n\n" +
                        "Processing [" + dir.file("broken.wav") + "] failed.\n" +
-                       "No WAV files found\n\n");
+                       "\tthe file ends inside its \"ta??\" chunk\n" + "No WAV files found\n\n");
   EXPECT_EQ(r.status, 1);
 }
 
@@ -357,6 +357,72 @@ TEST(Interop, MetadataIsJsonWithFiveListsOf24Numbers) {
   }
   EXPECT_EQ(metadata["name"], "user99");
   EXPECT_EQ(metadata["type"], "drum");
+}
+
+// What a new user meets: a recording of no frames refused with its reason,
+// a cut recording's real length, the recordings past the 24th named, and
+// a pack whose every position is 0 or more.
+TEST(Run, WhatANewUserMeets) {
+  wav::WavShape cut;
+  cut.data = wav::pcm16(std::vector<std::int16_t>(6615, 100));  // 0.15 s held
+  cut.declare_data_size = true;
+  cut.declared_data_size = 112014;  // 1.27 s declared
+  wav::WavShape empty;
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, wav::Bytes>> files;
+    int status;
+    std::vector<std::string> lines;  // in the output, in this order
+  };
+  std::vector<Case> cases = {
+      {"a recording of no frames beside two",
+       {{"kick.wav", testing::mono16(4410)}, {"empty.wav", wav::wav_bytes(empty)}, {"snare.wav", testing::mono16(2205)}},
+       0,
+       {"Processing [@empty.wav] failed.\n\tthe header declares no frames\n"}},
+      {"only a recording of no frames", {{"empty.wav", wav::wav_bytes(empty)}}, 1,
+       {"Processing [@empty.wav] failed.\n\tthe header declares no frames\nNo WAV files found\n"}},
+      {"a recording cut short", {{"cut.wav", wav::wav_bytes(cut)}}, 0,
+       {"[@cut.wav]\n\tlength 1.27s, resampling to 44100Hz, pitching down 0 semitones\n"
+        "\tthe file ends early: 0.15s of the 1.27s its header declares\n"}},
+      // Shortened by a long recording, one frame becomes none: it takes no
+      // room, and no position falls before the pack.
+      {"a one-frame recording shortened to none",
+       {{"one.wav", testing::mono16(1)}, {"long.wav", testing::mono16(44100 * 13)}}, 0, {}},
+  };
+  Case many{"26 recordings", {}, 0, {}};
+  for (int i = 0; i < 26; ++i) many.files.push_back({"hit " + std::to_string(i) + ".wav", testing::mono16(441)});
+  cases.push_back(many);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    for (const auto& [name, bytes] : c.files) dir.write(name, bytes);
+    std::vector<std::string> lines = c.lines;
+    if (c.files.size() > 24) {
+      // The two the listing gives last are left out, named in its order.
+      const std::vector<std::string> order = testing::listing_order(dir.path);
+      lines.push_back("\nLeft out, a kit holds 24 recordings: [" + dir.file(order[24]) + "], [" +
+                      dir.file(order[25]) + "]\n[");
+    }
+    const testing::RunResult r = run_program({dir.path});
+    EXPECT_EQ(r.status, c.status) << r.out;
+    std::size_t at = 0;
+    for (std::string line : lines) {
+      for (std::size_t p = line.find('@'); p != std::string::npos; p = line.find('@')) line.replace(p, 1, dir.file(""));
+      const std::size_t found = r.out.find(line, at);
+      ASSERT_NE(found, std::string::npos) << line << "\nin\n" << r.out;
+      at = found + line.size();
+    }
+    for (const auto& [name, bytes] : c.files) EXPECT_EQ(testing::read_bytes(dir.file(name)), bytes) << name;
+    if (c.status != 0) {
+      EXPECT_FALSE(std::filesystem::exists(dir.file("samplepack.aif")));
+      continue;
+    }
+    const testing::PackFile pack = testing::parse_pack(testing::read_bytes(dir.file("samplepack.aif")));
+    ASSERT_TRUE(pack.well_formed);
+    for (const char* list : {"start", "end"}) {
+      for (std::int64_t position : testing::list_of(pack.appl, list)) EXPECT_GE(position, 0) << list;
+    }
+  }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "kitweaver/byte_order.h"
 #include "pack/aiff_writer.h"
 #include "pack/key_map.h"
+#include "pack/pack_target.h"
 #include "slice/planner.h"
 #include "pack_support.h"
 #include "test_support.h"
@@ -42,7 +43,7 @@ void make_pack(TempDir& dir, MadePack* made) {
   const double factor = compute_compression_factor(made->job);
   for (std::int32_t slot = 0; slot < made->job.sample_count; ++slot) plan_slice(made->job, slot, factor);
   if (!made->job.po33_mode) build_key_map(made->job, made->keys);
-  const bool written = write_aiff_pack(made->job, made->keys, pack_path(made->job.directory, ""));
+  const bool written = write_aiff_pack(made->job, made->keys, choose_pack_target(made->job.directory, "", false).path);
   ::testing::internal::GetCapturedStdout();
   ASSERT_TRUE(written);
   made->bytes = testing::read_bytes(dir.file("samplepack.aif"));

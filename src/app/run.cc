@@ -10,7 +10,7 @@
 #include "kitweaver/records.h"
 #include "kitweaver/version.h"
 #include "pack/aiff_writer.h"
-#include "pack/device_slot.h"
+#include "pack/pack_target.h"
 #include "pack/key_map.h"
 #include "slice/planner.h"
 
@@ -129,16 +129,16 @@ bool plan_and_render(PackJob& job) {
 }
 
 int run_stages(PackJob& job, const RunOptions& options, const RunSettings& settings) {
-  std::string path = settings.pack_instead.empty() ? pack_path(job.directory, options.output) : settings.pack_instead;
-  // A slot of an OP-Z's disk takes one drum pack: checked before any work.
-  SlotCheck slot;
-  if (settings.pack_instead.empty() && !options.output.empty()) {
-    slot = check_opz_slot(path, options.replace);
-    if (!slot.refusal.empty()) {
-      std::printf("%s\n", slot.refusal.c_str());
+  // Where the pack goes, and whether it may: checked before any work.
+  PackTarget target;
+  if (settings.pack_instead.empty()) {
+    target = choose_pack_target(job.directory, options.output, options.replace);
+    if (!target.refusal.empty()) {
+      std::printf("%s\n", target.refusal.c_str());
       return kExitNoPack;
     }
-    path = slot.target;
+  } else {
+    target.path = settings.pack_instead;
   }
   scan_directory(job);
   if (job.read_failed) return kExitNoPack;
@@ -151,18 +151,25 @@ int run_stages(PackJob& job, const RunOptions& options, const RunSettings& setti
     std::printf("No WAV files found\n");
     return kExitNoPack;
   }
-  ReplaceSettings writing = settings.writing;
-  writing.displaced = slot.displaced;
-  if (!write_aiff_pack(job, keys, path, writing)) return kExitNoPack;
-  if (slot.in_slot) {
-    SystemFile written;
-    FileIdentity identity;
-    if (open_regular_file(path, &written, &identity) == 0) {
-      const std::string warning = sample_memory_warning(slot, identity.size);
-      if (!warning.empty()) std::printf("%s\n", warning.c_str());
+  if (!target.new_folder.empty()) {
+    if (int error = create_folder(target.new_folder)) {
+      std::printf("Could not write [%s]: %s\n", target.path.c_str(), error_text(error).c_str());
+      return kExitNoPack;
     }
   }
-  if (!options.output.empty()) std::printf("Wrote %s\n", path.c_str());
+  ReplaceSettings writing = settings.writing;
+  writing.displaced = target.displaced;
+  if (!write_aiff_pack(job, keys, target.path, writing)) return kExitNoPack;
+  std::int64_t pack_bytes = 0;
+  if (target.in_slot) {
+    SystemFile written;
+    FileIdentity identity;
+    if (open_regular_file(target.path, &written, &identity) == 0) pack_bytes = identity.size;
+  }
+  for (const std::string& line : target_lines(target, !options.output.empty(), pack_bytes)) {
+    std::printf("%s\n", line.c_str());
+  }
+  if (!options.output.empty()) std::printf("Wrote %s\n", target.path.c_str());
   return kExitPackWritten;
 }
 

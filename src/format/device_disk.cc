@@ -131,31 +131,4 @@ std::optional<ImportLog> read_disk_import_log(const std::string& root) {
   return std::nullopt;
 }
 
-OpzSlot opz_slot_of(const std::string& folder) {
-  OpzSlot place;
-  std::string_view path = folder;
-  while (path.size() > 1 && is_path_separator(path.back())) path.remove_suffix(1);
-  // The last three components: samplepacks, the track and the slot.
-  std::string_view names[3];
-  std::size_t end = path.size();
-  for (int i = 2; i >= 0; --i) {
-    std::size_t start = end;
-    while (start > 0 && !is_path_separator(path[start - 1])) --start;
-    names[i] = path.substr(start, end - start);
-    if (names[i].empty()) return place;
-    end = start;
-    if (i > 0) {
-      if (end == 0) return place;
-      --end;  // the separator
-    }
-  }
-  if (!same_name(names[0], kOpzPacksFolder) || !is_opz_slot_name(names[2])) return place;
-  const int track = opz_track_of(names[1]);
-  if (track < 0) return place;
-  place.root = std::string(path.substr(0, end));
-  place.track = track;
-  place.slot = (names[2][0] - '0') * 10 + (names[2][1] - '0');
-  return place;
-}
-
 }  // namespace kitweaver

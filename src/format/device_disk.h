@@ -104,13 +104,4 @@ std::string disk_folder(const std::string& parent, std::string_view name);
 // The import.log of the disk at `root`: at its root, or in samplepacks/.
 std::optional<ImportLog> read_disk_import_log(const std::string& root);
 
-// Where a folder lies on an OP-Z disk: a slot folder
-// (DISK/samplepacks/TRACK/NN) gives the disk's root, its track and slot.
-struct OpzSlot {
-  std::string root;  // the disk's root, as the path gives it
-  int track = -1;    // -1: not a slot folder
-  int slot = 0;      // 1 to 10
-};
-OpzSlot opz_slot_of(const std::string& folder);
-
 }  // namespace kitweaver

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "format/aiff_chunks.h"
 #include "kitweaver/byte_order.h"
@@ -25,9 +26,9 @@ bool is_drum_chunk(const ByteSource& source, const AiffChunk& chunk) {
          is_drum_text(std::string_view(text).substr(4));
 }
 
-// The encoding and the bytes of a sample that COMM names; false for
+// The encoding and the bytes of a sample that COMM names; the reason for
 // compressed sound and depths that are not 8 to 32 bits.
-bool sample_format(const std::uint8_t* comm, bool aifc, SampleEncoding* encoding, std::uint32_t* width) {
+std::string sample_format(const std::uint8_t* comm, bool aifc, SampleEncoding* encoding, std::uint32_t* width) {
   const std::uint32_t bits = load_be16(comm + 6);
   *encoding = SampleEncoding{true, true, false};
   *width = (bits + 7) / 8;
@@ -36,12 +37,24 @@ bool sample_format(const std::uint8_t* comm, bool aifc, SampleEncoding* encoding
     if (id_is(type, kCompressionFloat32) || id_is(type, kCompressionFloat64)) {
       encoding->floating = true;
       *width = id_is(type, kCompressionFloat32) ? 4 : 8;
-      return true;
+      return "";
     }
     encoding->big_endian = !id_is(type, kCompressionSowt);
-    if (encoding->big_endian && !id_is(type, kCompressionNone) && !id_is(type, kCompressionTwos)) return false;
+    if (encoding->big_endian && !id_is(type, kCompressionNone) && !id_is(type, kCompressionTwos)) {
+      std::string name(4, '?');
+      for (std::size_t i = 0; i < 4; ++i) {
+        if (type[i] >= 0x20 && type[i] < 0x7F) name[i] = static_cast<char>(type[i]);
+      }
+      return "AIFC compression \"" + name + "\" is not read: convert it to PCM";
+    }
   }
-  return bits >= 8 && bits <= 32;
+  if (bits < 8 || bits > 32) return std::to_string(bits) + "-bit samples are not read (8 to 32 bits)";
+  return "";
+}
+
+WavVerdict rejected(WavLayout* layout, std::string reason) {
+  layout->rejection = std::move(reason);
+  return WavVerdict::kRejected;
 }
 
 }  // namespace
@@ -92,26 +105,36 @@ WavVerdict read_aiff_header(const ByteSource& source, WavLayout* layout) {
       return WavVerdict::kPassedOver;
     }
   }
-  if (!have_comm || comm_size < (walk.aifc ? kAifcCommMinSize : kCommSize) || !have_ssnd ||
-      ssnd.size < kSsndPrefixSize) {
-    return WavVerdict::kRejected;
+  const std::uint32_t comm_needed = walk.aifc ? kAifcCommMinSize : kCommSize;
+  if (!have_comm) return rejected(layout, "no \"COMM\" chunk");
+  if (comm_size < comm_needed) {
+    return rejected(layout, "the \"COMM\" chunk is " + std::to_string(comm_size) + " bytes, fewer than the " +
+                                std::to_string(comm_needed) + " of its fields");
   }
+  if (!have_ssnd) return rejected(layout, "no \"SSND\" chunk");
+  if (ssnd.size < kSsndPrefixSize) return rejected(layout, "the \"SSND\" chunk ends inside its header");
   SampleEncoding encoding;
   std::uint32_t width = 0;
-  if (!sample_format(comm, walk.aifc, &encoding, &width)) return WavVerdict::kRejected;
+  if (std::string reason = sample_format(comm, walk.aifc, &encoding, &width); !reason.empty()) {
+    return rejected(layout, std::move(reason));
+  }
   const std::uint64_t channels = load_be16(comm);
   const std::uint64_t frames = load_be32(comm + 2);
   const std::uint64_t rate = extended80_whole_hz(comm + 8);
   const std::uint64_t frame_bytes = channels * width;
   // Numbers that later stages divide by or keep in 32 bits.
-  if (channels == 0 || rate == 0 || rate > kMostInt32 || frames * frame_bytes > kMostInt32 ||
-      rate * frame_bytes > kMostInt32) {
-    return WavVerdict::kRejected;
+  if (channels == 0) return rejected(layout, "the header declares no channels");
+  if (rate == 0 || rate > kMostInt32) return rejected(layout, "the header's sample rate is not one of a recording");
+  if (frames * frame_bytes > kMostInt32 || rate * frame_bytes > kMostInt32) {
+    return rejected(layout, "the header declares more than 2 GB of sound");
   }
+  if (frames == 0) return rejected(layout, "the header declares no frames");
   std::uint8_t offset_bytes[4];
-  if (!read_source(source, ssnd.body, offset_bytes, sizeof offset_bytes)) return WavVerdict::kRejected;
+  if (!read_source(source, ssnd.body, offset_bytes, sizeof offset_bytes)) {
+    return rejected(layout, "the \"SSND\" chunk ends inside its header");
+  }
   const std::uint64_t offset = load_be32(offset_bytes);
-  if (offset > ssnd.declared - kSsndPrefixSize) return WavVerdict::kRejected;  // the sound past its chunk
+  if (offset > ssnd.declared - kSsndPrefixSize) return rejected(layout, "the \"SSND\" chunk's sound starts past its end");
 
   layout->channels = static_cast<std::int32_t>(channels);
   layout->sample_rate = static_cast<std::int32_t>(rate);

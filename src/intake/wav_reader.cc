@@ -54,12 +54,47 @@ bool body_fits(const ByteSource& source, std::uint64_t body, std::uint32_t size)
   return body <= source.size && size <= source.size - body;
 }
 
-bool read_format(const ByteSource& source, std::uint64_t body, std::uint32_t size,
-                 WavLayout* layout) {
-  if (size < kFmtMinSize || !body_fits(source, body, size)) return false;
+// A chunk ID as it can be printed: its four characters, or "?" for each
+// that is not printable.
+std::string printable_id(const std::uint8_t* id) {
+  std::string text(4, '?');
+  for (std::size_t i = 0; i < 4; ++i) {
+    if (id[i] >= 0x20 && id[i] < 0x7F) text[i] = static_cast<char>(id[i]);
+  }
+  return text;
+}
+
+// The names of the compressed WAV formats met most, for the reason line.
+const char* format_name(std::uint16_t tag) {
+  switch (tag) {
+    case 0x0002: return "Microsoft ADPCM";
+    case 0x0006: return "A-law";
+    case 0x0007: return "mu-law";
+    case 0x0011: return "IMA ADPCM";
+    case 0x0031: return "GSM 6.10";
+    case 0x0050: return "MPEG";
+    case 0x0055: return "MP3";
+    default: return "compressed sound";
+  }
+}
+
+std::string hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
+  return text;
+}
+
+bool read_format(const ByteSource& source, std::uint64_t body, std::uint32_t size, WavLayout* layout) {
+  if (size < kFmtMinSize) {
+    layout->rejection = "the \"fmt \" chunk is " + std::to_string(size) + " bytes, fewer than the 16 of a format";
+    return false;
+  }
   std::uint8_t fmt[kFmtExtensibleSize];
   std::size_t wanted = std::min<std::size_t>(size, kFmtExtensibleSize);
-  if (!read_source(source, body, fmt, wanted)) return false;
+  if (!body_fits(source, body, size) || !read_source(source, body, fmt, wanted)) {
+    layout->rejection = "the file ends inside its \"fmt \" chunk";
+    return false;
+  }
   std::uint16_t tag = load_le16(fmt);
   auto sub_format_is = [&](const std::uint8_t (&guid)[16]) {
     return tag == kFormatExtensible && size >= kFmtExtensibleSize &&
@@ -67,7 +102,17 @@ bool read_format(const ByteSource& source, std::uint64_t body, std::uint32_t siz
   };
   const bool pcm = tag == kFormatPcm || sub_format_is(kPcmSubFormat);
   const bool floating = tag == kFormatFloat || sub_format_is(kFloatSubFormat);
-  if (!pcm && !floating) return false;
+  if (!pcm && !floating) {
+    if (tag != kFormatExtensible) {
+      layout->rejection = std::string(format_name(tag)) + " (format " + hex(tag) + ") is not read: convert it to PCM";
+    } else if (size < kFmtExtensibleSize) {
+      layout->rejection = "the extensible \"fmt \" chunk is " + std::to_string(size) + " bytes, fewer than 40";
+    } else {
+      layout->rejection = "an extensible format of compressed sound (sub-format " +
+                          hex(load_le16(fmt + kSubFormatOffset)) + ") is not read: convert it to PCM";
+    }
+    return false;
+  }
   layout->encoding.floating = floating;
   layout->channels = load_le16(fmt + 2);
   layout->sample_rate = static_cast<std::int32_t>(load_le32(fmt + 4));
@@ -76,15 +121,29 @@ bool read_format(const ByteSource& source, std::uint64_t body, std::uint32_t siz
   return true;
 }
 
-// Numbers that later stages divide by or size buffers from.
-bool format_is_usable(const WavLayout& layout) {
-  int bits = layout.bits_per_sample;
-  const bool depth = layout.encoding.floating ? bits == 32 || bits == 64
-                                              : bits == 8 || bits == 16 || bits == 24 || bits == 32;
-  return layout.byte_rate > 0 && layout.sample_rate > 0 && layout.channels > 0 && depth && layout.data_bytes >= 0;
+// Numbers that later stages divide by or size buffers from; the reason of
+// the first that is not usable.
+std::string unusable_format(const WavLayout& layout) {
+  const int bits = layout.bits_per_sample;
+  if (layout.encoding.floating && bits != 32 && bits != 64) {
+    return std::to_string(bits) + "-bit float samples are not read (32 or 64 bits)";
+  }
+  if (!layout.encoding.floating && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+    return std::to_string(bits) + "-bit samples are not read (8, 16, 24 or 32 bits)";
+  }
+  if (layout.channels <= 0) return "the header declares no channels";
+  if (layout.sample_rate == 0) return "the header's sample rate is 0";
+  if (layout.sample_rate < 0) return "the header's sample rate is past 2^31 Hz";
+  if (layout.byte_rate == 0) return "the header's byte rate is 0";
+  if (layout.byte_rate < 0) return "the header's byte rate is past 2^31 bytes a second";
+  if (layout.data_bytes < 0) return "the \"data\" chunk declares more than 2 GB";
+  return "";
 }
 
-void report_failure(const std::string& path) { std::printf("Processing [%s] failed.\n", path.c_str()); }
+void report_failure(const std::string& path, const std::string& reason) {
+  std::printf("Processing [%s] failed.\n", path.c_str());
+  if (!reason.empty()) std::printf("\t%s\n", reason.c_str());
+}
 
 // Opens `path` for reading. When the process is out of open files, the
 // latest record still holding its file lets it go (it is opened again for
@@ -99,23 +158,37 @@ int open_for_intake(PackJob& job, const std::string& path, SystemFile* file, Fil
   }
 }
 
+WavVerdict rejected(WavLayout* layout, std::string reason) {
+  layout->rejection = std::move(reason);
+  return WavVerdict::kRejected;
+}
+
 }  // namespace
+
+std::int64_t declared_frames(const WavLayout& layout) {
+  const std::int64_t frame_bytes = std::int64_t{layout.channels} * ((layout.bits_per_sample + 7) / 8);
+  return frame_bytes > 0 ? layout.data_bytes / frame_bytes : 0;
+}
 
 WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout) {
   std::uint8_t riff[12];
   if (!read_source(source, 0, riff, 4) || !id_is(riff, "RIFF")) return WavVerdict::kPassedOver;
-  if (!read_source(source, 4, riff + 4, 8) || !id_is(riff + 8, "WAVE")) return WavVerdict::kRejected;
+  if (!read_source(source, 4, riff + 4, 8)) return rejected(layout, "the file ends inside its header");
+  if (!id_is(riff + 8, "WAVE")) return rejected(layout, "a RIFF file of type \"" + printable_id(riff + 8) + "\", not \"WAVE\"");
 
   bool have_format = false;
   std::uint64_t offset = 12;
   for (;;) {
     std::uint8_t header[kChunkHeaderSize];
-    if (!read_source(source, offset, header, kChunkHeaderSize)) return WavVerdict::kRejected;
+    if (!read_source(source, offset, header, kChunkHeaderSize)) {
+      if (offset < source.size) return rejected(layout, "the file ends inside a chunk's header");
+      return rejected(layout, have_format ? "no \"data\" chunk" : "no \"fmt \" chunk");
+    }
     std::uint32_t size = load_le32(header + 4);
     std::uint64_t body = offset + kChunkHeaderSize;
     if (id_is(header, "data")) {
       // The data chunk may be cut short; its declared size is kept.
-      if (!have_format) return WavVerdict::kRejected;
+      if (!have_format) return rejected(layout, "the \"data\" chunk comes before any \"fmt \" chunk");
       layout->data_bytes = static_cast<std::int32_t>(size);
       layout->data_offset = body;
       layout->data_available = source.size - body;
@@ -125,11 +198,13 @@ WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout) {
       if (!read_format(source, body, size, layout)) return WavVerdict::kRejected;
       have_format = true;
     } else if (!body_fits(source, body, size)) {
-      return WavVerdict::kRejected;
+      return rejected(layout, "the file ends inside its \"" + printable_id(header) + "\" chunk");
     }
     offset = body + size + (size & 1u);
   }
-  return format_is_usable(*layout) ? WavVerdict::kAccepted : WavVerdict::kRejected;
+  if (std::string reason = unusable_format(*layout); !reason.empty()) return rejected(layout, std::move(reason));
+  if (declared_frames(*layout) == 0) return rejected(layout, "the header declares no frames");
+  return WavVerdict::kAccepted;
 }
 
 WavVerdict read_recording_header(const ByteSource& source, WavLayout* layout) {
@@ -139,7 +214,7 @@ WavVerdict read_recording_header(const ByteSource& source, WavLayout* layout) {
 
 bool read_wav_file(PackJob& job, const std::string& path) {
   if (path.size() >= kPathBufferSize) {
-    report_failure(path);
+    report_failure(path, "the path is longer than " + std::to_string(kPathBufferSize - 1) + " bytes");
     return false;
   }
   // Only regular files are opened; anything else is passed over silently.
@@ -161,12 +236,12 @@ bool read_wav_file(PackJob& job, const std::string& path) {
     return false;
   }
   if (verdict != WavVerdict::kAccepted) {
-    if (verdict == WavVerdict::kRejected) report_failure(path);
+    if (verdict == WavVerdict::kRejected) report_failure(path, layout.rejection);
     return false;
   }
   std::unique_ptr<SampleRecord> record(new (std::nothrow) SampleRecord);
   if (!record) {
-    report_failure(path);
+    report_failure(path, error_text(kOutOfMemory));
     return false;
   }
 
@@ -202,6 +277,18 @@ int reopen_source(SampleRecord& record) {
   return 0;
 }
 
+bool is_recording_file(const std::string& path, const ReadMethod& reading) {
+  FileReader reader;
+  reader.method = reading;
+  FileIdentity identity;
+  if (path.size() >= kPathBufferSize || open_regular_file(path, &reader.file, &identity) != 0) return false;
+  ByteSource source;
+  source.size = static_cast<std::uint64_t>(identity.size);
+  source.file = &reader;
+  WavLayout layout;
+  return read_recording_header(source, &layout) == WavVerdict::kAccepted;
+}
+
 bool scan_directory(PackJob& job) {
   std::string prefix = job.directory;
   if (prefix.empty() || !is_path_separator(prefix.back())) prefix += kPathSeparator;
@@ -212,13 +299,18 @@ bool scan_directory(PackJob& job) {
   }
   std::string name;
   std::string path;
+  std::string left_out;
   while (next_folder_entry(listing, &name)) {
     if (name == "." || name == "..") continue;
-    // The listing runs to its end, but nothing past the last slot is opened.
-    if (job.sample_count >= kSlotCount) continue;
     path.assign(prefix).append(name);
+    // Past the last slot, a recording is only recognised, to be named.
+    if (job.sample_count >= kSlotCount) {
+      if (is_recording_file(path, job.reading)) left_out += (left_out.empty() ? "[" : ", [") + path + "]";
+      continue;
+    }
     read_wav_file(job, path);
   }
+  if (!left_out.empty()) std::printf("Left out, a kit holds %d recordings: %s\n", kSlotCount, left_out.c_str());
   return true;
 }
 

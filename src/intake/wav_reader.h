@@ -32,18 +32,24 @@ struct WavLayout {
   std::uint64_t data_offset = 0;     // first byte of the data chunk's body
   std::uint64_t data_available = 0;  // bytes of sound the file holds from there on, at most
   SampleEncoding encoding;
+  // Why a file was rejected, in plain words ("no \"data\" chunk").
+  std::string rejection;
 };
 
+// The frames a header declares: its data bytes over the size of one frame.
+std::int64_t declared_frames(const WavLayout& layout);
+
 // Walks the RIFF chunks of `source` and checks the format; anything not
-// RIFF is passed over.
+// RIFF is passed over. A rejected file gets its reason in `rejection`.
 WavVerdict read_wav_header(const ByteSource& source, WavLayout* layout);
 
 // The header of any recording: a WAV file, or else an AIFF or AIFC one.
 WavVerdict read_recording_header(const ByteSource& source, WavLayout* layout);
 
 // Reads one file into a new record appended to `job`, through
-// `job.reading`. Prints "Processing [path] failed." for RIFF and AIFF files
-// it can't use, and "Could not read [path]: reason" for a file whose reads
+// `job.reading`. Prints "Processing [path] failed." and a tab-indented line
+// with the reason for RIFF and AIFF files it can't use (a header that
+// declares no frames among them), and "Could not read [path]: reason" for a file whose reads
 // fail (it then sets `job.read_failed`: a pack without it would pass the
 // failure over). Returns whether a record was appended.
 bool read_wav_file(PackJob& job, const std::string& path);
@@ -53,9 +59,14 @@ bool read_wav_file(PackJob& job, const std::string& path);
 // kFileChanged.
 int reopen_source(SampleRecord& record);
 
+// Whether the file at `path` is a recording the intake would take, read
+// through `reading`; nothing is kept and nothing printed.
+bool is_recording_file(const std::string& path, const ReadMethod& reading);
+
 // Lists `job.directory` once and reads up to kSlotCount files in listing
-// order. Returns false (after printing why) when the directory can't be
-// opened.
+// order. The recordings past the last slot are only recognised, then named
+// in one line ("Left out, a kit holds 24 recordings: [path], [path]").
+// Returns false (after printing why) when the directory can't be opened.
 bool scan_directory(PackJob& job);
 
 }  // namespace kitweaver

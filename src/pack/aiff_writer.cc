@@ -124,22 +124,6 @@ std::vector<std::uint8_t> field_header_bytes(std::int32_t frames, const std::str
   return out;
 }
 
-std::string kit_name(const std::string& directory) {
-  const std::string name = folder_own_name(directory);
-  return name.empty() ? std::string("samplepack") : name;
-}
-
-std::string pack_path(const std::string& directory, const std::string& output) {
-  if (output.empty()) {
-    std::string path = directory;
-    if (path.empty() || !is_path_separator(path.back())) path += kPathSeparator;
-    return path + kPackFileName;
-  }
-  if (!is_folder(output)) return output;
-  return output + (is_path_separator(output.back()) ? "" : std::string(1, kPathSeparator)) + kit_name(directory) +
-         ".aif";
-}
-
 bool write_aiff_pack(PackJob& job, const KeyMap& keys, const std::string& path, const ReplaceSettings& settings) {
   if (path.size() >= kPathBufferSize) {
     report(path, kNameTooLong);

@@ -10,8 +10,6 @@
 
 namespace kitweaver {
 
-inline constexpr char kPackFileName[] = "samplepack.aif";
-
 // Everything of the file before the pack's sound bytes: FORM, COMM, APPL
 // and the SSND chunk's header, for a mono pack of `frames` frames.
 std::vector<std::uint8_t> aiff_header_bytes(std::int32_t frames, const std::string& metadata);
@@ -19,16 +17,6 @@ std::vector<std::uint8_t> aiff_header_bytes(std::int32_t frames, const std::stri
 // The same for an OP-1 field kit of `frames` stereo frames: FORM (AIFC),
 // FVER, COMM, APPL and the SSND chunk's header.
 std::vector<std::uint8_t> field_header_bytes(std::int32_t frames, const std::string& metadata);
-
-// Where the pack goes. Without `output`, samplepack.aif in the recordings'
-// folder; with an existing folder as `output`, a file in it named after the
-// recordings' folder ("909.aif"); otherwise `output` itself.
-std::string pack_path(const std::string& directory, const std::string& output);
-
-// The name a pack takes in a folder given as the output: the recordings'
-// folder's last component, or, for "." and "..", that of the folder they
-// lead to; "samplepack" for the root.
-std::string kit_name(const std::string& directory);
 
 // Lays out the pack, fills the metadata and replaces the file at `path`
 // with the result, atomically and durably: an earlier pack is only ever

@@ -43,8 +43,9 @@ PackBuffer lay_out_pack(PackJob& job) {
   for (std::int32_t slot = 0; slot < job.sample_count; ++slot) {
     SampleRecord& record = *job.samples[static_cast<std::size_t>(slot)];
     record.pack_start = static_cast<std::int32_t>(position);
-    if (!record.resampled) {
-      // An unrendered slice takes no room and no pause.
+    if (!record.resampled || record.resampled_bytes == 0) {
+      // An unrendered slice, or one of no frames, takes no room and no
+      // pause: its start and end are the write position, never before it.
       record.pack_end = record.pack_start;
       continue;
     }

@@ -39,12 +39,11 @@ double compute_compression_factor(const PackJob& job) {
   const double room = job.max_pack_seconds;
   double r;
   if (job.po33_mode) {
-    // Single precision, left to right, as the device's pause arithmetic.
-    float gaps = static_cast<float>(job.sample_count + 1);
-    float pause_frames = gaps * static_cast<float>(kPackRate) * 0.2f;
+    // The sound over the room the gaps leave; the gaps are counted once, in
+    // the room, in single precision.
     double pause_seconds = po33_pause_seconds(job.sample_count);
     double available_frames = (room - pause_seconds) * kPackRate;
-    r = (static_cast<double>(pause_frames) + total * kPackRate) / available_frames;
+    r = (total * kPackRate) / available_frames;
   } else {
     r = (total * kPackRate) / (room * kPackRate);
   }
@@ -87,6 +86,12 @@ SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor) {
   int semitones_down = kReferenceNote - plan.note;
   std::printf("\tlength %02.2fs, resampling to %dHz, pitching down %d semitones\n",
               static_cast<double>(seconds), static_cast<int>(plan.rate), semitones_down);
+  if (record.data_present < record.data_bytes) {
+    // The rest is played as silence: say how much sound there really is.
+    const float held = static_cast<float>(record.data_present) / static_cast<float>(record.byte_rate);
+    std::printf("\tthe file ends early: %.2fs of the %.2fs its header declares\n", static_cast<double>(held),
+                static_cast<double>(seconds));
+  }
   if (job.po33_mode && semitones_down > 12) {
     std::printf(
         "\tWARNING: pitching down past PO-33's 12 semitone pitch range! Consider increasing "
