@@ -35,7 +35,7 @@ TEST(ModeDetection, TagAtTheEndOfTheNameChoosesPo33AndItsLength) {
   };
   for (const ModeCase& c : cases) {
     ModeChoice mode = detect_mode(trim_directory_argument(c.argument));
-    EXPECT_EQ(mode.po33_mode, c.po33) << c.argument;
+    EXPECT_EQ(mode.device == Device::kPo33, c.po33) << c.argument;
     EXPECT_EQ(mode.max_pack_seconds, c.seconds) << c.argument;
   }
 }

@@ -36,7 +36,7 @@ std::unique_ptr<SampleRecord> unrendered_record(const std::string& path = "/kit/
 PackJob job_with(std::vector<std::unique_ptr<SampleRecord>> records, bool po33 = false,
                  double seconds = 12.0) {
   PackJob job;
-  job.po33_mode = po33;
+  job.device = po33 ? Device::kPo33 : Device::kOp1;
   job.max_pack_seconds = seconds;
   for (auto& r : records) job.samples[static_cast<std::size_t>(job.sample_count++)] = std::move(r);
   return job;
@@ -162,6 +162,7 @@ TEST(ReplaceAll, ReplacesEveryNonOverlappingOccurrenceOnce) {
 }
 
 TEST(Metadata, TemplateIsFixed) {
+  const std::string_view kDrumTemplate = drum_template(TextForm::kSpaced);
   EXPECT_EQ(kDrumTemplate.size(), 1293u);
   EXPECT_EQ(kDrumTemplate.substr(0, 22), "op-1{ \"drum_version\" :");
   EXPECT_NE(kDrumTemplate.find("\"end\" :  [ YY00, YY01,"), std::string::npos);
@@ -320,7 +321,7 @@ TEST(Metadata, PlayModeWordsAreExact) {
 TEST(Metadata, FillsTheTemplateInPlaceAndNothingElse) {
   PackJob job = named_job({"/k/a.wav", "/k/b Oneshot.wav"});
   job.samples[1]->pitch_semitones = -3;
-  std::string expected(kDrumTemplate);
+  std::string expected(drum_template(TextForm::kSpaced));
   std::string text = metadata_of(job);
   const char* families[] = {"start", "end", "pitch", "reverse", "playmode"};
   const char* letters[] = {"XX", "YY", "ZZ", "VV", "WW"};
@@ -338,7 +339,9 @@ TEST(Metadata, FillsTheTemplateInPlaceAndNothingElse) {
 TEST(Aiff, HeaderFollowsTheChunkTable) {
   for (auto [seconds, frames, ssnd] : {std::tuple{12.0, 529200u, 1058408u}, std::tuple{5.0, 220500u, 441008u}}) {
     std::string text(1293, 'm');
-    std::vector<std::uint8_t> header = aiff_header_bytes(static_cast<std::int32_t>(frames), text);
+    PackBuffer pack;
+    pack.frames = static_cast<std::int32_t>(frames);
+    std::vector<std::uint8_t> header = pack_header_bytes(pack, text);
     const std::uint8_t* h = header.data();
     EXPECT_EQ(std::string(h, h + 4), "FORM");
     EXPECT_EQ(std::string(h + 8, h + 16), "AIFFCOMM");
@@ -358,7 +361,9 @@ TEST(Aiff, HeaderFollowsTheChunkTable) {
     ASSERT_EQ(header.size(), 62u + 1296);
     EXPECT_EQ(load_be32(h + 4), 56 + 1296 + 2 * frames);
   }
-  std::vector<std::uint8_t> exact = aiff_header_bytes(100, std::string(1296, 'm'));
+  PackBuffer hundred;
+  hundred.frames = 100;
+  std::vector<std::uint8_t> exact = pack_header_bytes(hundred, std::string(1296, 'm'));
   EXPECT_EQ(load_be32(exact.data() + 42), 1296u);
   EXPECT_EQ(exact.size(), 62u + 1296);
 }

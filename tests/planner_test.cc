@@ -12,7 +12,7 @@ namespace {
 // PCM is short: only the declared size matters to the planner.
 PackJob job_of(int count, double seconds, bool po33, double pack_seconds) {
   PackJob job;
-  job.po33_mode = po33;
+  job.device = po33 ? Device::kPo33 : Device::kOp1;
   job.max_pack_seconds = pack_seconds;
   for (int i = 0; i < count; ++i) {
     auto bytes = static_cast<std::int32_t>(seconds * 88200);

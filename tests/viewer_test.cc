@@ -36,13 +36,13 @@ struct MadePack {
 void make_pack(TempDir& dir, MadePack* made) {
   made->job.directory = dir.path;
   ModeChoice mode = detect_mode(dir.path);
-  made->job.po33_mode = mode.po33_mode;
+  made->job.device = mode.device;
   made->job.max_pack_seconds = mode.max_pack_seconds;
   ::testing::internal::CaptureStdout();
   scan_directory(made->job);
   const double factor = compute_compression_factor(made->job);
   for (std::int32_t slot = 0; slot < made->job.sample_count; ++slot) plan_slice(made->job, slot, factor);
-  if (!made->job.po33_mode) build_key_map(made->job, made->keys);
+  if (made->job.device != Device::kPo33) build_key_map(made->job, made->keys);
   const bool written = write_aiff_pack(made->job, made->keys, choose_pack_target(made->job.directory, "", false).path);
   ::testing::internal::GetCapturedStdout();
   ASSERT_TRUE(written);

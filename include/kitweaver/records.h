@@ -29,6 +29,9 @@ struct SampleEncoding {
   bool floating = false;      // IEEE 754 samples of 32 or 64 bits
 };
 
+// The device a kit is made for; format/devices.h holds each one's facts.
+enum class Device { kOp1, kPo33, kField };
+
 struct SampleRecord {
   // Where the sound is. No record holds sound data: the file stays open from
   // intake until its slice is rendered, which reads the data chunk (from
@@ -77,9 +80,7 @@ struct PackJob {
   std::string directory;
   // Slots 0 .. sample_count - 1 hold records in acceptance order.
   std::array<std::unique_ptr<SampleRecord>, kSlotCount> samples;
-  bool po33_mode = false;
-  // An OP-1 field kit: stereo, 20 s.
-  bool field_mode = false;
+  Device device = Device::kOp1;
   // Slices resampled by the band-limited renderer rather than scattered.
   bool band_limited = false;
   // A file the intake opened could not be read (and was reported): no pack.
@@ -88,7 +89,8 @@ struct PackJob {
   // page's own.
   ReadMethod reading;
   double max_pack_seconds = 0.0;
-  // Resample rate of the most recently planned slice; tunes the marker tone.
+  // The marker tone's rate (a PO-33 pack's), from the plan: the rate of the
+  // last slot whose note search succeeded.
   double last_resample_rate = 0.0;
 };
 

@@ -114,12 +114,9 @@ Request parse_arguments(int argc, const char* const* argv, RunOptions* options) 
 // files. A read that fails is reported once, after every slot's lines, and
 // no pack is made.
 bool plan_and_render(PackJob& job) {
-  const double factor = compute_compression_factor(job);
-  std::array<SlicePlan, kSlotCount> plans;
-  for (std::int32_t slot = 0; slot < job.sample_count; ++slot) {
-    plans[static_cast<std::size_t>(slot)] = announce_slice_plan(job, slot, factor);
-  }
-  const RenderFailure failure = render_planned_slices(job, plans);
+  const KitPlan plan = plan_kit(job);
+  job.last_resample_rate = plan.tone_rate;
+  const RenderFailure failure = render_planned_slices(job, plan.slices);
   if (failure.slot >= 0) {
     std::printf("Could not read [%s]: %s\n", job.samples[static_cast<std::size_t>(failure.slot)]->path.c_str(),
                 error_text(failure.error).c_str());
@@ -146,7 +143,7 @@ int run_stages(PackJob& job, const RunOptions& options, const RunSettings& setti
     if (!check_pack_room(job) || !plan_and_render(job)) return kExitNoPack;
   }
   KeyMap keys;
-  if (!job.po33_mode) build_key_map(job, keys);
+  if (job.device != Device::kPo33) build_key_map(job, keys);
   if (job.sample_count == 0) {
     std::printf("No WAV files found\n");
     return kExitNoPack;
@@ -187,8 +184,8 @@ ModeChoice detect_mode(std::string_view directory) {
   // alone when the one before it is the tag's full stop.
   std::size_t digits = directory[directory.size() - 2] == '.' ? 1 : 2;
   std::int32_t seconds = read_leading_int(directory.substr(directory.size() - digits));
-  mode.po33_mode = true;
-  mode.max_pack_seconds = (seconds < 1 || seconds > 40) ? kPo33MaxSeconds : seconds;
+  mode.device = Device::kPo33;
+  mode.max_pack_seconds = (seconds < 1 || seconds > kPo33MaxSeconds) ? kPo33MaxSeconds : seconds;
   return mode;
 }
 
@@ -209,25 +206,23 @@ int run_kitweaver(int argc, const char* const* argv, const RunSettings& settings
   try {
     job.directory = trim_directory_argument(options.directory);
     ModeChoice mode = detect_mode(job.directory);
-    if (mode.po33_mode && options.field) {
+    if (mode.device == Device::kPo33 && options.field) {
       // A PO-33 kit is played into the device, not loaded: no field kit.
       std::printf("Option [--field] makes an OP-1 field kit; a PO-33 folder makes a PO-33 pack\n");
       print_usage();
       std::printf("\n");
       return kExitUsage;
     }
-    job.po33_mode = mode.po33_mode;
-    job.field_mode = options.field;
-    job.max_pack_seconds = options.field ? kFieldPackSeconds : mode.max_pack_seconds;
+    job.device = options.field ? Device::kField : mode.device;
+    job.max_pack_seconds = options.field ? device_facts(Device::kField).pack_seconds : mode.max_pack_seconds;
     job.band_limited = options.band_limited;
     job.reading = settings.reading;
-    if (job.po33_mode) {
-      std::printf("\nPO-33 mode; max. pack length %.1fs, inserting %.1fs pause between samples\n",
-                  job.max_pack_seconds, static_cast<double>(kPo33PauseSeconds));
-    } else if (job.field_mode) {
-      std::printf("\nOP-1 field mode; max. pack length %.1fs\n", job.max_pack_seconds);
+    const DeviceFacts& device = device_facts(job.device);
+    if (job.device == Device::kPo33) {
+      std::printf("\n%s mode; max. pack length %.1fs, inserting %.1fs pause between samples\n", device.name,
+                  job.max_pack_seconds, static_cast<double>(kPo33GapSeconds));
     } else {
-      std::printf("\nOP-1/OP-Z mode; max. pack length %.1fs\n", job.max_pack_seconds);
+      std::printf("\n%s mode; max. pack length %.1fs\n", device.name, job.max_pack_seconds);
     }
     if (job.band_limited) std::printf("High-quality resampling\n");
     std::printf("\n");

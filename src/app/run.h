@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "format/devices.h"
 #include "system/file_replace.h"
 #include "system/files.h"
 
@@ -14,17 +15,11 @@ inline constexpr int kExitPackWritten = 0;
 inline constexpr int kExitNoPack = 1;  // nothing accepted, nothing fits, or the write failed
 inline constexpr int kExitUsage = 2;
 
-// Default and ceiling of a PO-33 pack, and the OP-1/OP-Z pack, in seconds.
-inline constexpr double kPo33MaxSeconds = 40.0;
-inline constexpr double kOpPackSeconds = 12.0;
-// An OP-1 field kit's length, in seconds.
-inline constexpr double kFieldPackSeconds = 20.0;
-// Gap before every PO-33 slice (and the marker tone's length), in seconds.
-inline constexpr float kPo33PauseSeconds = 0.2f;
-
+// The device a folder's name chooses (the PO-33, or else the OP-1/OP-Z) and
+// its pack length.
 struct ModeChoice {
-  bool po33_mode = false;
-  double max_pack_seconds = kOpPackSeconds;
+  Device device = Device::kOp1;
+  double max_pack_seconds = device_facts(Device::kOp1).pack_seconds;
 };
 
 // The directory argument with one trailing "/" removed.

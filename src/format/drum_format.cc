@@ -1,5 +1,8 @@
 #include "format/drum_format.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "format/json_scanner.h"
 
 namespace kitweaver {
@@ -15,9 +18,112 @@ std::int64_t with_sign(std::uint64_t magnitude, bool negative) {
   return negative ? -value : value;
 }
 
+// One member of a template: a plain value, a list of `items`
+// (comma-separated) repeated `repeat` times, or a key list.
+struct Member {
+  std::string_view name;
+  std::string_view items;
+  int repeat = 0;  // 0: `items` is a plain value
+  bool keys = false;
+  KeyList list = KeyList::kStart;
+  bool wide = false;  // two spaces after the colon, in the spaced form
+};
+
+constexpr Member keys(KeyList list, bool wide) { return {key_list_name(list), "", 1, true, list, wide}; }
+
+constexpr Member kSpacedMembers[] = {
+    {"drum_version", "3"},
+    {"dyna_env", "0,8192,0,0,0,0,0,0", 1},
+    {"editable", "true"},
+    keys(KeyList::kEnd, true),
+    {"fx_active", "false"},
+    {"fx_params", "8000", 8},
+    {"fx_type", "\"delay\""},
+    {"lfo_active", "false"},
+    {"lfo_params", "0", 8},
+    {"lfo_type", "\"tremolo\""},
+    {"name", "\"user99\""},
+    {"octave", "0"},
+    keys(KeyList::kPitch, false),
+    keys(KeyList::kPlayMode, true),
+    keys(KeyList::kReverse, true),
+    keys(KeyList::kStart, true),
+    {"type", "\"drum\""},
+    {"volume", "8192", 24, false, KeyList::kStart, true},
+};
+
+// The save time is one fixed number, so that two runs give the same bytes.
+constexpr Member kCompactMembers[] = {
+    {"attack", "0", 24},
+    {"drum_version", "2"},
+    {"dyna_env", "0,8192,0,0,0,0,0,0", 1},
+    keys(KeyList::kEnd, false),
+    {"fx_active", "false"},
+    {"fx_params", "8000", 8},
+    {"fx_type", "\"delay\""},
+    {"lfo_active", "false"},
+    {"lfo_params", "0", 8},
+    {"lfo_type", "\"tremolo\""},
+    {"mtime", "1796688000"},
+    {"name", "\"user99\""},
+    {"octave", "0"},
+    {"pan", "16384", 24},
+    {"pan_ab", "false", 24},
+    keys(KeyList::kPitch, false),
+    keys(KeyList::kPlayMode, false),
+    keys(KeyList::kReverse, false),
+    keys(KeyList::kStart, false),
+    {"stereo", "true"},
+    {"type", "\"drum\""},
+    {"volume", "8192", 24},
+};
+
+template <std::size_t N>
+std::string template_text(const Member (&members)[N], bool spaced) {
+  const std::string_view between = spaced ? ", " : ",";
+  std::string text = "op-1{";
+  if (spaced) text += " ";
+  for (std::size_t m = 0; m < N; ++m) {
+    const Member& member = members[m];
+    if (m > 0) text += between;
+    text += "\"" + std::string(member.name) + "\"" + (spaced ? (member.wide ? " :  " : " : ") : ":");
+    if (member.repeat == 0) {
+      text += member.items;
+      continue;
+    }
+    std::vector<std::string> items;
+    if (member.keys) {
+      for (int key = 0; key < kSlotCount; ++key) {
+        const std::string_view letters = kKeyListPlaceholders[static_cast<std::size_t>(member.list)];
+        items.push_back(std::string(letters) + static_cast<char>('0' + key / 10) + static_cast<char>('0' + key % 10));
+      }
+    } else {
+      for (int r = 0; r < member.repeat; ++r) {
+        for (std::size_t at = 0; at <= member.items.size();) {
+          const std::size_t comma = std::min(member.items.find(',', at), member.items.size());
+          items.emplace_back(member.items.substr(at, comma - at));
+          at = comma + 1;
+        }
+      }
+    }
+    text += spaced ? "[ " : "[";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (i > 0) text += between;
+      text += items[i];
+    }
+    text += spaced ? " ]" : "]";
+  }
+  text += spaced ? " }" : "}";
+  return text;
+}
+
 }  // namespace
 
-std::int64_t scale_frames_for(std::int64_t channels) { return channels >= 2 ? kStereoScaleFrames : kMonoScaleFrames; }
+std::string_view drum_template(TextForm form) {
+  static const std::string spaced = template_text(kSpacedMembers, true);
+  static const std::string compact = template_text(kCompactMembers, false);
+  return form == TextForm::kSpaced ? spaced : compact;
+}
 
 std::int64_t position_of_frame(std::int64_t frame, std::int64_t scale_frames) {
   // frame = whole x scale_frames + rest, so the product splits into two

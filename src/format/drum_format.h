@@ -18,13 +18,14 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
+
+#include "format/devices.h"
 
 namespace kitweaver {
 
 inline constexpr std::int64_t kFullScalePosition = 2147483646;
-inline constexpr std::int64_t kMonoScaleFrames = 529200;    // 12 s of one channel
-inline constexpr std::int64_t kStereoScaleFrames = 882000;  // 20 s of two
 inline constexpr std::int64_t kOlderPositionScale = 4056;
 
 // Pitch is semitones times 512; direction and play mode are the values
@@ -35,10 +36,62 @@ inline constexpr std::int32_t kReversed = 24576;
 inline constexpr std::int32_t kPlayOneShot = 20480;
 inline constexpr std::int32_t kPlayLoop = 24576;
 inline constexpr std::int32_t kPlayPlain = 8192;
+// The most a key is pitched, either way: eight octaves.
+inline constexpr double kMostPitchSemitones = 96.0;
 
-// The frames the full position range stands for in a pack of `channels`
-// channels.
-std::int64_t scale_frames_for(std::int64_t channels);
+// The five lists of per-key values, each of 24 numbers, by their names in
+// the text, and the placeholder letters of each in the templates (two
+// letters and the key number, "XX07"). Listed in the order the writer
+// fills them.
+enum class KeyList { kStart, kEnd, kPitch, kReverse, kPlayMode };
+inline constexpr std::size_t kKeyListCount = 5;
+inline constexpr std::array<std::string_view, kKeyListCount> kKeyListNames = {"start", "end", "pitch", "reverse",
+                                                                             "playmode"};
+inline constexpr std::array<std::string_view, kKeyListCount> kKeyListPlaceholders = {"XX", "YY", "ZZ", "VV", "WW"};
+constexpr std::string_view key_list_name(KeyList list) { return kKeyListNames[static_cast<std::size_t>(list)]; }
+
+// The words for the stored values Kitweaver writes.
+struct ValueWord {
+  std::int32_t value;
+  std::string_view word;
+};
+inline constexpr std::array<ValueWord, 2> kDirectionWords = {{{kForwards, "forwards"}, {kReversed, "reversed"}}};
+inline constexpr std::array<ValueWord, 3> kPlayModeWords = {
+    {{kPlayPlain, "plain"}, {kPlayOneShot, "one-shot"}, {kPlayLoop, "loop"}}};
+
+// The word of a stored value, or the number itself for one of no word.
+template <std::size_t N>
+std::string word_of(const std::array<ValueWord, N>& words, std::int64_t value) {
+  for (const ValueWord& w : words) {
+    if (w.value == value) return std::string(w.word);
+  }
+  return std::to_string(value);
+}
+
+// The stored value of a word; false for a word of no value.
+template <std::size_t N>
+bool value_of(const std::array<ValueWord, N>& words, std::string_view word, std::int32_t* value) {
+  for (const ValueWord& w : words) {
+    if (w.word == word) {
+      *value = w.value;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The metadata text a device's form starts from: the signature, then the
+// drum patch, its key lists holding placeholders ("XX00" to "WW23").
+//
+// The spaced form (the OP-1/OP-Z and the PO-33): one line of 1,293
+// characters, `"name" : value` for each of 18 members, two spaces after the
+// colon before the lists of "end", "playmode", "reverse", "start" and
+// "volume", lists as "[ a, b ]", members separated by ", ", in braces with
+// a space inside each.
+// The compact form (the OP-1 field): the field's own members too (attack,
+// a save time, pan, pan_ab, stereo), no space anywhere, 1,439 characters.
+// Both hold the members in alphabetical order, with the same fixed values.
+std::string_view drum_template(TextForm form);
 
 // ceil(frame x kFullScalePosition / scale_frames), exactly, for |frame| up
 // to 2^40: the position a pack stores for `frame`.

@@ -55,67 +55,54 @@ void report(const std::string& path, int error) {
   std::printf("Could not write [%s]: %s\n", path.c_str(), error_text(error).c_str());
 }
 
-std::size_t sound_size(std::int32_t frames) { return 2 * static_cast<std::size_t>(frames); }
+std::size_t padded_to_4(std::size_t size) { return (size + 3) / 4 * 4; }
 
-std::size_t padded_file_size(std::size_t appl_size, std::size_t sound_bytes) {
-  const std::size_t unpadded = kFormHeaderSize + kChunkHeaderSize + kCommSize + kChunkHeaderSize +
-                               appl_size + kChunkHeaderSize + kSsndPrefixSize + sound_bytes;
-  return (unpadded + 3) / 4 * 4;
+// The APPL body of a text written compact and padded: the text, a line
+// end, and spaces up to kFieldTextBytes after the signature (a longer
+// text, which the template never makes, is not cut).
+std::string padded_text(const std::string& metadata) {
+  std::string text = metadata + "\n";
+  text.resize(std::max(sizeof kAppSignature - 1 + kFieldTextBytes, text.size()), ' ');
+  return text;
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> aiff_header_bytes(std::int32_t frames, const std::string& metadata) {
-  const std::size_t text_size = metadata.size();
-  const std::size_t appl_size = (text_size + 3) / 4 * 4;
-  const std::size_t sound_bytes = sound_size(frames);
-  const std::size_t file_size = padded_file_size(appl_size, sound_bytes);
-
-  std::vector<std::uint8_t> out;
-  out.reserve(kFormHeaderSize + 2 * kChunkHeaderSize + kCommSize + appl_size + kChunkHeaderSize +
-              kSsndPrefixSize);
-  Writer w{out};
-  w.id(kFormId);
-  w.be32(static_cast<std::uint32_t>(file_size - 8));
-  w.id(kAiffType);
-  w.id(kCommId);
-  w.be32(kCommSize);
-  w.common_fields(1, frames);
-  w.id(kApplId);
-  w.be32(static_cast<std::uint32_t>(appl_size));
-  out.insert(out.end(), metadata.begin(), metadata.end());
-  out.resize(out.size() + appl_size - text_size, ' ');
-  w.sound_header(sound_bytes);
-  return out;
-}
-
-std::vector<std::uint8_t> field_header_bytes(std::int32_t frames, const std::string& metadata) {
-  // The text, a line end, and spaces up to kFieldTextBytes after the
-  // signature (a longer text, which the template never makes, is not cut).
-  std::string text = metadata + "\n";
-  const std::size_t padded = std::max(sizeof kAppSignature - 1 + kFieldTextBytes, text.size());
-  text.resize(padded, ' ');
+std::vector<std::uint8_t> pack_header_bytes(const PackBuffer& pack, const std::string& metadata) {
+  const bool aifc = pack.container == Container::kAifcSowt;
+  // The APPL body: the AIFF pack's text padded with spaces to a multiple of
+  // 4 bytes, the field's as the field pads it (and a pad byte after an odd
+  // size, which 4100 never is).
+  const std::string text = aifc ? padded_text(metadata) : metadata + std::string(padded_to_4(metadata.size()) - metadata.size(), ' ');
   const std::size_t appl_size = text.size();
-  const std::size_t sound_bytes = 4 * static_cast<std::size_t>(frames);
-  const std::size_t file_size = kFormHeaderSize + kChunkHeaderSize + kFverSize + kChunkHeaderSize + kFieldCommSize +
-                                kChunkHeaderSize + appl_size + (appl_size & 1u) + kChunkHeaderSize + kSsndPrefixSize +
-                                sound_bytes;
+  const std::size_t sound_bytes = pack.size();
+  const std::size_t comm_size = aifc ? kFieldCommSize : kCommSize;
+  const std::size_t before_sound = kFormHeaderSize + (aifc ? kChunkHeaderSize + kFverSize : 0) + kChunkHeaderSize +
+                                   comm_size + kChunkHeaderSize + appl_size + (appl_size & 1u) + kChunkHeaderSize +
+                                   kSsndPrefixSize;
+  // The file ends in zero bytes up to a multiple of 4, counted in FORM's size.
+  const std::size_t file_size = padded_to_4(before_sound + sound_bytes);
 
   std::vector<std::uint8_t> out;
+  out.reserve(before_sound);
   Writer w{out};
   w.id(kFormId);
   w.be32(static_cast<std::uint32_t>(file_size - 8));
-  w.id(kAifcType);
-  w.id(kFverId);
-  w.be32(kFverSize);
-  w.be32(kAifcVersion1);
+  w.id(aifc ? kAifcType : kAiffType);
+  if (aifc) {
+    w.id(kFverId);
+    w.be32(kFverSize);
+    w.be32(kAifcVersion1);
+  }
   w.id(kCommId);
-  w.be32(kFieldCommSize);
-  w.common_fields(2, frames);
-  w.id(kCompressionSowt);
-  const std::uint8_t name_length = sizeof kSowtName - 1;
-  w.bytes(&name_length, 1);
-  w.bytes(reinterpret_cast<const std::uint8_t*>(kSowtName), name_length);
+  w.be32(static_cast<std::uint32_t>(comm_size));
+  w.common_fields(static_cast<std::uint16_t>(pack.channels), pack.frames);
+  if (aifc) {
+    w.id(kCompressionSowt);
+    const std::uint8_t name_length = sizeof kSowtName - 1;
+    w.bytes(&name_length, 1);
+    w.bytes(reinterpret_cast<const std::uint8_t*>(kSowtName), name_length);
+  }
   w.id(kApplId);
   w.be32(static_cast<std::uint32_t>(appl_size));
   out.insert(out.end(), text.begin(), text.end());
@@ -139,11 +126,10 @@ bool write_aiff_pack(PackJob& job, const KeyMap& keys, const std::string& path, 
     report(path, kOutOfMemory);
     return false;
   }
-  const std::vector<std::uint8_t> header =
-      job.field_mode ? field_header_bytes(pack.frames, *metadata) : aiff_header_bytes(pack.frames, *metadata);
+  const std::vector<std::uint8_t> header = pack_header_bytes(pack, *metadata);
   const std::size_t sound_bytes = pack.size();
   const std::uint8_t zeros[4] = {};
-  const std::size_t padding = (4 - (header.size() + sound_bytes) % 4) % 4;
+  const std::size_t padding = padded_to_4(header.size() + sound_bytes) - (header.size() + sound_bytes);
   int error = replace_file(path,
                            {{header.data(), header.size()}, {pack.bytes.get(), sound_bytes}, {zeros, padding}},
                            settings);

@@ -6,17 +6,16 @@
 #include <vector>
 
 #include "kitweaver/records.h"
+#include "pack/layout.h"
 #include "system/file_replace.h"
 
 namespace kitweaver {
 
-// Everything of the file before the pack's sound bytes: FORM, COMM, APPL
-// and the SSND chunk's header, for a mono pack of `frames` frames.
-std::vector<std::uint8_t> aiff_header_bytes(std::int32_t frames, const std::string& metadata);
-
-// The same for an OP-1 field kit of `frames` stereo frames: FORM (AIFC),
-// FVER, COMM, APPL and the SSND chunk's header.
-std::vector<std::uint8_t> field_header_bytes(std::int32_t frames, const std::string& metadata);
+// Everything of the file before the sound bytes of `pack`, in its
+// container's form: FORM, COMM, APPL and the SSND chunk's header (AIFF), or
+// FORM, FVER, COMM, APPL and the SSND chunk's header (AIFC sowt). Every size
+// comes from the buffer the header goes before.
+std::vector<std::uint8_t> pack_header_bytes(const PackBuffer& pack, const std::string& metadata);
 
 // Lays out the pack, fills the metadata and replaces the file at `path`
 // with the result, atomically and durably: an earlier pack is only ever

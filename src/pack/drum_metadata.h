@@ -12,19 +12,14 @@
 
 namespace kitweaver {
 
-// The template, 1,293 characters, no line break.
-extern const std::string_view kDrumTemplate;
-// An OP-1 field kit's, with the same placeholders: 1,439 characters.
-extern const std::string_view kFieldTemplate;
-
 bool has_one_shot_word(std::string_view path);
 bool has_loop_word(std::string_view path);
 
 // Play mode from a path's words: one-shot wins over loop.
 std::int32_t play_mode_of(std::string_view path);
 
-// Fills the template (the field's for a field kit, its positions on the
-// stereo scale) for the 24 keys from the records' positions and pitches
+// Fills the device's template (format/drum_format.h; the field's for a field
+// kit, its positions on the stereo scale) for the 24 keys from the records' positions and pitches
 // (repetition assignment) or from `keys` when it is in use. Nothing when
 // memory runs out.
 std::optional<std::string> build_drum_metadata(const PackJob& job, const KeyMap& keys);

@@ -29,14 +29,17 @@ std::int32_t pack_frame_count(const PackJob& job) {
 
 PackBuffer lay_out_pack(PackJob& job) {
   PackBuffer pack;
+  const DeviceFacts& device = device_facts(job.device);
+  const bool po33 = job.device == Device::kPo33;
   pack.frames = pack_frame_count(job);
-  pack.channels = job.field_mode ? 2 : 1;
+  pack.channels = device.channels;
+  pack.container = device.container;
   // The pack's sound is a megabyte or more, written once.
   pack.bytes.reset(allocate_large_buffer(pack.size()));
   if (!pack.bytes) return pack;
 
   std::int64_t position = 0;
-  if (job.po33_mode) {
+  if (po33) {
     write_marker_tone(job, pack);
     position = kPo33GapFrames;
   }
@@ -49,22 +52,27 @@ PackBuffer lay_out_pack(PackJob& job) {
       record.pack_end = record.pack_start;
       continue;
     }
-    if (job.po33_mode) {
+    if (po33) {
       position += kPo33GapFrames;
       record.pack_start = static_cast<std::int32_t>(position);
     }
     const std::int64_t frames = record.resampled_bytes / 2;
+    // Each frame's samples, left then right, in the container's byte order.
+    auto store = [little = pack.container == Container::kAifcSowt](std::uint8_t* p, std::int16_t sample) {
+      if (little) {
+        store_le16(p, static_cast<std::uint16_t>(sample));
+      } else {
+        store_be16(p, static_cast<std::uint16_t>(sample));
+      }
+    };
     const std::int16_t* right = record.resampled_right ? record.resampled_right.get() : record.resampled.get();
     for (std::int64_t k = 0; k < frames; ++k) {
       std::int64_t frame = position + k;
       if (frame < 0 || frame >= pack.frames) continue;
       const auto at = static_cast<std::size_t>(k);
-      if (job.field_mode) {
-        store_le16(pack.bytes.get() + 4 * frame, static_cast<std::uint16_t>(record.resampled[at]));
-        store_le16(pack.bytes.get() + 4 * frame + 2, static_cast<std::uint16_t>(right[at]));
-      } else {
-        store_be16(pack.bytes.get() + 2 * frame, static_cast<std::uint16_t>(record.resampled[at]));
-      }
+      std::uint8_t* out = pack.bytes.get() + 2 * pack.channels * frame;
+      store(out, record.resampled[at]);
+      if (pack.channels == 2) store(out + 2, right[at]);
     }
     // The next slice begins on this slice's last frame.
     position += frames - 1;

@@ -7,25 +7,23 @@
 #include <cstdint>
 #include <memory>
 
+#include "format/devices.h"
 #include "kitweaver/records.h"
 #include "system/files.h"
 
 namespace kitweaver {
 
-// Gap before every PO-33 slice, and the length of the marker tone, in frames.
-inline constexpr std::int32_t kPo33GapFrames = 8820;
-// Marker tone values by half-period parity; stored low byte first.
-inline constexpr std::int16_t kToneEven = -32676;
-inline constexpr std::int16_t kToneOdd = 32676;
-
 struct FreeBytes {
   void operator()(std::uint8_t* bytes) const { release_large_buffer(bytes); }
 };
 
+// The pack's sound as the device's container holds it: its frames, the
+// channels interleaved, in the container's byte order.
 struct PackBuffer {
   std::unique_ptr<std::uint8_t[], FreeBytes> bytes;  // size() bytes; null if memory ran out
   std::int32_t frames = 0;
   std::int32_t channels = 1;
+  Container container = Container::kAiff;
   std::size_t size() const { return 2 * static_cast<std::size_t>(channels) * static_cast<std::size_t>(frames); }
 };
 

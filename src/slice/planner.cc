@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "format/devices.h"
 #include "intake/wav_reader.h"
 #include "slice/band_limited.h"
 #include "slice/chord_tags.h"
@@ -22,11 +23,11 @@ double note_frequency(int m) {
 
 float po33_pause_seconds(std::int32_t sample_count) {
   float gaps = static_cast<float>(sample_count + 1);
-  return gaps * 0.2f;
+  return gaps * kPo33GapSeconds;
 }
 
 bool check_pack_room(const PackJob& job) {
-  if (!job.po33_mode || static_cast<double>(po33_pause_seconds(job.sample_count)) < job.max_pack_seconds) {
+  if (job.device != Device::kPo33 || static_cast<double>(po33_pause_seconds(job.sample_count)) < job.max_pack_seconds) {
     return true;
   }
   std::printf("PO-33 pack length %.1fs leaves no room for %d samples and their pauses\n",
@@ -38,7 +39,7 @@ double compute_compression_factor(const PackJob& job) {
   const double total = job.total_seconds;
   const double room = job.max_pack_seconds;
   double r;
-  if (job.po33_mode) {
+  if (job.device == Device::kPo33) {
     // The sound over the room the gaps leave; the gaps are counted once, in
     // the room, in single precision.
     double pause_seconds = po33_pause_seconds(job.sample_count);
@@ -92,13 +93,12 @@ SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor) {
     std::printf("\tthe file ends early: %.2fs of the %.2fs its header declares\n", static_cast<double>(held),
                 static_cast<double>(seconds));
   }
-  if (job.po33_mode && semitones_down > 12) {
+  if (job.device == Device::kPo33 && semitones_down > 12) {
     std::printf(
         "\tWARNING: pitching down past PO-33's 12 semitone pitch range! Consider increasing "
         "sample pack length.\n");
   }
   record.pitch_semitones = plan.note - kReferenceNote;
-  job.last_resample_rate = plan.rate;
   return plan;
 }
 
@@ -128,6 +128,7 @@ constexpr std::int64_t kTwoThreadBytes = 8 << 20;
 RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kSlotCount>& plans) {
   // Each slot is rendered by one thread into its own record; the slots go to
   // whichever thread is free, and nothing else is shared.
+  const bool stereo = device_facts(job.device).channels == 2;
   std::array<int, kSlotCount> errors{};
   std::atomic<std::int32_t> next_slot{0};
   std::atomic<bool> out_of_memory{false};
@@ -136,7 +137,7 @@ RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kS
       RenderBuffers buffers;
       for (std::int32_t slot = next_slot++; slot < job.sample_count; slot = next_slot++) {
         const auto at = static_cast<std::size_t>(slot);
-        errors[at] = render_planned_slice(*job.samples[at], plans[at], &buffers, job.band_limited, job.field_mode);
+        errors[at] = render_planned_slice(*job.samples[at], plans[at], &buffers, job.band_limited, stereo);
       }
     } catch (const std::bad_alloc&) {
       out_of_memory = true;
@@ -164,10 +165,21 @@ RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kS
   return {};
 }
 
+KitPlan plan_kit(PackJob& job) {
+  KitPlan kit;
+  kit.factor = compute_compression_factor(job);
+  for (std::int32_t slot = 0; slot < job.sample_count; ++slot) {
+    const SlicePlan& plan = kit.slices[static_cast<std::size_t>(slot)] = announce_slice_plan(job, slot, kit.factor);
+    if (plan.resampled) kit.tone_rate = plan.rate;
+  }
+  return kit;
+}
+
 int plan_slice(PackJob& job, std::int32_t slot, double factor) {
   const SlicePlan plan = announce_slice_plan(job, slot, factor);
+  if (plan.resampled) job.last_resample_rate = plan.rate;  // as plan_kit's tone rate
   return render_planned_slice(*job.samples[static_cast<std::size_t>(slot)], plan, nullptr, job.band_limited,
-                              job.field_mode);
+                              device_facts(job.device).channels == 2);
 }
 
 }  // namespace kitweaver

@@ -54,7 +54,7 @@ struct SlicePlan {
 SlicePlan choose_slice_plan(const SampleRecord& record, double factor);
 
 // Plans the record in `slot` and prints its lines (the chord tags' among
-// them); sets its pitch correction and the job's last rate. Renders nothing.
+// them); sets its pitch correction. Renders nothing.
 SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor);
 
 // Renders a planned slice from the record's file (opened again if the
@@ -76,7 +76,20 @@ struct RenderFailure {
 // cores, and closes their files.
 RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kSlotCount>& plans);
 
-// Plans, prints and renders the record in `slot`: the two steps above.
+// The plan of a whole kit: the run's factor, every slot's plan, and the
+// rate that tunes a PO-33 pack's marker tone: that of the last slot, in slot
+// order, whose note search succeeded (0 when none did).
+struct KitPlan {
+  double factor = 1.0;
+  std::array<SlicePlan, kSlotCount> slices;
+  double tone_rate = 0.0;
+};
+
+// Plans every slot in slot order, printing each one's lines.
+KitPlan plan_kit(PackJob& job);
+
+// Plans, prints and renders the record in `slot`: the two steps above, the
+// job's tone rate set as plan_kit sets it.
 int plan_slice(PackJob& job, std::int32_t slot, double factor);
 
 }  // namespace kitweaver

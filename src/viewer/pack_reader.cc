@@ -11,7 +11,7 @@
 #include "format/aiff_format.h"
 #include "format/drum_format.h"
 #include "kitweaver/byte_order.h"
-#include "pack/layout.h"
+#include "format/devices.h"
 
 namespace kitweaver::inspect {
 namespace {
