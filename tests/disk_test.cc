@@ -130,8 +130,8 @@ TEST(Disk, LibraryReportsWhatTheDeviceWillMeet) {
        R"([{"file": "a.aif", "reason": "invalid synth sample", "on_disk": false},
            {"file": "bass.aif", "reason": "invalid synth sample", "on_disk": false},
            {"file": "big.aif", "reason": "sample memory full", "on_disk": true}])"_json,
-       {"\nFiles the device refused (import.log):\n  a.aif: invalid synth sample (no longer on the disk)\n"
-        "  bass.aif: invalid synth sample (no longer on the disk)\n  big.aif: sample memory full (still on the disk)\n"}},
+       {"\nFiles the device refused (import.log):\n  a.aif: invalid synth sample (no longer in samplepacks/)\n"
+        "  bass.aif: invalid synth sample (no longer in samplepacks/)\n  big.aif: sample memory full (still in samplepacks/)\n"}},
       {"an import.log whose refused file a later import took",
        {{"samplepacks/1-kick/01/kick.aif", packs().device}, {"import.log", wav::Bytes(taken.begin(), taken.end())}},
        "op-z", {}, nlohmann::json::array(), 24524, nlohmann::json::array(), {"\nNo file refused in import.log.\n"}},

@@ -306,7 +306,7 @@ std::string library_table(const Library& library) {
     out += "\nFiles the device refused (import.log):\n";
     for (const LibraryRejection& rejection : library.rejections) {
       out += "  " + rejection.file + ": " + rejection.reason +
-             (rejection.on_disk ? " (still on the disk)\n" : " (no longer on the disk)\n");
+             (rejection.on_disk ? " (still in samplepacks/)\n" : " (no longer in samplepacks/)\n");
     }
   }
   return out;
