@@ -62,11 +62,22 @@ nlohmann::json library_of(const TempDir& dir) {
 TEST(Disk, LibraryReportsWhatTheDeviceWillMeet) {
   const wav::Bytes none;
   const std::string held = "Calculating used sample space...23.9/24.0 MB\n";
+  // Refusals in an earlier import and in the last; lines that are none.
   const std::string log = "Calculating used sample space...11.0/24.0 MB\nimporting a.aif...invalid synth sample\n" +
                           held + "importing kit.aif...SUCCESS. New used space 24524 kB\n"
                                  "importing bass.aif...invalid synth sample\n"
+                                 "importing big.aif...sample memory full\n"
                                  "Can't import samplepacks/4-fx/08/big.aif, sample memory full\n"
-                                 "Ignoring file of wrong type\n";
+                                 "Ignoring file of wrong type: notes.txt\n"
+                                 "Syncronizing rejected\nSyncronizing config\n[IMPORT COMPLETE]\n";
+  // A refused file that a later import took.
+  const std::string taken = "Calculating used sample space...11.0/24.0 MB\nimporting kick.aif...sample memory full\n"
+                            "Can't import samplepacks/1-kick/01/kick.aif, sample memory full\n"
+                            "Calculating used sample space...12.1/24.0 MB\n"
+                            "importing kick.aif...SUCCESS. New used space 24524 kB\nSyncronizing rejected\n";
+  // A drum pack whose sound (from byte 1084 on) stops 50000 frames into its
+  // 100000.
+  const wav::Bytes cut(packs().device.begin(), packs().device.begin() + 1084 + 2 * 50000);
   struct Case {
     const char* what;
     DiskFiles files;
@@ -74,17 +85,17 @@ TEST(Disk, LibraryReportsWhatTheDeviceWillMeet) {
     std::map<std::string, std::string> kinds;  // path: kind
     nlohmann::json problems;
     nlohmann::json used_kb;
-    std::size_t rejections;
+    nlohmann::json rejections = nlohmann::json::array();
+    std::vector<std::string> table_lines = {};  // lines the table holds
   };
   const Case cases[] = {
-      {"an empty OP-Z disk", {{"samplepacks/1-kick/01/", none}}, "op-z", {}, nlohmann::json::array(), nullptr, 0},
+      {"an empty OP-Z disk", {{"samplepacks/1-kick/01/", none}}, "op-z", {}, nlohmann::json::array(), nullptr},
       {"a pack in each kind of slot",
        {{"samplepacks/1-kick/01/kit.aif", packs().device}, {"samplepacks/5-bass/01/bass.aif", packs().synth}},
        "op-z",
        {{"samplepacks/1-kick/01/kit.aif", "drum"}, {"samplepacks/5-bass/01/bass.aif", "synth"}},
        nlohmann::json::array(),
-       nullptr,
-       0},
+       nullptr},
       {"two packs in one slot, and the device's own beside a new one",
        {{"samplepacks/2-snare/04/a.aif", packs().device},
         {"samplepacks/2-snare/04/b.aif", packs().device},
@@ -94,16 +105,14 @@ TEST(Disk, LibraryReportsWhatTheDeviceWillMeet) {
        {{"samplepacks/3-perc/10/~held.aif", "on-device"}},
        R"([{"path": "samplepacks/2-snare/04", "problem": "several-packs-in-slot", "keeps": null},
            {"path": "samplepacks/3-perc/10", "problem": "several-packs-in-slot", "keeps": "~held.aif"}])"_json,
-       nullptr,
-       0},
+       nullptr},
       {"a synth sample on a drum track, a drum pack on a synth track",
        {{"samplepacks/2-snare/01/bass.aif", packs().synth}, {"samplepacks/6-lead/01/kit.aif", packs().device}},
        "op-z",
        {},
        R"([{"path": "samplepacks/2-snare/01/bass.aif", "problem": "synth-on-drum-track"},
            {"path": "samplepacks/6-lead/01/kit.aif", "problem": "drum-on-synth-track"}])"_json,
-       nullptr,
-       0},
+       nullptr},
       {"the device's placeholders and notes, and a file that is no pack",
        {{"samplepacks/1-kick/01/~boombap.aif", none},
         {"samplepacks/5-bass/01/~3.engine", none},
@@ -114,19 +123,46 @@ TEST(Disk, LibraryReportsWhatTheDeviceWillMeet) {
         {"samplepacks/5-bass/01/~3.engine", "engine"},
         {"samplepacks/1-kick/one_sample_pack_per_slot.plz", "other"}},
        R"([{"path": "samplepacks/1-kick/02/notes.txt", "problem": "not-a-pack"}])"_json,
-       nullptr,
-       0},
+       nullptr},
       {"an import.log of 23.9 MB used", {{"samplepacks/1-kick/01/", none}, {"import.log", wav::Bytes(held.begin(), held.end())}},
-       "op-z", {}, nlohmann::json::array(), 24474, 0},
-      {"an import.log with rejections, in samplepacks/",
-       {{"samplepacks/import.log", wav::Bytes(log.begin(), log.end())}}, "op-z", {}, nlohmann::json::array(), 24524, 3},
+       "op-z", {}, nlohmann::json::array(), 24474, nlohmann::json::array(), {"\nNo file refused in import.log.\n"}},
+      {"an import.log with refusals, in samplepacks/, one of the files still on the disk",
+       {{"samplepacks/import.log", wav::Bytes(log.begin(), log.end())}, {"samplepacks/4-fx/08/BIG.aif", packs().device}},
+       "op-z", {}, nlohmann::json::array(), 24524,
+       R"([{"file": "a.aif", "reason": "invalid synth sample", "on_disk": false},
+           {"file": "bass.aif", "reason": "invalid synth sample", "on_disk": false},
+           {"file": "big.aif", "reason": "sample memory full", "on_disk": true}])"_json,
+       {"\nFiles the device refused (import.log):\n  a.aif: invalid synth sample (no longer in samplepacks/)\n"
+        "  bass.aif: invalid synth sample (no longer in samplepacks/)\n  big.aif: sample memory full (still in samplepacks/)\n"}},
+      {"an import.log whose refused file a later import took",
+       {{"samplepacks/1-kick/01/kick.aif", packs().device}, {"import.log", wav::Bytes(taken.begin(), taken.end())}},
+       "op-z", {}, nlohmann::json::array(), 24524, nlohmann::json::array(), {"\nNo file refused in import.log.\n"}},
+      {"packs outside every slot: in a track folder, in samplepacks/, at the disk's root",
+       {{"samplepacks/1-kick/kit.aif", packs().device},
+        {"samplepacks/1-kick/one_sample_pack_per_slot.plz", none},
+        {"samplepacks/kit.aif", packs().synth},
+        {"kit.aif", packs().device}},
+       "op-z",
+       {{"samplepacks/1-kick/kit.aif", "drum"}, {"samplepacks/kit.aif", "synth"}, {"kit.aif", "drum"}},
+       R"([{"path": "kit.aif", "problem": "outside-slot"},
+           {"path": "samplepacks/1-kick/kit.aif", "problem": "outside-slot"},
+           {"path": "samplepacks/kit.aif", "problem": "outside-slot"}])"_json,
+       nullptr, nlohmann::json::array(),
+       {"  samplepacks/1-kick/kit.aif: outside every slot; the device imports only from samplepacks/TRACK/01 to 10\n"}},
+      {"a drum pack cut short",
+       {{"samplepacks/1-kick/01/short.aif", cut}},
+       "op-z",
+       {{"samplepacks/1-kick/01/short.aif", "drum"}},
+       R"([{"path": "samplepacks/1-kick/01/short.aif", "problem": "cut-short"}])"_json,
+       nullptr, nlohmann::json::array(),
+       {"past-end, cut short\n",
+        "  samplepacks/1-kick/01/short.aif: cut short: its sound holds 50000 of the 100000 frames its header declares\n"}},
       {"an OP-1's drum folders",
        {{"drum/user/old.aif", packs().older}, {"drum/kicks/new.aif", packs().device}, {"drum/user/bass.aif", packs().synth}},
        "op-1",
        {{"drum/user/old.aif", "drum"}, {"drum/kicks/new.aif", "drum"}},
        R"([{"path": "drum/user/bass.aif", "problem": "synth-on-drum-track"}])"_json,
-       nullptr,
-       0},
+       nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -136,7 +172,7 @@ TEST(Disk, LibraryReportsWhatTheDeviceWillMeet) {
     EXPECT_EQ(library["device"], c.device);
     EXPECT_EQ(library["problems"], c.problems);
     EXPECT_EQ(library["device_used_kb"], c.used_kb);
-    EXPECT_EQ(library["rejections"].size(), c.rejections);
+    EXPECT_EQ(library["rejections"], c.rejections);
     std::int64_t used = 0;
     for (const nlohmann::json& entry : library["entries"]) {
       const std::string path = entry["path"];
@@ -146,10 +182,14 @@ TEST(Disk, LibraryReportsWhatTheDeviceWillMeet) {
       if (entry["kind"] == "drum" || entry["kind"] == "synth") used += entry["bytes"].get<std::int64_t>();
       if (entry["kind"] == "drum") {
         EXPECT_EQ(entry["scale"], path.ends_with("old.aif") ? "4056" : "past-end") << path;
+        EXPECT_EQ(entry.value("cut_short", false), path.ends_with("short.aif")) << path;
       }
     }
     EXPECT_EQ(library["used_bytes"], used);
     EXPECT_EQ(library["budget_bytes"], std::string(c.device) == "op-z" ? nlohmann::json(24576 * 1024) : nlohmann::json());
+    if (c.table_lines.empty()) continue;
+    const std::string table = testing::run_program({dir.path}, KITWEAVER_INSPECT_BINARY).out;
+    for (const std::string& line : c.table_lines) EXPECT_NE(table.find(line), std::string::npos) << line << table;
   }
 
   // Packs alone past the device's 24 MB: a sample of 25 MB (a hole, as a

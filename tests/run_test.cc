@@ -11,6 +11,7 @@
 
 #include "app/run.h"
 #include "format/drum_format.h"
+#include "kitweaver/version.h"
 #include "pack_support.h"
 #include "test_support.h"
 
@@ -20,8 +21,8 @@ namespace {
 using testing::run_program;
 using testing::TempDir;
 
-const char kBanner[] = "Kitweaver 1.0\n";
-const char kUsage[] = "Kitweaver 1.0\n\nUsage:\n\t kitweaver <WAV files directory location>\n\n";
+const std::string kBanner = std::string(kVersionLine) + "\n";
+const std::string kUsage = kBanner + "\nUsage:\n\t kitweaver <WAV files directory location>\n\n";
 
 TEST(Run, WrongArgumentsPrintUsage) {
   struct Case {
@@ -46,7 +47,7 @@ TEST(Run, WrongArgumentsPrintUsage) {
   };
   for (const Case& c : cases) {
     testing::RunResult r = run_program(c.args);
-    EXPECT_EQ(r.out, kBanner + c.complaint + (kUsage + std::strlen(kBanner))) << c.args.size();
+    EXPECT_EQ(r.out, kBanner + c.complaint + kUsage.substr(kBanner.size())) << c.args.size();
     EXPECT_EQ(r.status, 2);
   }
 }

@@ -13,6 +13,34 @@ char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + '
 
 constexpr std::string_view kCalculating = "Calculating used sample space...";
 constexpr std::string_view kNewUsedSpace = "New used space ";
+constexpr std::string_view kImporting = "importing ";
+constexpr std::string_view kCantImport = "Can't import ";
+constexpr std::string_view kSuccess = "SUCCESS";
+
+// Splits `text` at `separator` into the file and the reason: at the first
+// separator that follows a pack's name (a name may hold the separator
+// itself), else at the first. False when there is none.
+bool split_file_reason(std::string_view text, std::string_view separator, std::string_view* file,
+                       std::string_view* reason) {
+  std::size_t at = std::string_view::npos;
+  for (std::size_t i = text.find(separator); i != std::string_view::npos; i = text.find(separator, i + 1)) {
+    if (at == std::string_view::npos) at = i;
+    if (is_pack_name(text.substr(0, i))) {
+      at = i;
+      break;
+    }
+  }
+  if (at == std::string_view::npos) return false;
+  *file = text.substr(0, at);
+  *reason = text.substr(at + separator.size());
+  return true;
+}
+
+// The last component of a path the log gives.
+std::string_view bare_name(std::string_view path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
 
 // A decimal number at the start of `text` (digits, at most one point); none
 // when it does not start with a digit.
@@ -79,11 +107,9 @@ ImportLog read_import_log(std::string_view text) {
     lines.push_back(line);
     at = end + 1;
   }
-  std::size_t last_import = 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string_view line = lines[i];
     if (const std::size_t at = line.find(kCalculating); at != std::string_view::npos) {
-      last_import = i;
       // "12.1/24.0 MB": the used megabytes, as kB.
       if (const auto mb = leading_number(line.substr(at + kCalculating.size()))) {
         log.used_kb = std::llround(*mb * 1024.0);
@@ -92,12 +118,21 @@ ImportLog read_import_log(std::string_view text) {
       if (const auto kb = leading_number(line.substr(used + kNewUsedSpace.size()))) log.used_kb = std::llround(*kb);
     }
   }
-  for (std::size_t i = last_import; i < lines.size(); ++i) {
-    const std::string_view line = lines[i];
-    if (line.empty() || line.find(kCalculating) != std::string_view::npos || line.find("SUCCESS") != std::string_view::npos) {
+  for (std::string_view line : lines) {
+    while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    std::string_view file, reason;
+    if (line.starts_with(kImporting)) {
+      if (!split_file_reason(line.substr(kImporting.size()), "...", &file, &reason)) continue;
+    } else if (line.starts_with(kCantImport)) {
+      if (!split_file_reason(line.substr(kCantImport.size()), ", ", &file, &reason)) continue;
+    } else {
       continue;
     }
-    log.rejections.emplace_back(line);
+    file = bare_name(file);
+    if (file.empty() || reason.empty()) continue;
+    // The name's earlier refusal, if any, gives way to this outcome.
+    std::erase_if(log.rejections, [file](const ImportRefusal& refusal) { return same_name(refusal.file, file); });
+    if (!reason.starts_with(kSuccess)) log.rejections.push_back({std::string(file), std::string(reason)});
   }
   return log;
 }

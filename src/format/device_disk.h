@@ -24,7 +24,9 @@
 //   importing NAME...SUCCESS. New used space 24524 kB
 //   importing NAME...invalid synth sample
 //   Can't import samplepacks/4-fx/08/NAME, sample memory full
-//   Ignoring file of wrong type
+//   Ignoring file of wrong type: NAME
+//   Syncronizing rejected
+//   [IMPORT COMPLETE]
 //
 // The OP-1 and the OP-1 field keep drum packs under drum/: category folders
 // and drum/user/.
@@ -81,13 +83,23 @@ bool is_on_device_engine(std::string_view name, std::int64_t bytes);
 // The track folders' "one_sample_pack_per_slot.plz" (any ".plz").
 bool is_rule_note(std::string_view name);
 
+// A file the device refused: its bare name (the last component of the
+// path the log gives) and the reason the log gives.
+struct ImportRefusal {
+  std::string file;
+  std::string reason;
+};
+
 // What an import.log says: the device's last figure of used sample memory,
 // in kB (from "New used space N kB" or "X/24.0 MB", whichever comes last),
-// and the lines of the last import (from its last "Calculating used sample
-// space" on) whose outcome was not a success.
+// and the files it refused ("importing NAME...REASON" whose reason is no
+// SUCCESS, "Can't import PATH, REASON"), over the whole log: one entry per
+// name (compared without case), with its last reason, in the order of the
+// refusals, leaving out a file that a later import took. A file passed
+// over as no sample ("Ignoring file of wrong type") is no refusal.
 struct ImportLog {
   std::optional<std::int64_t> used_kb;
-  std::vector<std::string> rejections;
+  std::vector<ImportRefusal> rejections;
 };
 ImportLog read_import_log(std::string_view text);
 

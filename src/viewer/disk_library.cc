@@ -85,6 +85,9 @@ LibraryEntry read_entry(const std::string& path, const std::string& relative, co
   entry.seconds = pack.rate > 0 ? pack.frames / pack.rate : 0.0;
   entry.slices = pack.slice_count;
   entry.scale = scale_name(pack.scale);
+  entry.frames = pack.frames;
+  entry.held_frames = static_cast<std::int64_t>(pack.held_frames());
+  entry.cut_short = entry.held_frames < entry.frames;
   return entry;
 }
 
@@ -98,9 +101,17 @@ void add_problem(Library& library, const std::string& path, const char* problem,
   library.problems.push_back({path, problem, line, std::nullopt});
 }
 
-// The problems of one file where `drums` (drum track or drum folder) says
-// what belongs there.
+void check_cut_short(Library& library, const LibraryEntry& entry) {
+  if (!entry.cut_short) return;
+  add_problem(library, entry.path, "cut-short",
+              entry.path + ": cut short: its sound holds " + std::to_string(entry.held_frames) + " of the " +
+                  std::to_string(entry.frames) + " frames its header declares");
+}
+
+// The problems of one file of a slot where `drums` (drum track or drum
+// folder) says what belongs there.
 void check_entry(Library& library, const LibraryEntry& entry, bool drums) {
+  check_cut_short(library, entry);
   if (entry.kind == "synth" && drums) {
     add_problem(library, entry.path, "synth-on-drum-track", entry.path + ": a synth sample where drum packs belong");
   } else if (entry.kind == "drum" && !drums) {
@@ -110,13 +121,54 @@ void check_entry(Library& library, const LibraryEntry& entry, bool drums) {
   }
 }
 
+// The problems of a file outside every slot (in a track folder, in
+// samplepacks/ or at the disk's root), where the device never looks for a
+// pack; any other file is what it would be in a slot.
+void check_outside_slot(Library& library, const LibraryEntry& entry, bool drums) {
+  if (!is_pack_name(entry.name)) {
+    check_entry(library, entry, drums);
+    return;
+  }
+  check_cut_short(library, entry);
+  add_problem(library, entry.path, "outside-slot",
+              entry.path + ": outside every slot; the device imports only from " + kOpzPacksFolder + "/TRACK/01 to " +
+                  std::to_string(kOpzSlots));
+}
+
+// Where the device looks for a file refused at an import: anywhere under
+// samplepacks/ (a few folders deep at most).
+void collect_file_names(const std::string& folder, int depth, std::vector<std::string>* names) {
+  for (const std::string& name : disk_entries(folder)) {
+    const std::string path = join_path(folder, name);
+    if (!is_folder(path)) {
+      names->push_back(name);
+    } else if (depth > 0) {
+      collect_file_names(path, depth - 1, names);
+    }
+  }
+}
+
 void read_opz(Library& library) {
+  // Packs left at the disk's root.
+  for (const std::string& name : disk_entries(library.root)) {
+    const std::string path = join_path(library.root, name);
+    if (!is_pack_name(name) || is_folder(path)) continue;
+    library.entries.push_back(read_entry(path, name, "(root)", name));
+    check_outside_slot(library, library.entries.back(), true);
+  }
   const std::string packs_name = disk_folder(library.root, kOpzPacksFolder);
   const std::string packs = join_path(library.root, packs_name);
   for (const std::string& track_name : disk_entries(packs)) {
     const int track = opz_track_of(track_name);
     const std::string track_path = join_path(packs, track_name);
-    if (track < 0 || !is_folder(track_path)) continue;
+    if (!is_folder(track_path)) {
+      // Files left in samplepacks/ itself, its import.log aside.
+      if (same_name(track_name, kImportLog)) continue;
+      library.entries.push_back(read_entry(track_path, packs_name + "/" + track_name, packs_name, track_name));
+      check_outside_slot(library, library.entries.back(), true);
+      continue;
+    }
+    if (track < 0) continue;
     const bool drums = kOpzTracks[static_cast<std::size_t>(track)].drums;
     for (const std::string& name : disk_entries(track_path)) {
       const std::string path = join_path(track_path, name);
@@ -124,7 +176,7 @@ void read_opz(Library& library) {
       if (!is_folder(path)) {
         // The track folder's own files: its rule note, and what strayed there.
         library.entries.push_back(read_entry(path, relative, track_name, name));
-        check_entry(library, library.entries.back(), drums);
+        check_outside_slot(library, library.entries.back(), drums);
         continue;
       }
       if (!is_opz_slot_name(name)) continue;
@@ -210,8 +262,16 @@ Library read_library(const std::string& root) {
                     std::to_string(kOpzSampleKb) + " kB of sample memory");
   }
   if (const std::optional<ImportLog> log = read_disk_import_log(root)) {
+    library.import_log = true;
     library.device_used_kb = log->used_kb;
-    library.rejections = log->rejections;
+    std::vector<std::string> names;
+    const std::string packs = disk_folder(root, kOpzPacksFolder);
+    if (!log->rejections.empty() && !packs.empty()) collect_file_names(join_path(root, packs), 4, &names);
+    for (const ImportRefusal& refusal : log->rejections) {
+      const bool on_disk = std::any_of(names.begin(), names.end(),
+                                       [&refusal](const std::string& name) { return same_name(name, refusal.file); });
+      library.rejections.push_back({refusal.file, refusal.reason, on_disk});
+    }
   }
   return library;
 }
@@ -232,16 +292,22 @@ std::string library_table(const Library& library) {
   for (const LibraryEntry& entry : library.entries) {
     const std::string length = entry.seconds ? format("%.3fs", *entry.seconds) : "-";
     const std::string slices = entry.slices ? std::to_string(*entry.slices) : "-";
+    const std::string positions = (entry.scale.empty() ? "-" : entry.scale) + (entry.cut_short ? ", cut short" : "");
     out += format("%-16s %-32s %-9s %9s %6s %10s  %s\n", entry.folder.c_str(), entry.name.c_str(), entry.kind.c_str(),
-                  length.c_str(), slices.c_str(), kb(entry.bytes).c_str(), entry.scale.empty() ? "-" : entry.scale.c_str());
+                  length.c_str(), slices.c_str(), kb(entry.bytes).c_str(), positions.c_str());
   }
   if (!library.problems.empty()) {
     out += "\nWhat the device will meet:\n";
     for (const LibraryProblem& problem : library.problems) out += "  " + problem.line + "\n";
   }
-  if (!library.rejections.empty()) {
-    out += "\nThe last import's rejections (import.log):\n";
-    for (const std::string& line : library.rejections) out += "  " + line + "\n";
+  if (library.import_log && library.rejections.empty()) {
+    out += "\nNo file refused in import.log.\n";
+  } else if (library.import_log) {
+    out += "\nFiles the device refused (import.log):\n";
+    for (const LibraryRejection& rejection : library.rejections) {
+      out += "  " + rejection.file + ": " + rejection.reason +
+             (rejection.on_disk ? " (still in samplepacks/)\n" : " (no longer in samplepacks/)\n");
+    }
   }
   return out;
 }
@@ -259,6 +325,7 @@ std::string library_json(const Library& library) {
       item["seconds"] = entry.seconds ? nlohmann::json(*entry.seconds) : nlohmann::json(nullptr);
       item["slices"] = entry.slices ? nlohmann::json(*entry.slices) : nlohmann::json(nullptr);
       item["scale"] = entry.scale;
+      if (entry.cut_short) item["cut_short"] = true;
     }
     doc["entries"].push_back(item);
   }
@@ -270,7 +337,10 @@ std::string library_json(const Library& library) {
     }
     doc["problems"].push_back(item);
   }
-  doc["rejections"] = library.rejections;
+  doc["rejections"] = nlohmann::json::array();
+  for (const LibraryRejection& rejection : library.rejections) {
+    doc["rejections"].push_back({{"file", rejection.file}, {"reason", rejection.reason}, {"on_disk", rejection.on_disk}});
+  }
   return doc.dump(2) + "\n";
 }
 

@@ -22,14 +22,26 @@ struct LibraryEntry {
   std::optional<double> seconds;
   std::optional<int> slices;
   std::string scale;   // "device", "4056", "past-end" or "broken"; empty for anything else
+  // Its sound ends before the frames its COMM declares: it holds
+  // held_frames of frames.
+  bool cut_short = false;
+  std::int64_t frames = 0;
+  std::int64_t held_frames = 0;
 };
 
 struct LibraryProblem {
   std::string path;     // relative to the disk; empty for the disk itself
   std::string problem;  // "several-packs-in-slot", "synth-on-drum-track", "drum-on-synth-track",
-                        // "not-a-pack" or "over-budget"
+                        // "not-a-pack", "outside-slot", "cut-short" or "over-budget"
   std::string line;     // what the table says of it
   std::optional<std::string> keeps;  // several packs in a slot: the one the device keeps, if that can be told
+};
+
+// A file import.log says the device refused, and no later import took.
+struct LibraryRejection {
+  std::string file;     // its bare name
+  std::string reason;
+  bool on_disk = false; // a file of that name is still under samplepacks/
 };
 
 struct Library {
@@ -39,8 +51,9 @@ struct Library {
   std::vector<LibraryProblem> problems;
   std::int64_t used_bytes = 0;              // the packs on the disk
   std::optional<std::int64_t> budget_bytes; // the device's sample memory, where it has a figure
+  bool import_log = false;                  // the disk has an import.log
   std::optional<std::int64_t> device_used_kb;
-  std::vector<std::string> rejections;      // the last import's, from import.log
+  std::vector<LibraryRejection> rejections; // from import.log
 };
 
 // What kind of disk `folder` is the root of: one with samplepacks/ (OP-Z)

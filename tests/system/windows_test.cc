@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <set>
 
+#include "kitweaver/version.h"
 #include "pack_support.h"
 #include "system/file_replace.h"
 #include "system/windows_support.h"
@@ -174,7 +175,7 @@ TEST(Windows, CtrlCLeavesTheOldPackOrTheNewOneAndNothingElse) {
     ASSERT_NE(child.process, nullptr);
     // From its first line on, the run takes Ctrl-C as it means to; before
     // that, wine's own ending of a starting program can hang.
-    ASSERT_TRUE(testing::wait_for_output(child, "Kitweaver 1.0\n", 30000));
+    ASSERT_TRUE(testing::wait_for_output(child, std::string(kVersionLine) + "\n", 30000));
     Sleep(static_cast<DWORD>(run_time * 6 / 5 * static_cast<ULONGLONG>(i) / kMoments));
     // A run wine hangs is let go once; what it left is checked all the same.
     const bool ended = interrupt_until_it_ends(child);
