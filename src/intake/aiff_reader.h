@@ -17,13 +17,10 @@
 
 #include <string>
 
+#include "format/pack_chunks.h"
 #include "intake/wav_reader.h"
 
 namespace kitweaver {
-
-// Metadata text read to tell a drum pack from a recording; a longer text is
-// not a pack's.
-inline constexpr std::size_t kMostMetadataBytes = 64 * 1024;
 
 // Walks the chunks of `source`. kPassedOver for a file that is not AIFF or
 // AIFC and for a drum pack; kRejected for compressed sound and broken
@@ -35,9 +32,5 @@ WavVerdict read_aiff_header(const ByteSource& source, WavLayout* layout);
 // "op-1" application chunk whose text is a drum patch. False for any other
 // file, and for one that can't be read.
 bool is_drum_pack_file(const std::string& path);
-
-// An 80-bit extended sample rate rounded to the nearest whole Hz (halves
-// up), read exactly; 0 when it is not a positive rate below 2^63 Hz.
-std::uint64_t extended80_whole_hz(const std::uint8_t* p);
 
 }  // namespace kitweaver
