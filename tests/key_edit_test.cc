@@ -264,5 +264,69 @@ TEST(KeyEdit, BadInputGetsOneLineAndChangesNothing) {
   EXPECT_EQ(testing::read_bytes(pack), before);
 }
 
+// --set through a symbolic link changes the file it leads to and leaves the
+// link; the pack keeps its permission bits (one read-only stays so).
+TEST(KeyEdit, ChangesALinkedPackThroughTheLinkAndKeepsItsMode) {
+#ifdef _WIN32
+  GTEST_SKIP() << "permission bits and links as the tests make them are POSIX systems'";
+#else
+  namespace fs = std::filesystem;
+  TempDir dir("kit");
+  our_pack(dir);
+  const std::string pack = dir.file("samplepack.aif");
+  ASSERT_TRUE(testing::make_link("samplepack.aif", dir.file("link.aif")));
+  for (const fs::perms mode : {fs::perms(0444), fs::perms(0640)}) {
+    fs::permissions(pack, mode);
+    const inspect::Pack before = read(testing::read_bytes(pack));
+    for (const std::string& path : {dir.file("link.aif"), pack}) {
+      const std::string set = (path == pack ? "1" : "0") + std::string(":pitch=+4");
+      EXPECT_EQ(testing::run_program({"--set", set, path}, KITWEAVER_INSPECT_BINARY).out, "Wrote " + path + "\n");
+    }
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir.file("link.aif"))));
+    EXPECT_EQ(fs::status(pack).permissions(), mode);
+    const inspect::Pack after = read(testing::read_bytes(pack));
+    EXPECT_EQ(after.keys[0].pitch_raw, 2048) << before.keys[0].pitch_raw;
+    EXPECT_EQ(after.keys[1].pitch_raw, 2048) << before.keys[1].pitch_raw;
+    ASSERT_EQ(testing::run_program({"--set", "0-1:pitch=0", pack}, KITWEAVER_INSPECT_BINARY).status, 0);
+  }
+  EXPECT_EQ(testing::listing_order(dir.path).size(), 5u);  // no temporary file left
+#endif
+}
+
+// -o onto a file that is no drum pack refuses before anything is read or
+// written; onto a drum pack, or a folder, it writes.
+TEST(KeyEdit, OutputOntoAFileThatIsNoPackIsRefused) {
+  TempDir dir("kit");
+  our_pack(dir);
+  const std::string pack = dir.file("samplepack.aif");
+  dir.write("other.aif", testing::read_bytes(pack));
+  testing::make_folder(dir.file("out"));
+  dir.write("out/samplepack.aif", testing::mono16(10));  // what -o FOLDER would write over
+  struct Case {
+    std::vector<std::string> args;
+    std::string target;
+    int status;
+  };
+  const Case cases[] = {
+      {{"--set", "0:pitch=1", "-o", dir.file("a.wav"), pack}, dir.file("a.wav"), 1},
+      {{"--rescale", "--output", dir.file("a.wav"), pack}, dir.file("a.wav"), 1},
+      {{"--set", "0:pitch=1", "-o", dir.file("out"), pack}, dir.file("out") + kPathSeparator + "samplepack.aif", 1},
+      {{"--set", "0:pitch=1", "-o", dir.file("other.aif"), pack}, dir.file("other.aif"), 0},
+  };
+  for (const Case& c : cases) {
+    const wav::Bytes before = testing::read_bytes(c.target);
+    const testing::RunResult run = testing::run_program(c.args, KITWEAVER_INSPECT_BINARY, -1, true);
+    EXPECT_EQ(run.status, c.status) << c.target;
+    if (c.status == 0) {
+      EXPECT_EQ(run.out, "Wrote " + c.target + "\n");
+      EXPECT_NE(testing::read_bytes(c.target), before);
+      continue;
+    }
+    EXPECT_EQ(run.err, "kitweaver-inspect: Could not write " + c.target + ": it is not a drum pack\n");
+    EXPECT_EQ(testing::read_bytes(c.target), before);
+  }
+  EXPECT_EQ(testing::listing_order(dir.path).size(), 6u);  // three recordings, two packs, out: no other file
+}
+
 }  // namespace
 }  // namespace kitweaver
