@@ -135,6 +135,14 @@ TEST(KeyEdit, ChangesOnlyTheNamedValuesOfPacksInAnyLayout) {
          v[1][0] = 8115963;  // frame 2000
          v[2][1] = -1;
        }},
+      {"ours: pitch steps, added up in order", ours,
+       {"3:pitch+=2.5,pitch-=1", "3:pitch+=0.5", "4:pitch=2,pitch+=1", "5:pitch+=1,pitch=-2", "6:pitch-=93"},
+       [](Lists& v) {
+         v[2][3] += 1024;
+         v[2][4] = 1536;
+         v[2][5] = -1024;
+         v[2][6] = -49152;  // -3 - 93: -96, the lowest
+       }},
       {"ours, cut short in its sound", cut, {"5:pitch=-1"}, [](Lists& v) { v[2][5] = -512; }},
       {"another tool's layout", other, {"1:pitch=-3,end=1500.25", "23:direction=reversed,mode=loop"},
        [](Lists& v) {
@@ -242,6 +250,9 @@ TEST(KeyEdit, BadInputGetsOneLineAndChangesNothing) {
       {"3:direction=up", pack, 2, "--set \"3:direction=up\": direction \"up\" is not forwards or reversed"},
       {"3:mode=once", pack, 2, "--set \"3:mode=once\": mode \"once\" is not plain, one-shot or loop"},
       {"3:pitch=+97", pack, 2, "--set \"3:pitch=+97\": pitch +97 is outside -96 to +96 semitones"},
+      {"3:pitch+=97", pack, 2, pack + ": key 3: pitch +97 is outside -96 to +96 semitones"},
+      {"all:pitch-=93", pack, 2, pack + ": key 18: pitch -97 is outside -96 to +96 semitones"},
+      {"3:pitch+=x", pack, 2, "--set \"3:pitch+=x\": pitch \"x\" is not a number"},
       {"3:start=2000,end=1000", pack, 2, pack + ": key 3: start 2000 is after end 1000"},
       {"3:end=529200", pack, 2, pack + ": key 3: end 529200 is beyond the pack's last frame, 529199"},
       {"3:start=-1", pack, 2, "--set \"3:start=-1\": start -1 is before the pack's first frame"},
