@@ -275,6 +275,20 @@ TEST(KeyEdit, BadInputGetsOneLineAndChangesNothing) {
   EXPECT_EQ(testing::read_bytes(pack), before);
 }
 
+// Keys that get the same warning share its line; a key alone keeps its own.
+TEST(KeyEdit, KeysAlikeShareAWarningLine) {
+  Lists v = other_tool_values();
+  v[0].fill(position_of_frame(50000, kMonoScaleFrames));  // keys 2-23: empty, past the sound's 44100 frames
+  v[1] = v[0];
+  v[0][0] = v[0][1] = 0;
+  v[1][0] = position_of_frame(1000, kMonoScaleFrames);
+  v[1][1] = position_of_frame(60000, kMonoScaleFrames);
+  EXPECT_EQ(read(other_tool_pack(v)).warnings,
+            (std::vector<std::string>{
+                "key 1: ends past the sound's end, at frame 60000 of 44100; played up to the end",
+                "keys 2-23: start and end past the sound's end, at frame 50000 of 44100; played up to the end"}));
+}
+
 // --set through a symbolic link changes the file it leads to and leaves the
 // link; the pack keeps its permission bits (one read-only stays so).
 TEST(KeyEdit, ChangesALinkedPackThroughTheLinkAndKeepsItsMode) {
