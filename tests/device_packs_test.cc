@@ -133,6 +133,10 @@ TEST(DevicePacks, StereoKitIsAuditionedAndExtractedInStereo) {
     ++slices;
   }
   EXPECT_EQ(slices, 6u);
+  // A lane for each channel, each with its own waveform.
+  EXPECT_NE(picture.find("<path class=\"wave\" data-channel=\"0\" d=\"M20 90.8V"), std::string::npos);
+  EXPECT_NE(picture.find("<path class=\"wave\" data-channel=\"1\" d=\"M20 190.8V"), std::string::npos);
+  EXPECT_EQ(picture.find("data-channel=\"2\""), std::string::npos);
 }
 
 // Slices laid end to end share a frame: each taken out stops before the next

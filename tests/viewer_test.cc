@@ -256,6 +256,8 @@ TEST(Inspect, DrawsOneLabelledRegionPerSlice) {
     ++regions;
   }
   EXPECT_EQ(regions, 3u);
+  EXPECT_NE(svg.find("<path class=\"wave\" d=\"M20 "), std::string::npos);  // one lane, a mono pack's
+  EXPECT_EQ(svg.find("data-channel"), std::string::npos);
   EXPECT_NE(svg.find("keys 0,3,6,9,12,15,18,21"), std::string::npos);
   EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
 
