@@ -31,10 +31,7 @@ const std::map<std::string, Expected>& expectations() {
        {{}, "1:pitch=+1,end=294000", [](KeyLists& v) { v[testing::kPitchList][1] = 512; }}},
       {"OP-1, sampled", {{}, "23:mode=loop", [](KeyLists& v) { v[testing::kModeList][23] = kPlayLoop; }}},
       {"drum utility",
-       {{"key 2: ends past the sound's end, at frame 120000 of 100000; played up to the end",
-         "key 5: ends past the sound's end, at frame 120000 of 100000; played up to the end",
-         "key 8: ends past the sound's end, at frame 120000 of 100000; played up to the end",
-         "key 11: ends past the sound's end, at frame 120000 of 100000; played up to the end"},
+       {{"keys 2, 5, 8, 11: end past the sound's end, at frame 120000 of 100000; played up to the end"},
         "0:direction=reversed",
         [](KeyLists& v) { v[testing::kReverseList][0] = kReversed; }}},
       {"OP-Z, edited", {{}, "5:start=300000,pitch=-2", [](KeyLists& v) { v[testing::kPitchList][5] = -1024; }}},
@@ -110,17 +107,19 @@ TEST(DevicePacks, StereoKitIsAuditionedAndExtractedInStereo) {
   ASSERT_EQ(testing::run_program({pack, "--audition", dir.file("heard.wav"), "--keys", "0", "--svg", dir.file("pack.svg")},
                                  KITWEAVER_INSPECT_BINARY).status, 0);
   ASSERT_EQ(testing::run_program({pack, "--extract", dir.file("slices"), "--raw"}, KITWEAVER_INSPECT_BINARY).status, 0);
-  for (const std::string& wav : {dir.file("heard.wav"), dir.file("slices/01 keys 0 6 12 18.wav")}) {
+  // Key 0 plays frames 0 to 147000 forwards at its own pitch: left and
+  // right as stored. Its slice taken out stops before frame 147000, where
+  // the next slice starts.
+  for (const auto& [wav, frames] : {std::pair{dir.file("heard.wav"), 147001u},
+                                    std::pair{dir.file("slices/01 keys 0 6 12 18.wav"), 147000u}}) {
     SCOPED_TRACE(wav);
     const wav::Bytes bytes = testing::read_bytes(wav);
     WavLayout layout;
     ByteSource source{bytes.data(), bytes.size()};
     ASSERT_EQ(read_wav_header(source, &layout), WavVerdict::kAccepted);
     EXPECT_EQ(layout.channels, 2);
-    // Key 0 plays frames 0 to 147000 forwards at its own pitch: left and
-    // right as stored.
-    ASSERT_EQ(layout.data_bytes, 4 * 147001);
-    for (std::uint32_t i : {0u, 1u, 99999u, 147000u}) {
+    ASSERT_EQ(layout.data_bytes, 4 * frames);
+    for (std::uint32_t i : {0u, 1u, 99999u, frames - 1}) {
       for (int c = 0; c < 2; ++c) {
         EXPECT_EQ(static_cast<std::int16_t>(load_le16(bytes.data() + layout.data_offset + 4 * i + 2 * c)),
                   testing::device_sample(i, c)) << i << " " << c;
@@ -134,6 +133,38 @@ TEST(DevicePacks, StereoKitIsAuditionedAndExtractedInStereo) {
     ++slices;
   }
   EXPECT_EQ(slices, 6u);
+  // A lane for each channel, each with its own waveform.
+  EXPECT_NE(picture.find("<path class=\"wave\" data-channel=\"0\" d=\"M20 90.8V"), std::string::npos);
+  EXPECT_NE(picture.find("<path class=\"wave\" data-channel=\"1\" d=\"M20 190.8V"), std::string::npos);
+  EXPECT_EQ(picture.find("data-channel=\"2\""), std::string::npos);
+}
+
+// Slices laid end to end share a frame: each taken out stops before the next
+// one's first, the last runs to its end, and an empty one is not written.
+TEST(DevicePacks, ExtractedSlicesStopBeforeTheNextOne) {
+  const std::map<std::string, std::vector<std::uint32_t>> frames_of = {
+      {"drum utility", {39999, 40001, 20000}},  // 0-39998, 39999-79999, 80000-99999; keys 12-23 empty
+      {"OP-1, sampled", {132300, 132300, 132300, 132300}},
+  };
+  for (const DevicePack& shape : testing::device_packs()) {
+    if (frames_of.count(shape.name) == 0) continue;
+    SCOPED_TRACE(shape.name);
+    TempDir dir("packs");
+    dir.write("pack.aif", testing::device_pack_bytes(shape, shape.lists));
+    ASSERT_EQ(testing::run_program({dir.file("pack.aif"), "--extract", dir.file("out"), "--raw"}, KITWEAVER_INSPECT_BINARY).status, 0);
+    std::vector<std::uint32_t> frames;
+    for (const std::string& name : testing::listing_order(dir.file("out"))) {
+      const wav::Bytes bytes = testing::read_bytes(dir.file("out") + kPathSeparator + name);
+      WavLayout layout;
+      ByteSource source{bytes.data(), bytes.size()};
+      ASSERT_EQ(read_wav_header(source, &layout), WavVerdict::kAccepted);
+      frames.push_back(static_cast<std::uint32_t>(layout.data_bytes / 2));
+    }
+    std::sort(frames.begin(), frames.end(), std::greater<>());
+    std::vector<std::uint32_t> expected = frames_of.at(shape.name);
+    std::sort(expected.begin(), expected.end(), std::greater<>());
+    EXPECT_EQ(frames, expected);
+  }
 }
 
 }  // namespace

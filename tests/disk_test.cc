@@ -204,7 +204,7 @@ TEST(Disk, LibraryReportsWhatTheDeviceWillMeet) {
 }
 
 // --rescale of a disk rewrites the packs at 4056 per frame, their positions
-// alone, one line each; nothing else on the disk changes.
+// alone, one line each, then the count; nothing else on the disk changes.
 TEST(Disk, RescaleFixesEveryPackThatNeedsItAndNothingElse) {
   TempDir dir("disk");
   make_disk(dir, {{"drum/user/old.aif", packs().older}, {"drum/kicks/new.aif", packs().device}});
@@ -213,7 +213,8 @@ TEST(Disk, RescaleFixesEveryPackThatNeedsItAndNothingElse) {
   const std::string old_path = (fs::path(dir.path) / "drum" / "user" / "old.aif").string();
   const std::string new_path = (fs::path(dir.path) / "drum" / "kicks" / "new.aif").string();
   EXPECT_EQ(run.out, new_path + ": positions already on the devices' scale; left as it is\nWrote " + old_path +
-                         ": positions rescaled from 4056 per frame to the devices' scale\n");
+                         ": positions rescaled from 4056 per frame to the devices' scale\n"
+                         "1 pack rewritten, 1 already on the devices' scale, 0 failed\n");
   EXPECT_EQ(testing::read_bytes(new_path), packs().device);
   testing::KeyLists rescaled{};
   for (const testing::DevicePack& shape : testing::device_packs()) {

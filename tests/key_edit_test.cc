@@ -135,6 +135,14 @@ TEST(KeyEdit, ChangesOnlyTheNamedValuesOfPacksInAnyLayout) {
          v[1][0] = 8115963;  // frame 2000
          v[2][1] = -1;
        }},
+      {"ours: pitch steps, added up in order", ours,
+       {"3:pitch+=2.5,pitch-=1", "3:pitch+=0.5", "4:pitch=2,pitch+=1", "5:pitch+=1,pitch=-2", "6:pitch-=93"},
+       [](Lists& v) {
+         v[2][3] += 1024;
+         v[2][4] = 1536;
+         v[2][5] = -1024;
+         v[2][6] = -49152;  // -3 - 93: -96, the lowest
+       }},
       {"ours, cut short in its sound", cut, {"5:pitch=-1"}, [](Lists& v) { v[2][5] = -512; }},
       {"another tool's layout", other, {"1:pitch=-3,end=1500.25", "23:direction=reversed,mode=loop"},
        [](Lists& v) {
@@ -242,6 +250,9 @@ TEST(KeyEdit, BadInputGetsOneLineAndChangesNothing) {
       {"3:direction=up", pack, 2, "--set \"3:direction=up\": direction \"up\" is not forwards or reversed"},
       {"3:mode=once", pack, 2, "--set \"3:mode=once\": mode \"once\" is not plain, one-shot or loop"},
       {"3:pitch=+97", pack, 2, "--set \"3:pitch=+97\": pitch +97 is outside -96 to +96 semitones"},
+      {"3:pitch+=97", pack, 2, pack + ": key 3: pitch +97 is outside -96 to +96 semitones"},
+      {"all:pitch-=93", pack, 2, pack + ": key 18: pitch -97 is outside -96 to +96 semitones"},
+      {"3:pitch+=x", pack, 2, "--set \"3:pitch+=x\": pitch \"x\" is not a number"},
       {"3:start=2000,end=1000", pack, 2, pack + ": key 3: start 2000 is after end 1000"},
       {"3:end=529200", pack, 2, pack + ": key 3: end 529200 is beyond the pack's last frame, 529199"},
       {"3:start=-1", pack, 2, "--set \"3:start=-1\": start -1 is before the pack's first frame"},
@@ -262,6 +273,84 @@ TEST(KeyEdit, BadInputGetsOneLineAndChangesNothing) {
     }
   }
   EXPECT_EQ(testing::read_bytes(pack), before);
+}
+
+// Keys that get the same warning share its line; a key alone keeps its own.
+TEST(KeyEdit, KeysAlikeShareAWarningLine) {
+  Lists v = other_tool_values();
+  v[0].fill(position_of_frame(50000, kMonoScaleFrames));  // keys 2-23: empty, past the sound's 44100 frames
+  v[1] = v[0];
+  v[0][0] = v[0][1] = 0;
+  v[1][0] = position_of_frame(1000, kMonoScaleFrames);
+  v[1][1] = position_of_frame(60000, kMonoScaleFrames);
+  EXPECT_EQ(read(other_tool_pack(v)).warnings,
+            (std::vector<std::string>{
+                "key 1: ends past the sound's end, at frame 60000 of 44100; played up to the end",
+                "keys 2-23: start and end past the sound's end, at frame 50000 of 44100; played up to the end"}));
+}
+
+// --set through a symbolic link changes the file it leads to and leaves the
+// link; the pack keeps its permission bits (one read-only stays so).
+TEST(KeyEdit, ChangesALinkedPackThroughTheLinkAndKeepsItsMode) {
+#ifdef _WIN32
+  GTEST_SKIP() << "permission bits and links as the tests make them are POSIX systems'";
+#else
+  namespace fs = std::filesystem;
+  TempDir dir("kit");
+  our_pack(dir);
+  const std::string pack = dir.file("samplepack.aif");
+  ASSERT_TRUE(testing::make_link("samplepack.aif", dir.file("link.aif")));
+  for (const fs::perms mode : {fs::perms(0444), fs::perms(0640)}) {
+    fs::permissions(pack, mode);
+    const inspect::Pack before = read(testing::read_bytes(pack));
+    for (const std::string& path : {dir.file("link.aif"), pack}) {
+      const std::string set = (path == pack ? "1" : "0") + std::string(":pitch=+4");
+      EXPECT_EQ(testing::run_program({"--set", set, path}, KITWEAVER_INSPECT_BINARY).out, "Wrote " + path + "\n");
+    }
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir.file("link.aif"))));
+    EXPECT_EQ(fs::status(pack).permissions(), mode);
+    const inspect::Pack after = read(testing::read_bytes(pack));
+    EXPECT_EQ(after.keys[0].pitch_raw, 2048) << before.keys[0].pitch_raw;
+    EXPECT_EQ(after.keys[1].pitch_raw, 2048) << before.keys[1].pitch_raw;
+    ASSERT_EQ(testing::run_program({"--set", "0-1:pitch=0", pack}, KITWEAVER_INSPECT_BINARY).status, 0);
+  }
+  EXPECT_EQ(testing::listing_order(dir.path).size(), 5u);  // no temporary file left
+#endif
+}
+
+// -o onto a file that is no drum pack refuses before anything is read or
+// written; onto a drum pack, or a folder, it writes.
+TEST(KeyEdit, OutputOntoAFileThatIsNoPackIsRefused) {
+  TempDir dir("kit");
+  our_pack(dir);
+  const std::string pack = dir.file("samplepack.aif");
+  dir.write("other.aif", testing::read_bytes(pack));
+  testing::make_folder(dir.file("out"));
+  dir.write("out/samplepack.aif", testing::mono16(10));  // what -o FOLDER would write over
+  struct Case {
+    std::vector<std::string> args;
+    std::string target;
+    int status;
+  };
+  const Case cases[] = {
+      {{"--set", "0:pitch=1", "-o", dir.file("a.wav"), pack}, dir.file("a.wav"), 1},
+      {{"--rescale", "--output", dir.file("a.wav"), pack}, dir.file("a.wav"), 1},
+      {{"--set", "0:pitch=1", "-o", dir.file("out"), pack}, dir.file("out") + kPathSeparator + "samplepack.aif", 1},
+      {{"--set", "0:pitch=1", "-o", dir.file("other.aif"), pack}, dir.file("other.aif"), 0},
+  };
+  for (const Case& c : cases) {
+    const wav::Bytes before = testing::read_bytes(c.target);
+    const testing::RunResult run = testing::run_program(c.args, KITWEAVER_INSPECT_BINARY, -1, true);
+    EXPECT_EQ(run.status, c.status) << c.target;
+    if (c.status == 0) {
+      EXPECT_EQ(run.out, "Wrote " + c.target + "\n");
+      EXPECT_NE(testing::read_bytes(c.target), before);
+      continue;
+    }
+    EXPECT_EQ(run.err, "kitweaver-inspect: Could not write " + c.target + ": it is not a drum pack\n");
+    EXPECT_EQ(testing::read_bytes(c.target), before);
+  }
+  EXPECT_EQ(testing::listing_order(dir.path).size(), 6u);  // three recordings, two packs, out: no other file
 }
 
 }  // namespace

@@ -257,6 +257,8 @@ TEST(Inspect, DrawsOneLabelledRegionPerSlice) {
     ++regions;
   }
   EXPECT_EQ(regions, 3u);
+  EXPECT_NE(svg.find("<path class=\"wave\" d=\"M20 "), std::string::npos);  // one lane, a mono pack's
+  EXPECT_EQ(svg.find("data-channel"), std::string::npos);
   EXPECT_NE(svg.find("keys 0,3,6,9,12,15,18,21"), std::string::npos);
   EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
 
@@ -421,6 +423,7 @@ TEST(Inspect, AuditionAndExtractFailuresGetOneLineAndLeaveNothing) {
       {{pack, "--audition", dir.file("x.wav"), "--keys", "3-x"}, "kitweaver-inspect: key list \"3-x\" is malformed (use numbers and ranges, as in 0,3,7-9)"},
       {{pack, "--audition", dir.file("x.wav"), "--keys", "5-2,"}, "kitweaver-inspect: key list \"5-2,\" is malformed (use numbers and ranges, as in 0,3,7-9)"},
       {{pack, "--extract", dir.file("taken")}, "kitweaver-inspect: " + dir.file("taken/01 keys 0 2 4 6 8 10 12 14 16 18 20 22.wav") + " already exists; nothing was written"},
+      {{pack, "--audition", dir.file("a.wav")}, "kitweaver-inspect: " + dir.file("a.wav") + " already exists; nothing was written"},
   };
   for (const Case& c : cases) {
     if (c.args.back() == dir.file("pipe") && !pipes) continue;
@@ -428,10 +431,52 @@ TEST(Inspect, AuditionAndExtractFailuresGetOneLineAndLeaveNothing) {
     EXPECT_EQ(r.status, 1) << c.line;
     EXPECT_EQ(r.err, c.line + "\n");
   }
+  EXPECT_EQ(testing::read_bytes(dir.file("a.wav")), testing::mono16(3000));
   EXPECT_EQ(testing::listing_order(dir.file("taken")).size(), 1u);
   for (const std::string& name : testing::listing_order(dir.path)) {
     EXPECT_TRUE(name == "a.wav" || name == "b.wav" || name == "samplepack.aif" || name == "taken" || name == "pipe") << name;
   }
+}
+
+// Options that don't go together get one line saying what goes with what;
+// --help lists every option and --version prints the version line.
+TEST(Inspect, OptionsThatDoNotGoTogetherGetOneLine) {
+  TempDir dir("kit");
+  dir.write("a.wav", testing::mono16(3000));
+  ASSERT_EQ(testing::run_program({dir.path}).status, 0);
+  const std::string pack = dir.file("samplepack.aif");
+  const std::string disk = dir.file("disk");
+  ASSERT_TRUE(testing::make_folder(disk) && testing::make_folder(dir.file("disk/drum")));
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--keys", "1", pack}, "--keys goes with --audition"},
+      {{pack, "--extract", dir.file("x"), "--keys", "1"}, "--keys goes with --audition"},
+      {{"--raw", pack}, "--raw goes with --extract"},
+      {{"-o", dir.file("x.aif"), pack}, "-o goes with --set or --rescale"},
+      {{"--output=" + dir.file("x.aif"), "--json", pack}, "--output goes with --set or --rescale"},
+      {{"--rescale", "--set", "0:pitch=1", pack}, "--rescale does not go with --set"},
+      {{"--set", "0:pitch=1", "--svg", dir.file("x.svg"), pack}, "--set does not go with --svg"},
+      {{"--json", "--rescale", pack}, "--json does not go with --rescale"},
+      {{pack, "--audition", dir.file("x.wav"), "--set", "0:pitch=1"}, "--audition does not go with --set"},
+      {{"--svg", dir.file("x.svg"), disk}, "--svg does not go with a DISK"},
+      {{"--set", "0:pitch=1", disk}, "--set does not go with a DISK"},
+      {{"--rescale", "-o", dir.file("x.aif"), disk}, "-o does not go with a DISK"},
+      {{disk, "--extract", dir.file("x")}, "--extract does not go with a DISK"},
+  };
+  for (const auto& [args, line] : cases) {
+    const testing::RunResult r = testing::run_program(args, KITWEAVER_INSPECT_BINARY, -1, true);
+    EXPECT_EQ(r.status, 2) << line;
+    EXPECT_EQ(r.err, "kitweaver-inspect: " + line + "\n");
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(testing::listing_order(dir.path).size(), 3u);  // a.wav, the pack, the disk: nothing written
+  const testing::RunResult help = testing::run_program({"-h"}, KITWEAVER_INSPECT_BINARY);
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("\n  -h, --help        print this text\n  --version         print the version\n"),
+            std::string::npos);
+  const testing::RunResult version = testing::run_program({pack, "--version"}, KITWEAVER_INSPECT_BINARY);
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, testing::run_program({"--version"}).out);
+  EXPECT_TRUE(version.out.starts_with("Kitweaver ")) << version.out;
 }
 
 }  // namespace

@@ -170,6 +170,36 @@ bool is_folder(const std::string& path);
 // folder is already there, or the error of the call that failed.
 int create_folder(const std::string& path);
 
+// Makes the folder `path` and every folder above it that is missing.
+// Returns 0, also when it is already there, or the error of the first
+// level that could not be made. A level that can't be made but need not be
+// (a network share's "\\server") does not stop the levels below it.
+inline int create_folders(const std::string& path) {
+  int first_error = 0;
+  for (std::size_t at = 0; at <= path.size(); ++at) {
+    if (at < path.size() && !is_path_separator(path[at])) continue;
+    // Each level up to a separator, then the whole path; a root or a drive
+    // ("/", "C:") is a folder already.
+    const std::string level = path.substr(0, at);
+    if (level.empty() || is_folder(level)) continue;
+    const int error = create_folder(level);
+    if (first_error == 0) first_error = error;
+  }
+  return is_folder(path) ? 0 : first_error;
+}
+
+// Whether anything is at `path`: a file, a folder, a link (also one that
+// leads nowhere, which is not followed) or any other entry.
+bool entry_exists(const std::string& path);
+
+// The last component of `path`: what follows its last separator.
+inline std::string last_path_component(const std::string& path) {
+  for (std::size_t at = path.size(); at > 0; --at) {
+    if (is_path_separator(path[at - 1])) return path.substr(at);
+  }
+  return path;
+}
+
 // The absolute path `path` leads to, links resolved; empty when it leads
 // nowhere.
 std::string real_path(const std::string& path);

@@ -135,6 +135,11 @@ int create_folder(const std::string& path) {
   return errno == EEXIST && is_folder(path) ? 0 : errno;
 }
 
+bool entry_exists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
 std::string real_path(const std::string& path) {
   char* real = realpath(path.empty() ? "/" : path.c_str(), nullptr);
   std::string result = real != nullptr ? real : "";
@@ -336,19 +341,55 @@ int sync_folder(const std::string& path) {
   return error;
 }
 
+// The file a symbolic link at `path` leads to, through every link on the
+// way (a link's text is read from the folder the link is in), or `path`
+// itself when it is no link. The file at the end need not exist: a link
+// that leads nowhere names where the file goes. Returns 0 or an errno
+// (ELOOP for links that lead round in a circle).
+int resolve_links(const std::string& path, std::string* resolved) {
+  constexpr int kMostLinks = 40;  // as the system's own path lookup allows
+  *resolved = path;
+  for (int hop = 0; hop <= kMostLinks; ++hop) {
+    struct stat info;
+    if (lstat(resolved->c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return 0;
+    if (hop == kMostLinks) break;
+    std::string text(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
+    const ssize_t length = readlink(resolved->c_str(), text.data(), text.size());
+    if (length < 0) return errno;
+    if (static_cast<std::size_t>(length) >= text.size()) return kNameTooLong;  // the link changed meanwhile
+    text.resize(static_cast<std::size_t>(length));
+    *resolved = text.starts_with('/') ? text : join_path(folder_of(*resolved), text);
+  }
+  return ELOOP;
+}
+
+// Gives the new file the permission bits of the file it replaces, if there
+// is one. A file system that keeps no permissions (FAT) refuses the change,
+// and the new file keeps the folder's own.
+void take_permissions(int fd, const std::string& target) {
+  struct stat info;
+  if (stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode)) (void)fchmod(fd, info.st_mode & 0777);
+}
+
 }  // namespace
 
 int start_replacement(const std::string& target, FileReplacement* replacement, const ReplaceSettings& settings) {
-  replacement->target = target;
   replacement->temporary.clear();
   replacement->file.reset();
-  replacement->displaced = settings.displaced;
+  replacement->displaced.clear();
+  // A link is written through: the file it leads to is the one replaced.
+  if (int error = resolve_links(target, &replacement->target)) return error;
+  for (const std::string& old : settings.displaced) {
+    if (old != target && old != replacement->target) replacement->displaced.push_back(old);
+  }
   struct stat info;
-  if (stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) return kNotAFile;
+  if (stat(replacement->target.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+    return kNotAFile;
+  }
 #if KITWEAVER_LINUX_PATHS
   if (settings.unnamed_files) {
     int error = 0;
-    const int fd = open_unnamed(folder_of(target), &error);
+    const int fd = open_unnamed(folder_of(replacement->target), &error);
     if (fd >= 0) {
       replacement->file = SystemFile(fd);
       return 0;
@@ -374,6 +415,7 @@ int write_replacement(FileReplacement& replacement, const std::uint8_t* bytes, s
 }
 
 int finish_replacement(FileReplacement& replacement, bool replace) {
+  take_permissions(descriptor(replacement), replacement.target);
   int error = sync_file(descriptor(replacement));
   // The naming and the removal of what the new file displaces are one step
   // for an interrupt.

@@ -235,6 +235,11 @@ int create_folder(const std::string& path) {
   return error == ERROR_ALREADY_EXISTS && is_folder(path) ? 0 : error;
 }
 
+bool entry_exists(const std::string& path) {
+  // The attributes of a link are its own: it is not followed.
+  return GetFileAttributesW(system_path(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 std::string real_path(const std::string& path) {
   const HANDLE folder = CreateFileW(system_path(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -395,14 +400,24 @@ int start_replacement(const std::string& target, FileReplacement* replacement, c
   replacement->target = target;
   replacement->temporary.clear();
   replacement->file.reset();
-  replacement->displaced = settings.displaced;
-  const std::string name = last_component(target);
+  replacement->displaced.clear();
+  // A symbolic link to a file is written through: the file it leads to is
+  // the one replaced. (One that leads nowhere is replaced itself.)
+  const DWORD own = GetFileAttributesW(system_path(target).c_str());
+  if (own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+      (own & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if (std::string resolved = real_path(target); !resolved.empty()) replacement->target = resolved;
+  }
+  for (const std::string& old : settings.displaced) {
+    if (old != target && old != replacement->target) replacement->displaced.push_back(old);
+  }
+  const std::string name = last_component(replacement->target);
   if (!is_usable_name(name)) return ERROR_INVALID_NAME;
-  const DWORD attributes = GetFileAttributesW(system_path(target).c_str());
+  const DWORD attributes = GetFileAttributesW(system_path(replacement->target).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE) != 0) return kNotAFile;
   constexpr int kAttempts = 100;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    const std::string temporary = temporary_name(target, attempt);
+    const std::string temporary = temporary_name(replacement->target, attempt);
     const std::wstring wide = system_path(temporary);
     NamingStep step;
     set_pending(wide);

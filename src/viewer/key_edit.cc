@@ -78,6 +78,18 @@ constexpr WordField kWordFields[] = {
 std::string read_value(std::string_view name, std::string_view value, KeyEdit* edit) {
   const std::string quoted = "\"" + std::string(value) + "\"";
   edit->frame.reset();
+  edit->relative = false;
+  if (name == "pitch+" || name == "pitch-") {
+    // A step up or down: where the pitch ends is checked against the pack.
+    const std::optional<double> step = decimal(value);
+    if (!step) return "pitch " + quoted + " is not a number";
+    // No step that large can end within the range; it stays a number.
+    const double semitones = std::clamp(*step, -1e6, 1e6);
+    edit->field = KeyField::kPitch;
+    edit->relative = true;
+    edit->raw = std::llround((name.back() == '-' ? -semitones : semitones) * kPitchScale);
+    return "";
+  }
   for (const WordField& words : kWordFields) {
     if (name != words.name) continue;
     edit->field = words.field;
@@ -181,6 +193,17 @@ std::string find_appl(const std::vector<std::uint8_t>& bytes, Appl* appl) {
   return "no op-1 application chunk";
 }
 
+// The pitch the edits leave key `k` at, as stored: the pack's, or the last
+// one set, with every step after it added; none when no edit changes it.
+std::optional<std::int64_t> edited_pitch(const Pack& pack, const std::vector<KeyEdit>& edits, std::size_t k) {
+  std::optional<std::int64_t> pitch;
+  for (const KeyEdit& edit : edits) {
+    if (!edit.keys[k] || edit.field != KeyField::kPitch) continue;
+    pitch = edit.relative ? pitch.value_or(pack.keys[k].pitch_raw) + edit.raw : edit.raw;
+  }
+  return pitch;
+}
+
 }  // namespace
 
 std::string parse_key_edits(std::string_view text, std::vector<KeyEdit>* edits) {
@@ -230,6 +253,13 @@ std::string check_key_edits(const Pack& pack, const std::vector<KeyEdit>& edits)
     std::int64_t stored[2] = {pack.keys[k].start_raw, pack.keys[k].end_raw};
     bool given[2] = {false, false};
     bool moved = false;
+    char line[160];
+    const std::optional<std::int64_t> pitch = edited_pitch(pack, edits, k);
+    if (pitch && std::llabs(*pitch) > std::llround(kMostEditSemitones * kPitchScale)) {
+      std::snprintf(line, sizeof line, "key %zu: pitch %+g is outside -96 to +96 semitones", k,
+                    static_cast<double>(*pitch) / kPitchScale);
+      return line;
+    }
     for (const KeyEdit& edit : edits) {
       if (!edit.keys[k] || (edit.field != KeyField::kStart && edit.field != KeyField::kEnd)) continue;
       const std::size_t side = edit.field == KeyField::kStart ? 0 : 1;
@@ -239,7 +269,6 @@ std::string check_key_edits(const Pack& pack, const std::vector<KeyEdit>& edits)
       moved = true;
     }
     if (!moved) continue;
-    char line[160];
     if (given[1] && bounds[1] > last) {
       std::snprintf(line, sizeof line, "key %zu: end %lld is beyond the pack's last frame, %lld", k,
                     static_cast<long long>(bounds[1]), static_cast<long long>(last));
@@ -290,7 +319,9 @@ std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const Pack& 
       // A value that is already the stored one keeps its bytes; so does a
       // position that the pack already plays at the frame asked for.
       if (edit->frame && stored && frame_in_sound(pack, *stored) == *edit->frame) continue;
-      const std::int64_t value = edit->frame ? position_of_frame(*edit->frame, pack.scale_frames) : edit->raw;
+      const std::int64_t value = f == static_cast<std::size_t>(KeyField::kPitch) ? *edited_pitch(pack, edits, k)
+                                 : edit->frame ? position_of_frame(*edit->frame, pack.scale_frames)
+                                               : edit->raw;
       if (stored == value) continue;
       changes.push_back({places.items[f][k], std::to_string(value)});
     }

@@ -34,11 +34,16 @@ enum class KeyField { kPitch, kDirection, kMode, kStart, kEnd };
 // kForwards / kReversed, kPlayPlain / kPlayOneShot / kPlayLoop, a position
 // as stored), or, for start and end, as a frame, which is stored by the
 // position rule at the pack's own scale.
+//
+// A relative pitch edit (pitch+=2.5, pitch-=2.5) raises or lowers the key's
+// pitch by `raw` instead of setting it; the edits apply in order, so the
+// pitch is the last set one (or the stored one) plus every step after it.
 struct KeyEdit {
   std::array<bool, kSlotCount> keys{};
   KeyField field = KeyField::kPitch;
   std::int64_t raw = 0;
   std::optional<std::int64_t> frame;
+  bool relative = false;
 };
 
 // Pitches beyond eight octaves either way are refused.
@@ -46,7 +51,8 @@ inline constexpr double kMostEditSemitones = 96.0;
 
 // Reads one "KEYS:FIELD=VALUE[,FIELD=VALUE...]" (KEYS: 0 to 23, a range
 // such as 12-23, or all; FIELD: pitch in semitones, direction forwards or
-// reversed, mode plain, one-shot or loop, start and end in frames) and
+// reversed, mode plain, one-shot or loop, start and end in frames; also
+// pitch+=STEP and pitch-=STEP, in semitones) and
 // appends its edits. Returns an empty text, or the line saying what is
 // wrong.
 std::string parse_key_edits(std::string_view text, std::vector<KeyEdit>* edits);
@@ -56,8 +62,9 @@ std::string parse_key_edits(std::string_view text, std::vector<KeyEdit>* edits);
 std::vector<KeyEdit> key_as_edits(const KeyRow& from, int key);
 
 // Checks the edits, applied in order (a later one wins), against `pack`:
-// every key whose start or end they set must end at or after its start,
-// and a frame given must lie in the pack's sound. Returns an empty text, or
+// every key whose start or end they set must end at or after its start, a
+// frame given must lie in the pack's sound, and every key's pitch they
+// change must end within -96 to +96 semitones. Returns an empty text, or
 // the line saying what is wrong.
 std::string check_key_edits(const Pack& pack, const std::vector<KeyEdit>& edits);
 

@@ -134,30 +134,74 @@ std::string read_list(const nlohmann::json& metadata, const char* key, std::arra
   return "";
 }
 
+// A warning about a key, worded for it alone ("starts past ...") and for
+// several keys that share it ("start past ...").
+struct KeyWarning {
+  std::string one, several;
+  std::vector<std::size_t> keys;
+};
+
+void warn(std::vector<KeyWarning>* warnings, std::size_t k, std::string one, std::string several) {
+  for (KeyWarning& warning : *warnings) {
+    if (warning.one == one) {
+      warning.keys.push_back(k);
+      return;
+    }
+  }
+  warnings->push_back({std::move(one), std::move(several), {k}});
+}
+
+// "2, 5, 8" or "2-23": runs of three keys or more as ranges.
+std::string key_list(const std::vector<std::size_t>& keys) {
+  std::string text;
+  for (std::size_t i = 0; i < keys.size();) {
+    std::size_t j = i;
+    while (j + 1 < keys.size() && keys[j + 1] == keys[j] + 1) ++j;
+    const bool range = j >= i + 2;
+    if (!range) j = i;
+    text += (text.empty() ? "" : ", ") + std::to_string(keys[i]) + (range ? "-" + std::to_string(keys[j]) : "");
+    i = j + 1;
+  }
+  return text;
+}
+
+// One line per warning: keys that get the same one share a line.
+void add_key_warnings(const std::vector<KeyWarning>& warnings, Pack* pack) {
+  for (const KeyWarning& warning : warnings) {
+    pack->warnings.push_back(warning.keys.size() == 1 ? "key " + std::to_string(warning.keys[0]) + ": " + warning.one
+                                                      : "keys " + key_list(warning.keys) + ": " + warning.several);
+  }
+}
+
 // Where a key's stored positions fall in the sound, clamped to it, with a
 // warning when they fall outside. A slice may end on the sound's end (the
 // frame after its last), as the devices write a slice that runs to the end.
-void place_key(Pack* pack, std::size_t k, KeyRow* row) {
+void place_key(Pack* pack, std::size_t k, KeyRow* row, std::vector<KeyWarning>* warnings) {
   const auto held = static_cast<std::int64_t>(pack->held_frames());
   const std::int64_t first = frame_of_position(row->start_raw, pack->scale_frames);
   const std::int64_t last = frame_of_position(row->end_raw, pack->scale_frames);
-  const std::string key = "key " + std::to_string(k) + ": ";
   const bool start_past = first > held, end_past = last > held;
+  const std::string of_held = " of " + std::to_string(held) + "; played up to the end";
+  if (start_past && end_past) {
+    const std::string frames = std::to_string(first) + " and " + std::to_string(last);
+    warn(warnings, k, "starts and ends past the sound's end, at frames " + frames + of_held,
+         "start and end past the sound's end, at " +
+             (first == last ? "frame " + std::to_string(first) : "frames " + frames) + of_held);
+  } else if (start_past || end_past) {
+    const std::string at = "past the sound's end, at frame " + std::to_string(start_past ? first : last) + of_held;
+    warn(warnings, k, (start_past ? "starts " : "ends ") + at, (start_past ? "start " : "end ") + at);
+  }
   if (start_past || end_past) {
-    const std::string where = start_past && end_past ? "starts and ends past the sound's end, at frames " +
-                                                           std::to_string(first) + " and " + std::to_string(last)
-                              : start_past ? "starts past the sound's end, at frame " + std::to_string(first)
-                                           : "ends past the sound's end, at frame " + std::to_string(last);
-    pack->warnings.push_back(key + where + " of " + std::to_string(held) + "; played up to the end");
     pack->scale = PositionScale::kPastEnd;
   } else if (std::min(first, last) < 0) {
-    pack->warnings.push_back(key + "starts before the sound, at frame " + std::to_string(std::min(first, last)) +
-                             "; played from the start");
+    const std::string at = "before the sound, at frame " + std::to_string(std::min(first, last)) +
+                           "; played from the start";
+    warn(warnings, k, "starts " + at, "start " + at);
     pack->scale = PositionScale::kPastEnd;
   }
   row->start_frame = frame_in_sound(*pack, row->start_raw);
   row->end_frame = held == 0 ? -1 : frame_in_sound(*pack, row->end_raw);
-  if (row->end_raw < row->start_raw) pack->warnings.push_back(key + "ends before it starts");
+  if (row->end_raw < row->start_raw) warn(warnings, k, "ends before it starts", "end before they start");
 }
 
 // The warning of a pack written at 4056 per frame: the frames by which a
@@ -187,6 +231,7 @@ std::string read_keys(const std::string& text, Pack* pack) {
   }
   pack->scale_frames = scale_frames_for(pack->channels);
   std::map<std::pair<std::int64_t, std::int64_t>, int> slices;
+  std::vector<KeyWarning> warnings;
   for (std::size_t k = 0; k < kSlotCount; ++k) {
     KeyRow& row = pack->keys[k];
     row.start_raw = start[k];
@@ -196,8 +241,9 @@ std::string read_keys(const std::string& text, Pack* pack) {
     row.play_mode = mode[k];
     auto [it, added] = slices.try_emplace({row.start_raw, row.end_raw}, static_cast<int>(slices.size()) + 1);
     row.slice = it->second;
-    place_key(pack, k, &row);
+    place_key(pack, k, &row, &warnings);
   }
+  add_key_warnings(warnings, pack);
   if (at_older_scale(start, end)) {
     pack->scale = PositionScale::kOlder;
     pack->warnings.push_back(older_scale_warning(*pack));

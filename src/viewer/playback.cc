@@ -128,7 +128,16 @@ std::string extract_slices(const Pack& pack, bool raw, std::vector<ExtractedSlic
     const auto forwards = std::find_if(keys.begin(), keys.end(), [&pack](int k) {
       return pack.keys[static_cast<std::size_t>(k)].reverse != kReversed;
     });
-    const KeyRow& voice = pack.keys[static_cast<std::size_t>(forwards != keys.end() ? *forwards : keys.front())];
+    KeyRow voice = pack.keys[static_cast<std::size_t>(forwards != keys.end() ? *forwards : keys.front())];
+    // A slice's end is its last frame. Where the next slice starts on it
+    // (as a Kitweaver pack lays slices out, and the devices' round
+    // positions), that frame is the next slice's first: the slice taken
+    // out stops before it.
+    const bool shares_end = std::any_of(pack.keys.begin(), pack.keys.end(), [&voice](const KeyRow& other) {
+      return other.slice != voice.slice && other.frame_count() > 0 && other.start_frame == voice.end_frame &&
+             other.start_frame > voice.start_frame;
+    });
+    if (shares_end && voice.frame_count() > 0) --voice.end_frame;
     if (voice.frame_count() == 0) continue;
 
     ExtractedSlice out;
@@ -142,6 +151,7 @@ std::string extract_slices(const Pack& pack, bool raw, std::vector<ExtractedSlic
     } else if (std::string error = key_sound(pack, voice, &out.sound); !error.empty()) {
       return "slice " + std::to_string(slice) + ": " + error;
     }
+    if (out.sound.frames() == 0) continue;  // too short to last a frame at its pitch
     slices->push_back(std::move(out));
   }
   return "";

@@ -45,8 +45,10 @@ struct ExtractedSlice {
 
 // Every distinct slice once, named by its number, the keys that play it and
 // the play mode of the first key that plays it forwards (which is also the
-// key whose sound it holds, unless `raw` asks for the stored frames). An
-// empty slice has nothing to take out and is left out.
+// key whose sound it holds, unless `raw` asks for the stored frames). Each
+// runs from its start frame to its end frame, or to the frame before it
+// where another slice starts on that frame (the slices laid end to end). A
+// slice that leaves no frame (an empty one) is left out.
 std::string extract_slices(const Pack& pack, bool raw, std::vector<ExtractedSlice>* slices);
 
 }  // namespace kitweaver::inspect

@@ -114,21 +114,25 @@ std::string svg_picture(const Pack& pack) {
                   kTop - 6 - 14 * ((slice - 1) % 3), label.c_str(), slice, label.c_str() + 1);
   }
 
-  // Waveform: min and max per column, over every channel.
-  std::string path;
-  const double mid = kTop + kWave / 2.0;
-  for (int column = 0; column < kWidth; ++column) {
-    auto from = static_cast<std::size_t>(column * frames / kWidth);
-    auto to = std::max(from + 1, static_cast<std::size_t>((column + 1) * frames / kWidth));
-    int low = 0, high = 0;
-    for (std::size_t i = from * channels; i < to * channels && i < pack.samples.size(); ++i) {
-      low = std::min<int>(low, pack.samples[i]);
-      high = std::max<int>(high, pack.samples[i]);
+  // Waveform: min and max per column, in one lane per channel, the lanes
+  // one above the other (a mono pack's one lane takes the whole height).
+  const double lane = static_cast<double>(kWave) / static_cast<double>(channels);
+  for (std::size_t channel = 0; channel < channels; ++channel) {
+    std::string path;
+    const double mid = kTop + lane * (static_cast<double>(channel) + 0.5);
+    for (int column = 0; column < kWidth; ++column) {
+      auto from = static_cast<std::size_t>(column * frames / kWidth);
+      auto to = std::max(from + 1, static_cast<std::size_t>((column + 1) * frames / kWidth));
+      int low = 0, high = 0;
+      for (std::size_t i = from * channels + channel; i < to * channels && i < pack.samples.size(); i += channels) {
+        low = std::min<int>(low, pack.samples[i]);
+        high = std::max<int>(high, pack.samples[i]);
+      }
+      path += format("M%d %.1fV%.1f", 20 + column, mid - high / 32768.0 * lane / 2, mid - low / 32768.0 * lane / 2 + 0.5);
     }
-    path += format("M%d %.1fV%.1f", 20 + column, mid - high / 32768.0 * kWave / 2,
-                   mid - low / 32768.0 * kWave / 2 + 0.5);
+    const std::string which = channels == 1 ? "" : format(" data-channel=\"%zu\"", channel);
+    svg += "<path class=\"wave\"" + which + " d=\"" + path + "\" stroke=\"#1f3b73\" stroke-width=\"1\" fill=\"none\"/>\n";
   }
-  svg += "<path class=\"wave\" d=\"" + path + "\" stroke=\"#1f3b73\" stroke-width=\"1\" fill=\"none\"/>\n";
 
   // Seconds ruler.
   const double total = seconds_of(pack, frames);

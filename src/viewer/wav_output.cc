@@ -82,7 +82,7 @@ std::string write_wav(const std::string& path, const Sound& sound, bool replace)
     return failure(path, error_text(error));
   }
   if (int moved = finish_replacement(replacement, replace)) {
-    return moved == kTargetExists ? path + ": already exists" : failure(path, error_text(moved));
+    return moved == kTargetExists ? path + " already exists; nothing was written" : failure(path, error_text(moved));
   }
   return "";
 }
