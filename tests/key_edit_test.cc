@@ -347,7 +347,7 @@ TEST(KeyEdit, OutputOntoAFileThatIsNoPackIsRefused) {
       EXPECT_NE(testing::read_bytes(c.target), before);
       continue;
     }
-    EXPECT_EQ(run.err, "kitweaver-inspect: Could not write " + c.target + ": it is not a drum pack\n");
+    EXPECT_EQ(run.err, "kitweaver-inspect: Could not write [" + c.target + "]: it is not a drum pack\n");
     EXPECT_EQ(testing::read_bytes(c.target), before);
   }
   EXPECT_EQ(testing::listing_order(dir.path).size(), 6u);  // three recordings, two packs, out: no other file

@@ -206,7 +206,7 @@ std::string target_of(const char* pack_path, const char* output) {
 // sample, a document given by mistake): an empty text, or the line.
 std::string refuse_other_file(const std::string& target) {
   if (!kitweaver::entry_exists(target) || kitweaver::is_drum_pack_file(target)) return "";
-  return "Could not write " + target + ": it is not a drum pack";
+  return "Could not write [" + target + "]: it is not a drum pack";
 }
 
 // Applies every --set in order to the pack and writes the result. Bad edits
