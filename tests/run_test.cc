@@ -281,7 +281,7 @@ TEST(Run, ReadFailureIsReportedAfterEveryPlanAndMakesNoPack) {
   for (const Case& c : cases) {
     ::testing::internal::CaptureStdout();
     RunSettings settings;
-    settings.reading.read = c.read;
+    settings.reading.read = settings.reading.read_sound = c.read;
     const int status = run_kitweaver(2, argv, settings);
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(status, c.status);

@@ -29,6 +29,9 @@ namespace kitweaver {
 
 // A metadata text longer than this is no drum patch's.
 inline constexpr std::uint64_t kMostMetadataBytes = 64 * 1024;
+// Nor is a file larger than this a pack (20 s of stereo is 3.5 MB): it is
+// not read whole.
+inline constexpr std::int64_t kLargestPackBytes = 64 << 20;
 
 // COMM's fields (AIFF's first 18 bytes, and AIFC's compression type).
 struct CommFields {

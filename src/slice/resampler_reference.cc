@@ -14,7 +14,7 @@ SourceView source_view(const SampleRecord& record) {
   std::size_t done = 0;
   while (done < view.pcm.size()) {
     int error = 0;
-    const std::int64_t got = read_at(record.source, view.pcm.data() + done, view.pcm.size() - done,
+    const std::int64_t got = read_sound_at(record.source, view.pcm.data() + done, view.pcm.size() - done,
                                      record.data_offset + done, &error);
     if (got <= 0) break;
     done += static_cast<std::size_t>(got);

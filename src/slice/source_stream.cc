@@ -30,7 +30,7 @@ std::size_t next_frames(SourceStream& stream, const std::uint8_t** frames) {
   while (stream.error == 0 && stream.bytes_left > 0) {
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(stream.read_bytes, stream.bytes_left));
     int error = 0;
-    const std::int64_t got = read_at(*stream.file, stream.buffer.data() + stream.carried, want, stream.offset, &error);
+    const std::int64_t got = read_sound_at(*stream.file, stream.buffer.data() + stream.carried, want, stream.offset, &error);
     if (got < 0) {
       stream.error = error != 0 ? error : kReadFailed;
       return 0;

@@ -88,9 +88,11 @@ std::int64_t system_read_at(std::intptr_t handle, void* buffer, std::size_t size
 inline constexpr std::size_t kReadBytes = 128 * 1024;
 
 // How files are read: the system's reads, or (in the tests and the page)
-// a function of their own, and the size of each read of a recording's sound.
+// functions of their own: one for headers, one for a recording's sound
+// (which the page reads ahead), and the size of each read of the sound.
 struct ReadMethod {
   ReadAt read = system_read_at;
+  ReadAt read_sound = system_read_at;
   std::size_t sound_bytes = kReadBytes;  // any size from 1 byte up
 };
 
@@ -101,10 +103,15 @@ struct FileReader {
   ReadMethod method;
 };
 
-// Reads up to `size` bytes at `offset` through `reader`, as ReadAt does.
+// Reads up to `size` bytes at `offset` through `reader`, as ReadAt does: a
+// header's bytes, or with read_sound_at a recording's sound.
 inline std::int64_t read_at(const FileReader& reader, void* buffer, std::size_t size, std::uint64_t offset,
                             int* error) {
   return reader.method.read(reader.file.handle, buffer, size, offset, error);
+}
+inline std::int64_t read_sound_at(const FileReader& reader, void* buffer, std::size_t size, std::uint64_t offset,
+                                  int* error) {
+  return reader.method.read_sound(reader.file.handle, buffer, size, offset, error);
 }
 
 // Opens the regular file at `path` for reading, without ever blocking (a

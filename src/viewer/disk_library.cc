@@ -15,9 +15,6 @@
 namespace kitweaver::inspect {
 namespace {
 
-// No drum pack comes near this (20 s of stereo is 3.5 MB): a larger one is
-// not read.
-constexpr std::int64_t kLargestPack = 64 << 20;
 // Nor does a metadata text come near this.
 constexpr std::uint64_t kLongestText = 64 << 10;
 
@@ -78,7 +75,7 @@ LibraryEntry read_entry(const std::string& path, const std::string& relative, co
   entry.kind = "drum";
   std::vector<std::uint8_t> bytes;
   Pack pack;
-  if (entry.bytes > kLargestPack || read_whole_file(path, &bytes) != 0 || !read_pack(bytes, &pack).empty()) {
+  if (entry.bytes > kLargestPackBytes || read_whole_file(path, &bytes) != 0 || !read_pack(bytes, &pack).empty()) {
     entry.scale = "broken";
     return entry;
   }

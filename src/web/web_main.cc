@@ -62,7 +62,7 @@ int kitweaver_build(const char* folder, int hq, int field, const char* pack) {
   if (field != 0) arguments.push_back("--field");
   arguments.push_back(folder);
   kitweaver::RunSettings settings;
-  settings.reading = {read_page_file, kPageReadBytes};
+  settings.reading = {read_page_file, read_page_file, kPageReadBytes};
   settings.pack_instead = pack;
   const int status = kitweaver::run_kitweaver(static_cast<int>(arguments.size()), arguments.data(), settings);
   std::fflush(stdout);
