@@ -8,6 +8,7 @@
 #include "format/aiff_chunks.h"
 #include "format/aiff_format.h"
 #include "format/byte_source.h"
+#include "format/pack_chunks.h"
 #include "format/drum_format.h"
 #include "system/files.h"
 #include "viewer/pack_reader.h"
