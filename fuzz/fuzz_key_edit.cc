@@ -13,16 +13,16 @@
 namespace {
 
 using kitweaver::inspect::KeyEdit;
-using kitweaver::inspect::KeyField;
+using kitweaver::KeyList;
 using kitweaver::inspect::KeyRow;
 
-std::int64_t& field_of(KeyRow& row, KeyField field) {
+std::int64_t& field_of(KeyRow& row, KeyList field) {
   switch (field) {
-    case KeyField::kPitch: return row.pitch_raw;
-    case KeyField::kDirection: return row.reverse;
-    case KeyField::kMode: return row.play_mode;
-    case KeyField::kStart: return row.start_raw;
-    case KeyField::kEnd: return row.end_raw;
+    case KeyList::kPitch: return row.pitch_raw;
+    case KeyList::kReverse: return row.reverse;
+    case KeyList::kPlayMode: return row.play_mode;
+    case KeyList::kStart: return row.start_raw;
+    case KeyList::kEnd: return row.end_raw;
   }
   return row.pitch_raw;
 }
@@ -50,12 +50,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::int64_t want_frames[2] = {-1, -1};  // start and end given in frames
     for (const KeyEdit& edit : edits) {
       if (!edit.keys[k]) continue;
-      const bool start = edit.field == KeyField::kStart;
+      const bool start = edit.field == KeyList::kStart;
       if (edit.frame) {
         want_frames[start ? 0 : 1] = *edit.frame;
         continue;
       }
-      if (start || edit.field == KeyField::kEnd) want_frames[start ? 0 : 1] = -1;
+      if (start || edit.field == KeyList::kEnd) want_frames[start ? 0 : 1] = -1;
       field_of(want, edit.field) = edit.raw;
     }
     const KeyRow& got = changed.keys[k];

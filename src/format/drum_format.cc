@@ -1,6 +1,10 @@
 #include "format/drum_format.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "format/json_scanner.h"
@@ -158,6 +162,46 @@ bool at_older_scale(const std::array<std::int64_t, 24>& starts, const std::array
     }
   }
   return any;
+}
+
+std::string read_drum_lists(std::string_view text, DrumLists* lists) {
+  // Whether each list was found holding 24 numbers, where it was last named.
+  std::array<bool, kKeyListCount> whole{};
+  auto member = [&](std::string_view name, JsonScanner& scan) {
+    for (std::size_t f = 0; f < kKeyListCount; ++f) {
+      if (name != kKeyListNames[f]) continue;
+      const std::size_t at = scan.at;
+      whole[f] = scan.numbers(&lists->spans[f]);
+      if (whole[f]) return true;
+      scan.at = at;
+      return scan.value();
+    }
+    return scan.value();
+  };
+  JsonScanner rest{text};
+  if (!scan_object(text, member, &lists->end, true)) return "metadata not valid JSON";
+  rest.at = lists->end;
+  if (!rest.at_end()) return "metadata not valid JSON";
+  for (std::size_t f = 0; f < kKeyListCount; ++f) {
+    const std::string quoted = "the \"" + std::string(kKeyListNames[f]) + "\" list";
+    if (!whole[f]) return quoted + " does not hold 24 numbers";
+    for (std::size_t k = 0; k < kSlotCount; ++k) {
+      const auto [from, to] = lists->spans[f][k];
+      const std::string_view item = text.substr(from, to - from);
+      std::int64_t value = 0;
+      const auto [stop, error] = std::from_chars(item.data(), item.data() + item.size(), value);
+      if (error != std::errc() || stop != item.data() + item.size()) {
+        // A fraction, an exponent or a number past 64 bits: its whole part,
+        // while that is a value.
+        const double number = std::strtod(std::string(item).c_str(), nullptr);
+        if (!std::isfinite(number)) return "metadata not valid JSON";
+        if (!(std::fabs(number) < 9.2e18)) return quoted + " holds a number out of range";
+        value = static_cast<std::int64_t>(number);
+      }
+      lists->values[f][k] = value;
+    }
+  }
+  return "";
 }
 
 bool is_drum_text(std::string_view text) {

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "format/devices.h"
 
@@ -104,6 +105,26 @@ std::int64_t frame_of_position(std::int64_t position, std::int64_t scale_frames)
 // Whether a pack's positions are at 4056 per frame: every non-zero start
 // and end is a multiple of it, and there is at least one.
 bool at_older_scale(const std::array<std::int64_t, 24>& starts, const std::array<std::int64_t, 24>& ends);
+
+// The key lists of a metadata text, read as JSON: each list's 24 numbers,
+// and where each stands in the text (for the key editor, which rewrites
+// them in place). A fraction counts as its whole part.
+struct DrumLists {
+  using Span = std::pair<std::size_t, std::size_t>;  // [first byte, past the last)
+  std::array<std::array<std::int64_t, kSlotCount>, kKeyListCount> values{};
+  std::array<std::array<Span, kSlotCount>, kKeyListCount> spans{};
+  std::size_t end = 0;  // just past the object's closing brace
+  std::array<std::int64_t, kSlotCount>& of(KeyList list) { return values[static_cast<std::size_t>(list)]; }
+  const std::array<std::int64_t, kSlotCount>& of(KeyList list) const { return values[static_cast<std::size_t>(list)]; }
+};
+
+// Reads the text (what follows the "op-1" signature, up to its first zero
+// byte): JSON of one object, then only white space, whose five key lists
+// each hold 24 numbers; of a name given twice the last counts, and names
+// are compared as written. Returns an empty text, or the line saying what
+// is wrong: "metadata not valid JSON", "the \"start\" list does not hold 24
+// numbers", "the \"start\" list holds a number out of range".
+std::string read_drum_lists(std::string_view text, DrumLists* lists);
 
 // Whether a metadata text (what follows the "op-1" signature) describes a
 // drum patch: a JSON object whose "type" member (the last one of that name)

@@ -1,6 +1,9 @@
 // Reading the drum metadata text as JSON without a JSON library: a walk that
-// only finds where things are. The key editor finds the values it rewrites
-// with it, and the intake tells a drum pack from a recording.
+// finds where things are. The pack reader reads the key lists with it (and
+// where each number stands, which the key editor rewrites), and the intake
+// tells a drum pack from a recording. A strict walk takes only JSON itself
+// (its literals, numbers and escapes); a lenient one, which tells a drum
+// pack, takes any word where a value stands.
 #pragma once
 
 #include <array>
@@ -22,6 +25,7 @@ struct JsonScanner {
   std::string_view text;
   std::size_t at = 0;
   int depth = 0;
+  bool strict = false;
 
   void skip_space() {
     while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' || text[at] == '\r')) ++at;
@@ -37,11 +41,61 @@ struct JsonScanner {
     skip_space();
     if (at >= text.size() || text[at] != '"') return false;
     const std::size_t start = ++at;
-    while (at < text.size() && text[at] != '"') at += text[at] == '\\' ? 2 : 1;
+    while (at < text.size() && text[at] != '"') {
+      if (strict && static_cast<unsigned char>(text[at]) < 0x20) return false;
+      if (text[at] != '\\') {
+        ++at;
+        continue;
+      }
+      if (strict && !escape(at + 1)) return false;
+      at += 2;
+    }
     if (at >= text.size()) return false;
     *contents = text.substr(start, at - start);
     ++at;
     return true;
+  }
+  // An escape after a backslash at `i`: one of JSON's letters, or u and
+  // four hex digits.
+  bool escape(std::size_t i) const {
+    if (i >= text.size()) return false;
+    if (std::strchr("\"\\/bfnrt", text[i]) != nullptr && text[i] != '\0') return true;
+    if (text[i] != 'u' || i + 4 >= text.size()) return false;
+    for (std::size_t k = i + 1; k <= i + 4; ++k) {
+      if (std::strchr("0123456789abcdefABCDEF", text[k]) == nullptr || text[k] == '\0') return false;
+    }
+    return true;
+  }
+  // Whether `word` is a JSON literal or number.
+  static bool json_scalar(std::string_view word) {
+    if (word == "true" || word == "false" || word == "null") return true;
+    std::size_t i = 0;
+    auto digits = [&] {
+      const std::size_t from = i;
+      while (i < word.size() && word[i] >= '0' && word[i] <= '9') ++i;
+      return i > from;
+    };
+    if (i < word.size() && word[i] == '-') ++i;
+    if (i < word.size() && word[i] == '0') {
+      ++i;
+    } else if (!digits()) {
+      return false;
+    }
+    if (i < word.size() && word[i] == '.') {
+      ++i;
+      if (!digits()) return false;
+    }
+    if (i < word.size() && (word[i] == 'e' || word[i] == 'E')) {
+      ++i;
+      if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
+      if (!digits()) return false;
+    }
+    return i == word.size();
+  }
+  // Whether nothing but white space is left.
+  bool at_end() {
+    skip_space();
+    return at == text.size();
   }
   // Any value, nested ones too.
   bool value() {
@@ -70,7 +124,7 @@ struct JsonScanner {
     }
     const std::size_t start = at;
     while (at < text.size() && std::strchr(",]} \t\n\r", text[at]) == nullptr) ++at;
-    return at > start;
+    return at > start && (!strict || json_scalar(text.substr(start, at - start)));
   }
   // A list of 24 numbers: where each is.
   bool numbers(std::array<std::pair<std::size_t, std::size_t>, kSlotCount>* items) {
@@ -79,7 +133,10 @@ struct JsonScanner {
       if (k > 0 && !take(',')) return false;
       skip_space();
       const std::size_t start = at;
-      if (!value() || at == start || text[start] == '"' || text[start] == '[' || text[start] == '{') return false;
+      if (!value() || at == start || text[start] == '"' || text[start] == '[' || text[start] == '{' ||
+          text[start] == 't' || text[start] == 'f' || text[start] == 'n') {
+        return false;
+      }
       (*items)[k] = {start, at};
     }
     return take(']');
@@ -92,8 +149,9 @@ struct JsonScanner {
 // False when the text does not open with an object the walk can read; else
 // `*end` is where the object ends.
 template <typename Member>
-bool scan_object(std::string_view text, Member member, std::size_t* end) {
+bool scan_object(std::string_view text, Member member, std::size_t* end, bool strict = false) {
   JsonScanner scan{text};
+  scan.strict = strict;
   if (!scan.take('{')) return false;
   if (!scan.take('}')) {
     do {

@@ -16,31 +16,6 @@
 namespace kitweaver::inspect {
 namespace {
 
-// Nor does a metadata text come near this.
-constexpr std::uint64_t kLongestText = 64 << 10;
-
-// What an AIFF file is, from its chunks alone (the sound is never read):
-// none, a drum pack (its "op-1" text describes a drum patch) or anything
-// else.
-enum class AiffKind { kNone, kDrum, kOther };
-
-AiffKind aiff_kind(const ByteSource& source) {
-  AiffWalk walk;
-  if (!start_aiff_walk(source, &walk)) return AiffKind::kNone;
-  for (AiffChunk chunk; next_aiff_chunk(walk, &chunk);) {
-    // A chunk's ID is four printable characters: anything else (the zeros
-    // of a file padded or cut off) ends what the walk can tell.
-    if (!std::all_of(chunk.id, chunk.id + 4, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; })) break;
-    if (!chunk_is(chunk, kApplId) || chunk.size < 4 || chunk.size > kLongestText) continue;
-    std::string body(static_cast<std::size_t>(chunk.size), '\0');
-    if (!read_source(source, chunk.body, body.data(), body.size())) break;
-    if (body.compare(0, 4, kAppSignature) == 0) {
-      return is_drum_text(std::string_view(body).substr(4)) ? AiffKind::kDrum : AiffKind::kOther;
-    }
-  }
-  return AiffKind::kOther;
-}
-
 // One file of the disk: its kind, and a drum pack's length, slices and
 // positions.
 LibraryEntry read_entry(const std::string& path, const std::string& relative, const std::string& folder,
@@ -63,20 +38,20 @@ LibraryEntry read_entry(const std::string& path, const std::string& relative, co
     return entry;
   }
   if (!is_pack_name(name)) return entry;
+  // One reading of the file: its chunks tell its kind; a drum pack's
+  // sound is then read from where they say it is.
   ByteSource source;
   source.size = static_cast<std::uint64_t>(entry.bytes);
   source.file = &reader;
-  const AiffKind kind = aiff_kind(source);
-  reader.file.reset();
-  if (kind == AiffKind::kNone) return entry;
-  if (kind == AiffKind::kOther) {
+  PackChunks chunks;
+  if (!read_pack_chunks(source, &chunks)) return entry;
+  if (!chunks.drum) {
     entry.kind = "synth";
     return entry;
   }
   entry.kind = "drum";
-  std::vector<std::uint8_t> bytes;
   Pack pack;
-  if (entry.bytes > kLargestPackBytes || read_whole_file(path, &bytes) != 0 || !read_pack(bytes, &pack).empty()) {
+  if (entry.bytes > kLargestPackBytes || !read_pack(source, chunks, &pack).empty()) {
     entry.scale = "broken";
     return entry;
   }

@@ -7,10 +7,8 @@
 #include <cstring>
 #include <optional>
 
-#include "format/aiff_chunks.h"
 #include "format/aiff_format.h"
 #include "format/drum_format.h"
-#include "format/json_scanner.h"
 #include "kitweaver/byte_order.h"
 #include "system/file_replace.h"
 #include "system/files.h"
@@ -19,6 +17,12 @@ namespace kitweaver::inspect {
 namespace {
 
 // ---- Reading an edit ----
+
+// "-96 to +96 semitones": the most a key is pitched either way.
+std::string pitch_range() {
+  const std::string most = std::to_string(static_cast<int>(kMostPitchSemitones));
+  return "-" + most + " to +" + most + " semitones";
+}
 
 // A signed decimal: an optional sign, digits, at most one point.
 std::optional<double> decimal(std::string_view text) {
@@ -61,19 +65,21 @@ std::string read_keys(std::string_view text, std::array<bool, kSlotCount>* keys)
   return "";
 }
 
-// The fields set by a word, and their words' stored values.
-struct WordField {
-  const char* name;
-  KeyField field;
-  std::array<std::pair<const char*, std::int64_t>, 3> words;  // a null word ends the list
-  const char* choices;
-};
-constexpr WordField kWordFields[] = {
-    {"direction", KeyField::kDirection, {{{"forwards", kForwards}, {"reversed", kReversed}, {nullptr, 0}}},
-     "forwards or reversed"},
-    {"mode", KeyField::kMode, {{{"plain", kPlayPlain}, {"one-shot", kPlayOneShot}, {"loop", kPlayLoop}}},
-     "plain, one-shot or loop"},
-};
+// A field set by a word: its words' stored values, from the format.
+template <std::size_t N>
+std::string read_word(std::string_view name, std::string_view value, const std::array<ValueWord, N>& words,
+                      KeyEdit* edit) {
+  std::int32_t raw = 0;
+  if (value_of(words, value, &raw)) {
+    edit->raw = raw;
+    return "";
+  }
+  std::string choices;
+  for (std::size_t i = 0; i < N; ++i) {
+    choices += (i == 0 ? "" : i + 1 == N ? " or " : ", ") + std::string(words[i].word);
+  }
+  return std::string(name) + " \"" + std::string(value) + "\" is not " + choices;
+}
 
 std::string read_value(std::string_view name, std::string_view value, KeyEdit* edit) {
   const std::string quoted = "\"" + std::string(value) + "\"";
@@ -85,21 +91,18 @@ std::string read_value(std::string_view name, std::string_view value, KeyEdit* e
     if (!step) return "pitch " + quoted + " is not a number";
     // No step that large can end within the range; it stays a number.
     const double semitones = std::clamp(*step, -1e6, 1e6);
-    edit->field = KeyField::kPitch;
+    edit->field = KeyList::kPitch;
     edit->relative = true;
     edit->raw = std::llround((name.back() == '-' ? -semitones : semitones) * kPitchScale);
     return "";
   }
-  for (const WordField& words : kWordFields) {
-    if (name != words.name) continue;
-    edit->field = words.field;
-    for (const auto& [word, raw] : words.words) {
-      if (word != nullptr && value == word) {
-        edit->raw = raw;
-        return "";
-      }
-    }
-    return std::string(name) + " " + quoted + " is not " + words.choices;
+  if (name == "direction") {
+    edit->field = KeyList::kReverse;
+    return read_word(name, value, kDirectionWords, edit);
+  }
+  if (name == "mode") {
+    edit->field = KeyList::kPlayMode;
+    return read_word(name, value, kPlayModeWords, edit);
   }
   if (name != "pitch" && name != "start" && name != "end") {
     return "unknown field \"" + std::string(name) + "\" (pitch, direction, mode, start, end)";
@@ -107,38 +110,17 @@ std::string read_value(std::string_view name, std::string_view value, KeyEdit* e
   const std::optional<double> number = decimal(value);
   if (!number) return std::string(name) + " " + quoted + " is not a number";
   if (name == "pitch") {
-    if (!(std::fabs(*number) <= kMostEditSemitones)) {
-      return "pitch " + std::string(value) + " is outside -96 to +96 semitones";
+    if (!(std::fabs(*number) <= kMostPitchSemitones)) {
+      return "pitch " + std::string(value) + " is outside " + pitch_range();
     }
-    edit->field = KeyField::kPitch;
+    edit->field = KeyList::kPitch;
     edit->raw = std::llround(*number * kPitchScale);
     return "";
   }
   if (*number < 0) return std::string(name) + " " + std::string(value) + " is before the pack's first frame";
-  edit->field = name == "start" ? KeyField::kStart : KeyField::kEnd;
+  edit->field = name == "start" ? KeyList::kStart : KeyList::kEnd;
   // No pack is near 2^40 frames: a larger number is simply beyond its end.
   edit->frame = std::llround(std::min(*number, 0x1p40));
-  return "";
-}
-
-// ---- Finding the values in the text ----
-
-// The spans of the 24 numbers of each list an edit can change, and where
-// the top-level object ends.
-struct TextPlaces {
-  std::array<std::array<std::pair<std::size_t, std::size_t>, kSlotCount>, 5> items{};
-  std::array<bool, 5> found{};
-  std::size_t end = 0;
-};
-
-const char* list_name(KeyField field) {
-  switch (field) {
-    case KeyField::kPitch: return "pitch";
-    case KeyField::kDirection: return "reverse";
-    case KeyField::kMode: return "playmode";
-    case KeyField::kStart: return "start";
-    case KeyField::kEnd: return "end";
-  }
   return "";
 }
 
@@ -151,54 +133,12 @@ std::optional<std::int64_t> whole_number(std::string_view item) {
   return value;
 }
 
-// The places of the five lists in the text of a top-level object; a name
-// given twice counts where it is last, as a JSON reader takes it. A name
-// written with escapes is refused: its text is not its name.
-bool find_places(std::string_view text, TextPlaces* places) {
-  auto member = [places](std::string_view name, JsonScanner& scan) {
-    if (name.find('\\') != std::string_view::npos) return false;
-    int list = -1;
-    for (int f = 0; f < 5; ++f) {
-      if (name == list_name(static_cast<KeyField>(f))) list = f;
-    }
-    if (list < 0) return scan.value();
-    places->found[static_cast<std::size_t>(list)] = true;
-    return scan.numbers(&places->items[static_cast<std::size_t>(list)]);
-  };
-  return scan_object(text, member, &places->end);
-}
-
-// ---- The chunk around the text ----
-
-struct Appl {
-  std::size_t header = 0;  // where the chunk starts
-  std::size_t size = 0;    // of its body in the file
-  std::size_t end = 0;     // where what follows it starts
-};
-
-std::string find_appl(const std::vector<std::uint8_t>& bytes, Appl* appl) {
-  ByteSource source;
-  source.bytes = bytes.data();
-  source.size = bytes.size();
-  AiffWalk walk;
-  if (!start_aiff_walk(source, &walk)) return "not an AIFF file";
-  for (AiffChunk chunk; next_aiff_chunk(walk, &chunk);) {
-    const std::uint8_t* body = bytes.data() + static_cast<std::size_t>(chunk.body);
-    if (chunk_is(chunk, kApplId) && chunk.size >= 4 && std::memcmp(body, kAppSignature, 4) == 0) {
-      *appl = {static_cast<std::size_t>(chunk.header), static_cast<std::size_t>(chunk.size),
-               static_cast<std::size_t>(chunk.end)};
-      return "";
-    }
-  }
-  return "no op-1 application chunk";
-}
-
 // The pitch the edits leave key `k` at, as stored: the pack's, or the last
 // one set, with every step after it added; none when no edit changes it.
 std::optional<std::int64_t> edited_pitch(const Pack& pack, const std::vector<KeyEdit>& edits, std::size_t k) {
   std::optional<std::int64_t> pitch;
   for (const KeyEdit& edit : edits) {
-    if (!edit.keys[k] || edit.field != KeyField::kPitch) continue;
+    if (!edit.keys[k] || edit.field != KeyList::kPitch) continue;
     pitch = edit.relative ? pitch.value_or(pack.keys[k].pitch_raw) + edit.raw : edit.raw;
   }
   return pitch;
@@ -230,11 +170,11 @@ std::string parse_key_edits(std::string_view text, std::vector<KeyEdit>* edits) 
 
 std::vector<KeyEdit> key_as_edits(const KeyRow& from, int key) {
   std::vector<KeyEdit> edits;
-  const std::pair<KeyField, std::int64_t> values[] = {{KeyField::kPitch, from.pitch_raw},
-                                                      {KeyField::kDirection, from.reverse},
-                                                      {KeyField::kMode, from.play_mode},
-                                                      {KeyField::kStart, from.start_raw},
-                                                      {KeyField::kEnd, from.end_raw}};
+  const std::pair<KeyList, std::int64_t> values[] = {{KeyList::kPitch, from.pitch_raw},
+                                                      {KeyList::kReverse, from.reverse},
+                                                      {KeyList::kPlayMode, from.play_mode},
+                                                      {KeyList::kStart, from.start_raw},
+                                                      {KeyList::kEnd, from.end_raw}};
   for (const auto& [field, raw] : values) {
     KeyEdit edit;
     edit.keys[static_cast<std::size_t>(key)] = true;
@@ -255,14 +195,14 @@ std::string check_key_edits(const Pack& pack, const std::vector<KeyEdit>& edits)
     bool moved = false;
     char line[160];
     const std::optional<std::int64_t> pitch = edited_pitch(pack, edits, k);
-    if (pitch && std::llabs(*pitch) > std::llround(kMostEditSemitones * kPitchScale)) {
-      std::snprintf(line, sizeof line, "key %zu: pitch %+g is outside -96 to +96 semitones", k,
-                    static_cast<double>(*pitch) / kPitchScale);
+    if (pitch && std::llabs(*pitch) > std::llround(kMostPitchSemitones * kPitchScale)) {
+      std::snprintf(line, sizeof line, "key %zu: pitch %+g is outside %s", k,
+                    static_cast<double>(*pitch) / kPitchScale, pitch_range().c_str());
       return line;
     }
     for (const KeyEdit& edit : edits) {
-      if (!edit.keys[k] || (edit.field != KeyField::kStart && edit.field != KeyField::kEnd)) continue;
-      const std::size_t side = edit.field == KeyField::kStart ? 0 : 1;
+      if (!edit.keys[k] || (edit.field != KeyList::kStart && edit.field != KeyList::kEnd)) continue;
+      const std::size_t side = edit.field == KeyList::kStart ? 0 : 1;
       given[side] = edit.frame.has_value();
       bounds[side] = edit.frame ? *edit.frame : frame_of_position(edit.raw, pack.scale_frames);
       stored[side] = edit.frame ? position_of_frame(*edit.frame, pack.scale_frames) : edit.raw;
@@ -290,15 +230,19 @@ std::string check_key_edits(const Pack& pack, const std::vector<KeyEdit>& edits)
 
 std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const Pack& pack,
                             const std::vector<KeyEdit>& edits, std::vector<std::uint8_t>* out) {
-  Appl appl;
-  if (std::string error = find_appl(bytes, &appl); !error.empty()) return error;
-  const std::size_t text_at = appl.header + kChunkHeaderSize + 4;
-  const std::string_view text(reinterpret_cast<const char*>(bytes.data()) + text_at, appl.size - 4);
-  TextPlaces places;
-  if (!find_places(text, &places)) return "the metadata text can't be read for changing";
+  // The text and the places of its numbers, as the pack's one reading
+  // found them: everything after the signature, to the chunk's end.
+  const AiffChunk& appl = pack.chunks.appl;
+  const auto text_at = static_cast<std::size_t>(pack.chunks.text_at);
+  if (!pack.chunks.have_text || text_at > bytes.size() || appl.body + appl.size > bytes.size()) {
+    return "no op-1 application chunk";
+  }
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()) + text_at,
+                              static_cast<std::size_t>(appl.size) - 4);
+  const DrumLists& places = pack.lists;
 
   // The last edit of every key and list, then the changed values, last first.
-  std::array<std::array<const KeyEdit*, kSlotCount>, 5> wanted{};
+  std::array<std::array<const KeyEdit*, kSlotCount>, kKeyListCount> wanted{};
   for (const KeyEdit& edit : edits) {
     for (std::size_t k = 0; k < kSlotCount; ++k) {
       if (edit.keys[k]) wanted[static_cast<std::size_t>(edit.field)][k] = &edit;
@@ -309,21 +253,20 @@ std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const Pack& 
     std::string value;
   };
   std::vector<Change> changes;
-  for (std::size_t f = 0; f < 5; ++f) {
+  for (std::size_t f = 0; f < kKeyListCount; ++f) {
     for (std::size_t k = 0; k < kSlotCount; ++k) {
       const KeyEdit* edit = wanted[f][k];
       if (edit == nullptr) continue;
-      if (!places.found[f]) return std::string("the metadata text has no \"") + list_name(static_cast<KeyField>(f)) + "\" list";
-      const auto [from, to] = places.items[f][k];
+      const auto [from, to] = places.spans[f][k];
       const std::optional<std::int64_t> stored = whole_number(text.substr(from, to - from));
       // A value that is already the stored one keeps its bytes; so does a
       // position that the pack already plays at the frame asked for.
       if (edit->frame && stored && frame_in_sound(pack, *stored) == *edit->frame) continue;
-      const std::int64_t value = f == static_cast<std::size_t>(KeyField::kPitch) ? *edited_pitch(pack, edits, k)
+      const std::int64_t value = f == static_cast<std::size_t>(KeyList::kPitch) ? *edited_pitch(pack, edits, k)
                                  : edit->frame ? position_of_frame(*edit->frame, pack.scale_frames)
                                                : edit->raw;
       if (stored == value) continue;
-      changes.push_back({places.items[f][k], std::to_string(value)});
+      changes.push_back({places.spans[f][k], std::to_string(value)});
     }
   }
   std::sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) { return a.span.first > b.span.first; });
@@ -365,8 +308,8 @@ std::vector<KeyEdit> rescale_edits(const Pack& pack) {
   std::vector<KeyEdit> edits;
   if (pack.scale != PositionScale::kOlder) return edits;
   for (std::size_t k = 0; k < kSlotCount; ++k) {
-    for (KeyField field : {KeyField::kStart, KeyField::kEnd}) {
-      const std::int64_t raw = field == KeyField::kStart ? pack.keys[k].start_raw : pack.keys[k].end_raw;
+    for (KeyList field : {KeyList::kStart, KeyList::kEnd}) {
+      const std::int64_t raw = field == KeyList::kStart ? pack.keys[k].start_raw : pack.keys[k].end_raw;
       if (raw == 0) continue;
       KeyEdit edit;
       edit.keys[k] = true;

@@ -28,8 +28,6 @@
 
 namespace kitweaver::inspect {
 
-enum class KeyField { kPitch, kDirection, kMode, kStart, kEnd };
-
 // One value set on some keys: as it is stored (pitch x kPitchScale,
 // kForwards / kReversed, kPlayPlain / kPlayOneShot / kPlayLoop, a position
 // as stored), or, for start and end, as a frame, which is stored by the
@@ -40,14 +38,11 @@ enum class KeyField { kPitch, kDirection, kMode, kStart, kEnd };
 // pitch is the last set one (or the stored one) plus every step after it.
 struct KeyEdit {
   std::array<bool, kSlotCount> keys{};
-  KeyField field = KeyField::kPitch;
+  KeyList field = KeyList::kPitch;
   std::int64_t raw = 0;
   std::optional<std::int64_t> frame;
   bool relative = false;
 };
-
-// Pitches beyond eight octaves either way are refused.
-inline constexpr double kMostEditSemitones = 96.0;
 
 // Reads one "KEYS:FIELD=VALUE[,FIELD=VALUE...]" (KEYS: 0 to 23, a range
 // such as 12-23, or all; FIELD: pitch in semitones, direction forwards or

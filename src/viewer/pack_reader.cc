@@ -4,11 +4,10 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <utility>
 
-#include "format/aiff_chunks.h"
 #include "format/aiff_format.h"
+#include "format/pack_chunks.h"
 #include "format/drum_format.h"
 #include "kitweaver/byte_order.h"
 #include "format/devices.h"
@@ -16,78 +15,47 @@
 namespace kitweaver::inspect {
 namespace {
 
-bool id_is(const std::uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
+bool id_is(const char* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
 
-struct Chunks {
-  const std::uint8_t* comm = nullptr;
-  std::uint32_t comm_size = 0;
-  const std::uint8_t* ssnd = nullptr;
-  std::uint32_t ssnd_size = 0;
-  std::string metadata;  // the op-1 text after its signature
-  bool have_metadata = false;
-};
-
-// Walks the chunks in any order; a chunk cut short by the end of the file
-// keeps what is there (format/aiff_chunks.h).
-std::string walk_chunks(const std::vector<std::uint8_t>& bytes, Pack* pack, Chunks* chunks) {
-  ByteSource source;
-  source.bytes = bytes.data();
-  source.size = bytes.size();
-  AiffWalk walk;
-  if (!start_aiff_walk(source, &walk)) return "not an AIFF file";
-  pack->aifc = walk.aifc;
-  for (AiffChunk chunk; next_aiff_chunk(walk, &chunk);) {
-    const std::uint8_t* body = bytes.data() + static_cast<std::size_t>(chunk.body);
-    const auto size = static_cast<std::uint32_t>(chunk.size);
-    if (chunk_is(chunk, kCommId) && chunks->comm == nullptr) {
-      chunks->comm = body;
-      chunks->comm_size = size;
-    } else if (chunk_is(chunk, kSsndId) && chunks->ssnd == nullptr) {
-      chunks->ssnd = body;
-      chunks->ssnd_size = size;
-    } else if (chunk_is(chunk, kApplId) && !chunks->have_metadata && size >= 4 && id_is(body, kAppSignature)) {
-      chunks->metadata.assign(reinterpret_cast<const char*>(body) + 4, size - 4);
-      chunks->have_metadata = true;
-    }
-  }
-  if (chunks->comm == nullptr || chunks->comm_size < kCommSize) return "no common (COMM) chunk";
-  if (chunks->ssnd == nullptr || chunks->ssnd_size < kSsndPrefixSize) return "no sound data (SSND) chunk";
-  if (!chunks->have_metadata) return "no op-1 application chunk";
+// The chunks a pack needs, with the line that says which is missing.
+std::string check_chunks(const PackChunks& chunks) {
+  if (!chunks.have_comm || chunks.comm_size < kCommSize) return "no common (COMM) chunk";
+  if (!chunks.have_ssnd || chunks.ssnd_size < kSsndPrefixSize) return "no sound data (SSND) chunk";
+  if (!chunks.have_text) return "no op-1 application chunk";
   return "";
 }
 
-std::string read_sound(const Chunks& chunks, Pack* pack) {
-  const std::uint8_t* comm = chunks.comm;
-  pack->channels = load_be16(comm);
-  pack->frames = load_be32(comm + 2);
-  pack->bits = load_be16(comm + 6);
-  pack->rate = decode_extended80(comm + 8);
+std::string read_sound(const ByteSource& source, const PackChunks& chunks, Pack* pack) {
+  const CommFields& comm = chunks.comm;
+  pack->channels = static_cast<std::int32_t>(comm.channels);
+  pack->frames = comm.frames;
+  pack->bits = static_cast<std::int32_t>(comm.bits);
+  pack->rate = comm.rate;
   if (pack->aifc) {
     if (chunks.comm_size < kAifcCommMinSize) return "AIFC common chunk without a compression type";
-    const std::uint8_t* type = comm + kCommSize;
+    const char* type = comm.compression;
     pack->little_endian = id_is(type, kCompressionSowt);
     if (!pack->little_endian && !id_is(type, kCompressionNone) && !id_is(type, kCompressionTwos)) {
-      return "compressed AIFC sound (" + std::string(reinterpret_cast<const char*>(type), 4) + ") is not supported";
+      return "compressed AIFC sound (" + std::string(type, 4) + ") is not supported";
     }
   }
   if (pack->bits != 16 || pack->channels < 1) {
     return "sound of " + std::to_string(pack->bits) + " bits and " + std::to_string(pack->channels) +
            " channels is not a pack's 16-bit sound";
   }
-  const std::uint32_t offset = load_be32(chunks.ssnd);
+  if (chunks.sound_past_end) return "the sound data (SSND) chunk's sound starts past its end";
   const std::size_t frame_size = 2 * static_cast<std::size_t>(pack->channels);
-  const std::size_t available =
-      offset <= chunks.ssnd_size - kSsndPrefixSize ? chunks.ssnd_size - kSsndPrefixSize - offset : 0;
-  const std::size_t frames = std::min<std::size_t>(pack->frames, available / frame_size);
+  const std::size_t frames = std::min<std::size_t>(pack->frames, chunks.sound_held / frame_size);
   if (frames < pack->frames) {
     pack->warnings.push_back("the sound data holds " + std::to_string(frames) + " of the " +
                              std::to_string(pack->frames) + " frames its header declares");
   }
-  const std::uint8_t* data = chunks.ssnd + kSsndPrefixSize + offset;
+  std::vector<std::uint8_t> data(frames * frame_size);
+  if (!read_source(source, chunks.sound_at, data.data(), data.size())) return "the sound data can't be read";
   const std::size_t count = frames * static_cast<std::size_t>(pack->channels);
   pack->samples.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* p = data + 2 * i;
+    const std::uint8_t* p = data.data() + 2 * i;
     pack->samples[i] = static_cast<std::int16_t>(pack->little_endian ? load_le16(p) : load_be16(p));
   }
   return "";
@@ -115,23 +83,6 @@ bool opens_with_marker_tone(const Pack& pack) {
     }
   }
   return true;
-}
-
-std::string read_list(const nlohmann::json& metadata, const char* key, std::array<std::int64_t, kSlotCount>* out) {
-  auto it = metadata.find(key);
-  if (it == metadata.end() || !it->is_array() || it->size() != kSlotCount) {
-    return std::string("the \"") + key + "\" list does not hold 24 numbers";
-  }
-  for (std::size_t k = 0; k < kSlotCount; ++k) {
-    const nlohmann::json& v = (*it)[k];
-    if (!v.is_number()) return std::string("the \"") + key + "\" list does not hold 24 numbers";
-    // A fraction counts as its whole part; one beyond 64 bits is no value.
-    if (v.is_number_float() && !(std::fabs(v.get<double>()) < 9.2e18)) {
-      return std::string("the \"") + key + "\" list holds a number out of range";
-    }
-    (*out)[k] = v.is_number_integer() ? v.get<std::int64_t>() : static_cast<std::int64_t>(v.get<double>());
-  }
-  return "";
 }
 
 // A warning about a key, worded for it alone ("starts past ...") and for
@@ -221,14 +172,12 @@ std::string older_scale_warning(const Pack& pack) {
 }
 
 std::string read_keys(const std::string& text, Pack* pack) {
-  nlohmann::json metadata = nlohmann::json::parse(text, nullptr, false);
-  if (metadata.is_discarded() || !metadata.is_object()) return "metadata not valid JSON";
-  std::array<std::int64_t, kSlotCount> start{}, end{}, pitch{}, reverse{}, mode{};
-  for (auto [key, list] : {std::pair{"start", &start}, std::pair{"end", &end}, std::pair{"pitch", &pitch},
-                           std::pair{"reverse", &reverse}, std::pair{"playmode", &mode}}) {
-    std::string error = read_list(metadata, key, list);
-    if (!error.empty()) return error;
-  }
+  if (std::string error = read_drum_lists(text, &pack->lists); !error.empty()) return error;
+  const auto& start = pack->lists.of(KeyList::kStart);
+  const auto& end = pack->lists.of(KeyList::kEnd);
+  const auto& pitch = pack->lists.of(KeyList::kPitch);
+  const auto& reverse = pack->lists.of(KeyList::kReverse);
+  const auto& mode = pack->lists.of(KeyList::kPlayMode);
   pack->scale_frames = scale_frames_for(pack->channels);
   std::map<std::pair<std::int64_t, std::int64_t>, int> slices;
   std::vector<KeyWarning> warnings;
@@ -254,22 +203,28 @@ std::string read_keys(const std::string& text, Pack* pack) {
 
 }  // namespace
 
-std::string read_pack(const std::vector<std::uint8_t>& bytes, Pack* pack) {
-  Chunks chunks;
-  std::string error = walk_chunks(bytes, pack, &chunks);
-  if (error.empty()) error = read_sound(chunks, pack);
+std::string read_pack(const ByteSource& source, const PackChunks& chunks, Pack* pack) {
+  pack->aifc = chunks.aifc;
+  pack->chunks = chunks;
+  std::string error = check_chunks(chunks);
+  if (error.empty()) error = read_sound(source, chunks, pack);
   if (!error.empty()) return error;
   pack->po33 = opens_with_marker_tone(*pack);
   // The text ends at a zero byte, if it has one; spaces and line ends after
   // it are JSON's own white space.
-  return read_keys(chunks.metadata.substr(0, chunks.metadata.find('\0')), pack);
+  return read_keys(chunks.text, pack);
 }
 
-std::string direction_name(std::int64_t reverse) {
-  if (reverse == kForwards) return "forwards";
-  if (reverse == kReversed) return "reversed";
-  return std::to_string(reverse);
+std::string read_pack(const std::vector<std::uint8_t>& bytes, Pack* pack) {
+  ByteSource source;
+  source.bytes = bytes.data();
+  source.size = bytes.size();
+  PackChunks chunks;
+  if (!read_pack_chunks(source, &chunks)) return "not an AIFF file";
+  return read_pack(source, chunks, pack);
 }
+
+std::string direction_name(std::int64_t reverse) { return word_of(kDirectionWords, reverse); }
 
 std::int64_t frame_in_sound(const Pack& pack, std::int64_t position) {
   const auto last = static_cast<std::int64_t>(pack.held_frames()) - 1;
@@ -285,11 +240,6 @@ const char* scale_name(PositionScale scale) {
   return "";
 }
 
-std::string play_mode_name(std::int64_t play_mode) {
-  if (play_mode == kPlayOneShot) return "one-shot";
-  if (play_mode == kPlayLoop) return "loop";
-  if (play_mode == kPlayPlain) return "plain";
-  return std::to_string(play_mode);
-}
+std::string play_mode_name(std::int64_t play_mode) { return word_of(kPlayModeWords, play_mode); }
 
 }  // namespace kitweaver::inspect

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "format/drum_format.h"
+#include "format/pack_chunks.h"
 #include "kitweaver/records.h"
 
 namespace kitweaver::inspect {
@@ -53,12 +54,20 @@ struct Pack {
   std::array<KeyRow, kSlotCount> keys{};
   int slice_count = 0;
   std::vector<std::string> warnings;
+  // What the one reading of the file found: its chunks and the text's key
+  // lists, each number where it stands (the key editor rewrites them there).
+  PackChunks chunks;
+  DrumLists lists;
   std::size_t held_frames() const { return channels > 0 ? samples.size() / static_cast<std::size_t>(channels) : 0; }
 };
 
 // Reads the pack in `bytes`. Returns an empty text on success, or one line
 // saying what is wrong.
 std::string read_pack(const std::vector<std::uint8_t>& bytes, Pack* pack);
+
+// The same for a pack whose chunks have been read from `source`, which
+// its sound is read from (only the frames COMM declares).
+std::string read_pack(const ByteSource& source, const PackChunks& chunks, Pack* pack);
 
 // The frame of the sound a device plays for a stored position, clamped to
 // the sound (the reader's rule for every key).

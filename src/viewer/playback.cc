@@ -12,14 +12,12 @@
 namespace kitweaver::inspect {
 namespace {
 
-// Changes of speed beyond eight octaves either way are played at eight.
-constexpr double kMostSemitones = 96.0;
 
 // Plays `sound` 2^(semitones/12) times as fast, each channel through the
 // band-limited resampler kitweaver --hq renders with, rounded to 16 bits
 // without dither.
 std::string play_faster(const Sound& sound, double semitones, Sound* out) {
-  const double ratio = std::exp2(-std::clamp(semitones, -kMostSemitones, kMostSemitones) / 12.0);
+  const double ratio = std::exp2(-std::clamp(semitones, -kMostPitchSemitones, kMostPitchSemitones) / 12.0);
   const auto channels = static_cast<std::size_t>(sound.channels);
   out->channels = sound.channels;
   out->samples.clear();
