@@ -47,6 +47,8 @@ inline constexpr char kOpzPacksFolder[] = "samplepacks";
 inline constexpr char kOp1DrumFolder[] = "drum";
 inline constexpr char kImportLog[] = "import.log";
 inline constexpr int kOpzSlots = 10;
+// The packs a slot's import takes: any more are rejected.
+inline constexpr std::size_t kOpzPacksPerSlot = 1;
 // The OP-Z's sample memory: 24 MB, which its log counts as 24576 kB.
 inline constexpr std::int64_t kOpzSampleKb = 24576;
 

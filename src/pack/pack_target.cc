@@ -137,7 +137,7 @@ void check_slot(PackTarget& target, const std::string& root, const std::string& 
     target.new_folder = slot_folder;
   } else {
     const std::vector<std::string> packs = packs_in(slot_folder);
-    if (!packs.empty() && !replace) {
+    if (packs.size() >= kOpzPacksPerSlot && !replace) {
       std::string held;
       for (const std::string& pack : packs) held += (held.empty() ? "[" : ", [") + pack + "]";
       const std::string free = free_slot(packs_folder, track);
@@ -236,7 +236,7 @@ PackTarget choose_pack_target(const std::string& kit_folder, const std::string& 
   } else if (check_disk(target, output, kit_folder, replace)) {
     if (!target.refusal.empty()) return target;
   } else {
-    target.path = is_folder(output) ? join_path(output, kit_name(kit_folder) + ".aif") : output;
+    target.path = output_path(output, kit_name(kit_folder) + ".aif");
   }
   check_existing(target, kit_folder);
   return target;

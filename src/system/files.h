@@ -173,6 +173,13 @@ inline std::string join_path(const std::string& folder, const std::string& name)
 // Whether `path` is an existing folder.
 bool is_folder(const std::string& path);
 
+// Where a file named `name` goes when a program is told to write to
+// `output`: into it under that name when it is an existing folder,
+// otherwise `output` itself.
+inline std::string output_path(const std::string& output, const std::string& name) {
+  return is_folder(output) ? join_path(output, name) : output;
+}
+
 // Makes the folder `path` (its parent must exist). Returns 0, also when the
 // folder is already there, or the error of the call that failed.
 int create_folder(const std::string& path);

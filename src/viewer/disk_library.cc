@@ -163,7 +163,7 @@ void read_opz(Library& library) {
       for (std::size_t i = first; i < library.entries.size(); ++i) {
         if (is_pack_name(library.entries[i].name)) held.push_back(&library.entries[i]);
       }
-      if (held.size() < 2) continue;
+      if (held.size() <= kOpzPacksPerSlot) continue;
       // The device keeps the pack it holds itself, where there is exactly one.
       std::vector<const LibraryEntry*> own;
       std::copy_if(held.begin(), held.end(), std::back_inserter(own), [](const LibraryEntry* e) { return e->kind == "on-device"; });

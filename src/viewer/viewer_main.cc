@@ -198,8 +198,7 @@ int fail(const std::string& line, int status = 1) {
 // is a folder), or over the pack.
 std::string target_of(const char* pack_path, const char* output) {
   if (output == nullptr) return pack_path;
-  if (kitweaver::is_folder(output)) return kitweaver::join_path(output, kitweaver::last_path_component(pack_path));
-  return output;
+  return kitweaver::output_path(output, kitweaver::last_path_component(pack_path));
 }
 
 // -o never replaces a file that is not a drum pack (a recording, a synth
