@@ -30,7 +30,7 @@ struct SampleEncoding {
 };
 
 // The device a kit is made for; format/devices.h holds each one's facts.
-enum class Device { kOp1, kPo33, kField };
+enum class Device { kOp1, kPo33, kField, kOpXy };
 
 struct SampleRecord {
   // Where the sound is. No record holds sound data: the file stays open from

@@ -3,13 +3,15 @@
 // the reader take these facts from here and restate none of them; a new
 // device is a new row and the code for what is new about it.
 //
-//   device       pack length        channels  container          text
-//   OP-1/OP-Z    12 s               1         AIFF, big-endian    the template, spaced
-//   PO-33        the folder's name  1         AIFF, big-endian    the template, spaced
-//   OP-1 field   20 s               2         AIFC sowt + FVER    compact, padded to 4096
+//   device       length             channels     container          text
+//   OP-1/OP-Z    12 s, the pack     1            AIFF, big-endian    the template, spaced
+//   PO-33        the folder's name  1            AIFF, big-endian    the template, spaced
+//   OP-1 field   20 s, the pack     2            AIFC sowt + FVER    compact, padded to 4096
+//   OP-XY        20 s, each sample  the sound's  a preset folder     patch.json
 //
 // A PO-33 pack is played into the device through its line in: it opens with
-// a marker tone, and a gap stands before every slice.
+// a marker tone, and a gap stands before every slice. An OP-XY kit is a
+// folder, NAME.preset, of one WAV file per sound and a patch.json.
 #pragma once
 
 #include <array>
@@ -21,29 +23,34 @@ namespace kitweaver {
 
 // How the pack file holds its chunks and samples.
 enum class Container {
-  kAiff,      // AIFF: COMM of 18 bytes, APPL, SSND; big-endian samples
-  kAifcSowt,  // AIFC: FVER, COMM of 64 bytes naming "sowt", APPL, SSND; little-endian samples
+  kAiff,          // AIFF: COMM of 18 bytes, APPL, SSND; big-endian samples
+  kAifcSowt,      // AIFC: FVER, COMM of 64 bytes naming "sowt", APPL, SSND; little-endian samples
+  kPresetFolder,  // a folder of 16-bit WAV files, one per sound, and patch.json
 };
 
 // How the metadata text is written.
 enum class TextForm {
   kSpaced,         // the OP-1 template, spaced, padded to a multiple of 4
   kCompactPadded,  // compact, members in order, a line end, spaces up to 4096 bytes
+  kPatchJson,      // the OP-XY's patch.json (format/opxy_preset.h)
 };
 
 struct DeviceFacts {
   Device device;
-  const char* name;
-  double pack_seconds;  // 0: read from the folder's name (the PO-33)
-  int channels;
+  const char* name;      // in the mode line
+  const char* option;    // --device's word; empty: chosen by the folder's name
+  double pack_seconds;   // 0: read from the folder's name (the PO-33)
+  bool per_sample;       // the length is each sample's, not the pack's
+  int channels;          // 0: each sample keeps its recording's (one or two)
   Container container;
   TextForm text;
 };
 
-inline constexpr std::array<DeviceFacts, 3> kDevices = {{
-    {Device::kOp1, "OP-1/OP-Z", 12.0, 1, Container::kAiff, TextForm::kSpaced},
-    {Device::kPo33, "PO-33", 0.0, 1, Container::kAiff, TextForm::kSpaced},
-    {Device::kField, "OP-1 field", 20.0, 2, Container::kAifcSowt, TextForm::kCompactPadded},
+inline constexpr std::array<DeviceFacts, 4> kDevices = {{
+    {Device::kOp1, "OP-1/OP-Z", "op-1", 12.0, false, 1, Container::kAiff, TextForm::kSpaced},
+    {Device::kPo33, "PO-33", "", 0.0, false, 1, Container::kAiff, TextForm::kSpaced},
+    {Device::kField, "OP-1 field", "field", 20.0, false, 2, Container::kAifcSowt, TextForm::kCompactPadded},
+    {Device::kOpXy, "OP-XY", "op-xy", 20.0, true, 0, Container::kPresetFolder, TextForm::kPatchJson},
 }};
 
 constexpr const DeviceFacts& device_facts(Device device) {
@@ -79,5 +86,8 @@ constexpr std::int64_t scale_frames_for(std::int64_t channels) {
 
 // The scale of the device's own packs.
 constexpr std::int64_t scale_frames_of(Device device) { return scale_frames_for(device_facts(device).channels); }
+
+// Whether a slice of a two-channel recording keeps its two sides.
+constexpr bool keeps_stereo(Device device) { return device_facts(device).channels != 1; }
 
 }  // namespace kitweaver

@@ -24,15 +24,6 @@ bool has_any(std::string_view path, const std::array<std::string_view, N>& words
   return false;
 }
 
-// What one key plays.
-struct KeyValues {
-  std::int64_t start = 0;
-  std::int64_t end = 0;
-  std::int64_t pitch = 0;
-  std::int32_t reverse = kForwards;
-  std::int32_t play_mode = kPlayPlain;
-};
-
 // Detune in semitones for repetition number f >= 2 (see the README's table).
 std::int32_t repetition_detune(std::int32_t f, bool loop) {
   const std::int32_t g = (f - 2) / 4;
@@ -44,33 +35,27 @@ std::int32_t repetition_detune(std::int32_t f, bool loop) {
 
 // Records repeat over the keys: the first round as they are, the second
 // reversed, then detuned down and up, forwards and reversed in turn.
-// What the full position range stands for in the job's pack.
-
-KeyValues repetition_key(const PackJob& job, std::int32_t key) {
+KeyPlay repetition_key(const PackJob& job, std::int32_t key) {
   const std::int32_t n = job.sample_count;
   const SampleRecord& record = *job.samples[static_cast<std::size_t>(key % n)];
   const std::int32_t f = key / n;
   const bool loop = has_loop_word(record.path);
-  KeyValues v;
-  v.start = position_of_frame(record.pack_start, scale_frames_of(job.device));
-  v.end = position_of_frame(record.pack_end, scale_frames_of(job.device));
-  std::int32_t detune = f < 2 ? 0 : repetition_detune(f, loop);
-  v.pitch = std::int64_t{record.pitch_semitones + detune} * kPitchScale;
-  v.reverse = (f == 1 || (f >= 2 && (f / 2) % 2 == 0)) ? kReversed : kForwards;
-  v.play_mode = play_mode_of(record.path);
-  return v;
+  KeyPlay play;
+  play.slot = key % n;
+  play.semitones = std::int64_t{record.pitch_semitones} + (f < 2 ? 0 : repetition_detune(f, loop));
+  play.reverse = (f == 1 || (f >= 2 && (f / 2) % 2 == 0)) ? kReversed : kForwards;
+  play.play_mode = play_mode_of(record.path);
+  return play;
 }
 
-KeyValues chromatic_key(const PackJob& job, const KeyMap& keys, std::int32_t key) {
+KeyPlay chromatic_key(const PackJob& job, const KeyMap& keys, std::int32_t key) {
   const auto k = static_cast<std::size_t>(key);
-  const SampleRecord& record = *job.samples[static_cast<std::size_t>(keys.key_slots[k])];
-  KeyValues v;
-  v.start = position_of_frame(record.pack_start, scale_frames_of(job.device));
-  v.end = position_of_frame(record.pack_end, scale_frames_of(job.device));
-  v.pitch = std::int64_t{keys.key_pitches[k]} * kPitchScale;
-  v.reverse = kForwards;
-  v.play_mode = play_mode_of(job.samples[0]->path);
-  return v;
+  KeyPlay play;
+  play.slot = keys.key_slots[k];
+  play.semitones = keys.key_pitches[k];
+  play.reverse = kForwards;
+  play.play_mode = play_mode_of(job.samples[0]->path);
+  return play;
 }
 
 }  // namespace
@@ -84,22 +69,27 @@ std::int32_t play_mode_of(std::string_view path) {
   return kPlayPlain;
 }
 
-std::optional<std::string> build_drum_metadata(const PackJob& job, const KeyMap& keys) {
-  std::array<KeyValues, kSlotCount> values;
+std::array<KeyPlay, kSlotCount> key_plays(const PackJob& job, const KeyMap& keys) {
+  std::array<KeyPlay, kSlotCount> plays;
   for (std::int32_t key = 0; key < kSlotCount; ++key) {
-    values[static_cast<std::size_t>(key)] =
-        keys.in_use ? chromatic_key(job, keys, key) : repetition_key(job, key);
+    plays[static_cast<std::size_t>(key)] = keys.in_use ? chromatic_key(job, keys, key) : repetition_key(job, key);
   }
+  return plays;
+}
+
+std::optional<std::string> build_drum_metadata(const PackJob& job, const KeyMap& keys) {
+  const std::array<KeyPlay, kSlotCount> plays = key_plays(job, keys);
 
   // Families in this order, each key 0 to 23: start, end, pitch, reverse,
   // play mode.
-  auto value_of = [](const KeyValues& v, KeyList list) -> std::int64_t {
+  auto value_of = [&job](const KeyPlay& play, KeyList list) -> std::int64_t {
+    const SampleRecord& record = *job.samples[static_cast<std::size_t>(play.slot)];
     switch (list) {
-      case KeyList::kStart: return v.start;
-      case KeyList::kEnd: return v.end;
-      case KeyList::kPitch: return v.pitch;
-      case KeyList::kReverse: return v.reverse;
-      case KeyList::kPlayMode: return v.play_mode;
+      case KeyList::kStart: return position_of_frame(record.pack_start, scale_frames_of(job.device));
+      case KeyList::kEnd: return position_of_frame(record.pack_end, scale_frames_of(job.device));
+      case KeyList::kPitch: return play.semitones * kPitchScale;
+      case KeyList::kReverse: return play.reverse;
+      case KeyList::kPlayMode: return play.play_mode;
     }
     return 0;
   };
@@ -112,7 +102,7 @@ std::optional<std::string> build_drum_metadata(const PackJob& job, const KeyMap&
                             static_cast<char>('0' + key % 10), '\0', '\0'};
       char value[32] = {};
       std::snprintf(value, sizeof value, "%" PRId64,
-                    value_of(values[static_cast<std::size_t>(key)], static_cast<KeyList>(f)));
+                    value_of(plays[static_cast<std::size_t>(key)], static_cast<KeyList>(f)));
       text = replace_all(*text, name, value);
     }
   }

@@ -2,6 +2,7 @@
 // pitch, direction and play mode.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,6 +18,18 @@ bool has_loop_word(std::string_view path);
 
 // Play mode from a path's words: one-shot wins over loop.
 std::int32_t play_mode_of(std::string_view path);
+
+// What one key plays, by the repetition assignment (the records repeated
+// over the keys: as they are, reversed, then detuned) or the chromatic key
+// map when it is in use: the slot, the pitch in semitones (the slot's own
+// correction included), the direction and the play mode, as stored values.
+struct KeyPlay {
+  std::int32_t slot = 0;
+  std::int64_t semitones = 0;
+  std::int32_t reverse = kForwards;
+  std::int32_t play_mode = kPlayPlain;
+};
+std::array<KeyPlay, kSlotCount> key_plays(const PackJob& job, const KeyMap& keys);
 
 // Fills the device's template (format/drum_format.h; the field's for a field
 // kit, its positions on the stereo scale) for the 24 keys from the records' positions and pitches

@@ -35,20 +35,19 @@ bool check_pack_room(const PackJob& job) {
   return false;
 }
 
+double fit_factor(double total_seconds, double room_seconds) {
+  const double r = (total_seconds * kPackRate) / (room_seconds * kPackRate);
+  return 1.0 / std::max(1.0, r);
+}
+
 double compute_compression_factor(const PackJob& job) {
-  const double total = job.total_seconds;
-  const double room = job.max_pack_seconds;
-  double r;
   if (job.device == Device::kPo33) {
     // The sound over the room the gaps leave; the gaps are counted once, in
     // the room, in single precision.
-    double pause_seconds = po33_pause_seconds(job.sample_count);
-    double available_frames = (room - pause_seconds) * kPackRate;
-    r = (total * kPackRate) / available_frames;
-  } else {
-    r = (total * kPackRate) / (room * kPackRate);
+    const double pause_seconds = po33_pause_seconds(job.sample_count);
+    return fit_factor(job.total_seconds, job.max_pack_seconds - pause_seconds);
   }
-  return 1.0 / std::max(1.0, r);
+  return fit_factor(job.total_seconds, job.max_pack_seconds);
 }
 
 SlicePlan choose_slice_plan(const SampleRecord& record, double factor) {
@@ -128,7 +127,7 @@ constexpr std::int64_t kTwoThreadBytes = 8 << 20;
 RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kSlotCount>& plans) {
   // Each slot is rendered by one thread into its own record; the slots go to
   // whichever thread is free, and nothing else is shared.
-  const bool stereo = device_facts(job.device).channels == 2;
+  const bool stereo = keeps_stereo(job.device);
   std::array<int, kSlotCount> errors{};
   std::atomic<std::int32_t> next_slot{0};
   std::atomic<bool> out_of_memory{false};
@@ -168,8 +167,14 @@ RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kS
 KitPlan plan_kit(PackJob& job) {
   KitPlan kit;
   kit.factor = compute_compression_factor(job);
+  const bool per_sample = device_facts(job.device).per_sample;
   for (std::int32_t slot = 0; slot < job.sample_count; ++slot) {
-    const SlicePlan& plan = kit.slices[static_cast<std::size_t>(slot)] = announce_slice_plan(job, slot, kit.factor);
+    // A device of one file per sound fits each sound alone into its length.
+    const SampleRecord& record = *job.samples[static_cast<std::size_t>(slot)];
+    const double factor =
+        per_sample ? fit_factor(static_cast<double>(record.data_bytes) / record.byte_rate, job.max_pack_seconds)
+                   : kit.factor;
+    const SlicePlan& plan = kit.slices[static_cast<std::size_t>(slot)] = announce_slice_plan(job, slot, factor);
     if (plan.resampled) kit.tone_rate = plan.rate;
   }
   return kit;
@@ -179,7 +184,7 @@ int plan_slice(PackJob& job, std::int32_t slot, double factor) {
   const SlicePlan plan = announce_slice_plan(job, slot, factor);
   if (plan.resampled) job.last_resample_rate = plan.rate;  // as plan_kit's tone rate
   return render_planned_slice(*job.samples[static_cast<std::size_t>(slot)], plan, nullptr, job.band_limited,
-                              device_facts(job.device).channels == 2);
+                              keeps_stereo(job.device));
 }
 
 }  // namespace kitweaver

@@ -36,6 +36,10 @@ float po33_pause_seconds(std::int32_t sample_count);
 // gaps; nothing can then be planned.
 bool check_pack_room(const PackJob& job);
 
+// The factor that fits `total_seconds` of sound into `room_seconds`: 1
+// when it fits, else room over total, in (0, 1].
+double fit_factor(double total_seconds, double room_seconds);
+
 // The run's compression factor in (0, 1]; needs sample_count >= 1.
 double compute_compression_factor(const PackJob& job);
 
@@ -85,7 +89,8 @@ struct KitPlan {
   double tone_rate = 0.0;
 };
 
-// Plans every slot in slot order, printing each one's lines.
+// Plans every slot in slot order, printing each one's lines. A device of
+// one file per sound (the OP-XY) fits each slot alone into its length.
 KitPlan plan_kit(PackJob& job);
 
 // Plans, prints and renders the record in `slot`: the two steps above, the

@@ -30,6 +30,11 @@
 
 namespace kitweaver {
 
+struct ByteSpan {
+  const std::uint8_t* bytes;
+  std::size_t size;
+};
+
 struct ReplaceSettings {
   bool unnamed_files = true;  // false: always a named temporary file, as on FAT
   // Files the new one takes the place of under other names (a pack in a
@@ -68,11 +73,6 @@ int finish_replacement(FileReplacement& replacement, bool replace);
 // Gives up the new file: closes it and removes its temporary name, if any.
 void abandon_replacement(FileReplacement& replacement);
 
-struct ByteSpan {
-  const std::uint8_t* bytes;
-  std::size_t size;
-};
-
 // Writes `parts`, one after another, as the new content of `target`, which
 // is replaced. Returns 0, kNotAFile or the error of the call that failed.
 int replace_file(const std::string& target, std::initializer_list<ByteSpan> parts,
@@ -82,6 +82,39 @@ int replace_file(const std::string& target, std::initializer_list<ByteSpan> part
 inline int replace_text_file(const std::string& target, std::string_view text, const ReplaceSettings& settings = {}) {
   return replace_file(target, {{reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}}, settings);
 }
+
+// A folder written whole in place of `target` (an OP-XY preset). Its files
+// go into a new folder beside the target, TARGET.tmpPID-N, each synced as it
+// is written; then the folder is synced and takes the target's name in one
+// step that interrupts are held off from: on Linux an exchange with the
+// earlier folder, which is then removed; where there is no exchange (FAT,
+// exFAT, Windows) the earlier folder is moved aside first. So an interrupt
+// caught at any moment leaves the earlier folder or the new one, and no
+// temporary folder; only a kill that can't be caught or a power cut can
+// leave TARGET.tmpPID-N (or, without the exchange, between its two moves,
+// the earlier folder aside).
+struct FolderReplacement {
+  std::string target;
+  std::string temporary;           // the new folder's name while it has one
+  std::vector<std::string> names;  // the files written into it
+};
+
+// Makes the new folder. Returns 0 or the error of the call that failed.
+int start_folder_replacement(const std::string& target, FolderReplacement* replacement);
+
+// Writes `parts`, one after another, as the file `name` of the new folder,
+// and syncs it. Returns 0 or an error number.
+int write_folder_file(FolderReplacement& replacement, const std::string& name, std::initializer_list<ByteSpan> parts);
+
+// Puts the new folder in the target's place, removing the earlier folder,
+// and appends to `removed` the earlier folder's files that the new one does
+// not hold. Returns 0, kNotAFile (the target is a file), or the error of the
+// call that failed; on a failure the new folder is gone and the earlier one
+// stays.
+int finish_folder_replacement(FolderReplacement& replacement, std::vector<std::string>* removed);
+
+// Gives up the new folder: removes it and what was written into it.
+void abandon_folder_replacement(FolderReplacement& replacement);
 
 // Makes an interrupt (Ctrl-C, SIGTERM, SIGHUP; on Windows also Ctrl-Break
 // and closing the console) remove the temporary name of a file being

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "system/file_replace.h"
@@ -215,9 +216,60 @@ void clear_pending() {
   std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
+// A folder being written (its files' names one after another, each ended
+// by a zero byte), which an interrupt removes whole.
+char g_pending_folder[4200];
+char g_pending_names[64 * 1024];
+volatile std::sig_atomic_t g_pending_names_size = 0;  // bytes of whole names
+volatile std::sig_atomic_t g_has_pending_folder = 0;
+
+void set_pending_folder(const std::string& folder) {
+  g_has_pending_folder = 0;
+  g_pending_names_size = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (folder.size() >= sizeof g_pending_folder) return;
+  std::memcpy(g_pending_folder, folder.c_str(), folder.size() + 1);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  g_has_pending_folder = 1;
+}
+
+// Registers a file's name before the file is made in the pending folder.
+bool add_pending_name(const std::string& name) {
+  const auto at = static_cast<std::size_t>(g_pending_names_size);
+  if (name.size() + 1 > sizeof g_pending_names - at || name.size() + 1 + g_pending_folder[0] >= 4096) return false;
+  std::memcpy(g_pending_names + at, name.c_str(), name.size() + 1);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  g_pending_names_size = static_cast<std::sig_atomic_t>(at + name.size() + 1);
+  return true;
+}
+
+void clear_pending_folder() {
+  g_has_pending_folder = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+// Removes the pending folder and the files registered in it, with calls a
+// signal handler may make.
+void remove_pending_folder() {
+  char path[sizeof g_pending_folder + 256 + 2];
+  const std::size_t folder = std::strlen(g_pending_folder);
+  for (std::size_t at = 0; at < static_cast<std::size_t>(g_pending_names_size);) {
+    const std::size_t length = std::strlen(g_pending_names + at);
+    if (folder + 1 + length < sizeof path) {
+      std::memcpy(path, g_pending_folder, folder);
+      path[folder] = '/';
+      std::memcpy(path + folder + 1, g_pending_names + at, length + 1);
+      unlink(path);
+    }
+    at += length + 1;
+  }
+  rmdir(g_pending_folder);
+}
+
 extern "C" void on_interrupt(int signal_number) {
   const int saved = errno;
   if (g_has_pending) unlink(g_pending);
+  if (g_has_pending_folder) remove_pending_folder();
   // Die of the same signal, so that the parent sees the usual status.
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
@@ -256,17 +308,19 @@ std::string temporary_name(const std::string& target, int attempt) {
 }
 
 // Tries fresh temporary names beside the target until `make` (which
-// creates the file under the name, or returns an errno) finds one not taken.
-// Each name is registered for an interrupt to remove before it can exist.
-template <typename Make>
-int claim_temporary_name(FileReplacement& replacement, Make make) {
+// creates the file or folder under the name, or returns an errno) finds one
+// not taken. Each name is registered for an interrupt to remove before it
+// can exist (a file's here, a folder's by `make`).
+template <typename Replacement, typename Make>
+int claim_temporary_name(Replacement& replacement, Make make) {
+  constexpr bool kFile = std::is_same_v<Replacement, FileReplacement>;
   constexpr int kAttempts = 100;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     replacement.temporary = temporary_name(replacement.target, attempt);
-    set_pending(replacement.temporary);
+    if (kFile) set_pending(replacement.temporary);
     const int error = make(replacement.temporary);
     if (error == 0) return 0;
-    clear_pending();
+    if (kFile) clear_pending();
     replacement.temporary.clear();
     if (error != EEXIST) return error;
   }
@@ -462,6 +516,149 @@ void abandon_replacement(FileReplacement& replacement) {
     clear_pending();
     replacement.temporary.clear();
   }
+}
+
+// ---- Replacing a folder ----
+
+namespace {
+
+// The names a folder holds, "." and ".." aside.
+std::vector<std::string> names_in(const std::string& folder) {
+  std::vector<std::string> names;
+  FolderListing listing;
+  if (open_folder(folder, &listing) != 0) return names;
+  for (std::string name; next_folder_entry(listing, &name);) {
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  return names;
+}
+
+// Removes a folder and everything in it.
+int remove_tree(const std::string& folder) {
+  for (const std::string& name : names_in(folder)) {
+    const std::string path = folder + "/" + name;
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+      remove_tree(path);
+    } else {
+      unlink(path.c_str());
+    }
+  }
+  return rmdir(folder.c_str()) == 0 ? 0 : errno;
+}
+
+// Makes a folder's entries durable.
+int sync_folder_itself(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int error = sync_file(fd);
+  if (error == EINVAL) error = 0;
+  close(fd);
+  return error;
+}
+
+// Puts the new folder `from` where `to` is, whole: on Linux by exchanging
+// the two (`from` then names the old folder), elsewhere by moving the old
+// one aside first, to `aside`, which then names it. Interrupts are held
+// off meanwhile.
+int exchange_folders(const std::string& from, const std::string& to, std::string* old) {
+#if KITWEAVER_LINUX_PATHS && defined(RENAME_EXCHANGE)
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
+    *old = from;
+    return 0;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+#endif
+  // No exchange here (FAT, exFAT, other systems): between the two renames
+  // only the old folder, aside, exists.
+  const std::string aside = from + ".old";
+  if (std::rename(to.c_str(), aside.c_str()) != 0) return errno;
+  if (std::rename(from.c_str(), to.c_str()) != 0) {
+    const int error = errno;
+    std::rename(aside.c_str(), to.c_str());
+    return error;
+  }
+  *old = aside;
+  return 0;
+}
+
+}  // namespace
+
+int start_folder_replacement(const std::string& target, FolderReplacement* replacement) {
+  replacement->target = target;
+  replacement->names.clear();
+  replacement->temporary.clear();
+  return claim_temporary_name(*replacement, [](const std::string& name) {
+    set_pending_folder(name);
+    if (mkdir(name.c_str(), 0777) == 0) return 0;
+    clear_pending_folder();
+    return errno;
+  });
+}
+
+int write_folder_file(FolderReplacement& replacement, const std::string& name, std::initializer_list<ByteSpan> parts) {
+  if (!add_pending_name(name)) return kNameTooLong;
+  replacement.names.push_back(name);
+  const std::string path = replacement.temporary + "/" + name;
+  FileReplacement file;
+  file.file = SystemFile(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (!file.file.is_open()) return errno;
+  for (const ByteSpan& part : parts) {
+    if (int error = write_replacement(file, part.bytes, part.size)) return error;
+  }
+  if (int error = sync_file(descriptor(file))) return error;
+  return close(static_cast<int>(std::exchange(file.file.handle, -1))) == 0 ? 0 : errno;
+}
+
+int finish_folder_replacement(FolderReplacement& replacement, std::vector<std::string>* removed) {
+  if (int error = sync_folder_itself(replacement.temporary)) {
+    abandon_folder_replacement(replacement);
+    return error;
+  }
+  struct stat info;
+  const bool earlier = lstat(replacement.target.c_str(), &info) == 0;
+  if (earlier && !S_ISDIR(info.st_mode)) {
+    abandon_folder_replacement(replacement);
+    return kNotAFile;
+  }
+  if (earlier) {
+    for (const std::string& name : names_in(replacement.target)) {
+      if (std::find(replacement.names.begin(), replacement.names.end(), name) == replacement.names.end()) {
+        removed->push_back(replacement.target + "/" + name);
+      }
+    }
+  }
+  int error = 0;
+  {
+    // The naming and the removal of the old folder are one step for an
+    // interrupt: it leaves the old folder or the new one, never neither.
+    InterruptsHeld held(true);
+    std::string old;
+    if (!earlier) {
+      error = std::rename(replacement.temporary.c_str(), replacement.target.c_str()) == 0 ? 0 : errno;
+    } else {
+      error = exchange_folders(replacement.temporary, replacement.target, &old);
+    }
+    if (error != 0) {
+      removed->clear();
+      remove_pending_folder();
+      clear_pending_folder();
+      replacement.temporary.clear();
+      return error;
+    }
+    clear_pending_folder();
+    replacement.temporary.clear();
+    if (!old.empty()) error = remove_tree(old);
+  }
+  const int synced = sync_folder(replacement.target);
+  return error != 0 ? error : synced;
+}
+
+void abandon_folder_replacement(FolderReplacement& replacement) {
+  if (replacement.temporary.empty()) return;
+  remove_pending_folder();
+  clear_pending_folder();
+  replacement.temporary.clear();
 }
 
 void install_interrupt_cleanup() {

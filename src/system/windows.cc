@@ -341,6 +341,20 @@ void set_pending(const std::wstring& name) {
 
 void clear_pending() { g_has_pending = false; }
 
+// A folder being written, which an interrupt removes whole: its name and
+// its files' names, kept for the handler under the naming lock.
+std::wstring g_pending_folder;
+std::vector<std::wstring> g_pending_names;
+bool g_has_pending_folder = false;
+
+// Removes the pending folder and the files in it (under the naming lock).
+void remove_pending_folder() {
+  for (const std::wstring& name : g_pending_names) DeleteFileW((g_pending_folder + L"\\" + name).c_str());
+  RemoveDirectoryW(g_pending_folder.c_str());
+  g_has_pending_folder = false;
+  g_pending_names.clear();
+}
+
 BOOL WINAPI on_interrupt(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
@@ -352,6 +366,7 @@ BOOL WINAPI on_interrupt(DWORD event) {
       // ends and closes it.
       AcquireSRWLockExclusive(&g_naming);
       if (g_has_pending) DeleteFileW(g_pending);
+      if (g_has_pending_folder) remove_pending_folder();
       // Ended at once, with the status of a console program that Ctrl-C
       // ends: ExitProcess would run the C runtime's exit work, whose locks
       // the interrupted thread may hold.
@@ -482,6 +497,125 @@ void abandon_replacement(FileReplacement& replacement) {
     clear_pending();
     replacement.temporary.clear();
   }
+}
+
+// ---- Replacing a folder ----
+
+namespace {
+
+std::vector<std::string> names_in(const std::string& folder) {
+  std::vector<std::string> names;
+  FolderListing listing;
+  if (open_folder(folder, &listing) != 0) return names;
+  for (std::string name; next_folder_entry(listing, &name);) {
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  return names;
+}
+
+int remove_tree(const std::string& folder) {
+  for (const std::string& name : names_in(folder)) {
+    const std::string path = folder + "\\" + name;
+    if (is_folder(path)) {
+      remove_tree(path);
+    } else {
+      DeleteFileW(system_path(path).c_str());
+    }
+  }
+  return RemoveDirectoryW(system_path(folder).c_str()) ? 0 : last_error();
+}
+
+}  // namespace
+
+int start_folder_replacement(const std::string& target, FolderReplacement* replacement) {
+  replacement->target = target;
+  replacement->names.clear();
+  replacement->temporary.clear();
+  if (!is_usable_name(last_component(target))) return ERROR_INVALID_NAME;
+  constexpr int kAttempts = 100;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const std::string temporary = temporary_name(target, attempt);
+    NamingStep step;
+    if (CreateDirectoryW(system_path(temporary).c_str(), nullptr)) {
+      replacement->temporary = temporary;
+      g_pending_folder = system_path(temporary);
+      g_pending_names.clear();
+      g_has_pending_folder = true;
+      return 0;
+    }
+    const int error = last_error();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return error;
+  }
+  return ERROR_FILE_EXISTS;
+}
+
+int write_folder_file(FolderReplacement& replacement, const std::string& name, std::initializer_list<ByteSpan> parts) {
+  if (!is_usable_name(name)) return ERROR_INVALID_NAME;
+  const std::wstring wide = system_path(replacement.temporary + "\\" + name);
+  HANDLE created = INVALID_HANDLE_VALUE;
+  {
+    NamingStep step;
+    g_pending_names.push_back(widen(name));
+    replacement.names.push_back(name);
+    created = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (created == INVALID_HANDLE_VALUE) return last_error();
+  FileReplacement file;
+  file.file = SystemFile(reinterpret_cast<std::intptr_t>(created));
+  for (const ByteSpan& part : parts) {
+    if (int error = write_replacement(file, part.bytes, part.size)) return error;
+  }
+  int error = FlushFileBuffers(created) ? 0 : last_error();
+  if (!CloseHandle(handle_of(std::exchange(file.file.handle, -1))) && error == 0) error = last_error();
+  return error;
+}
+
+int finish_folder_replacement(FolderReplacement& replacement, std::vector<std::string>* removed) {
+  const DWORD attributes = GetFileAttributesW(system_path(replacement.target).c_str());
+  const bool earlier = attributes != INVALID_FILE_ATTRIBUTES;
+  if (earlier && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    abandon_folder_replacement(replacement);
+    return kNotAFile;
+  }
+  if (earlier) {
+    for (const std::string& name : names_in(replacement.target)) {
+      if (std::find(replacement.names.begin(), replacement.names.end(), name) == replacement.names.end()) {
+        removed->push_back(replacement.target + "\\" + name);
+      }
+    }
+  }
+  // Windows has no exchange: the earlier folder moves aside, the new one
+  // takes its name, and the earlier one goes, in one step the Ctrl-C
+  // handler waits for.
+  NamingStep step;
+  const std::string aside = replacement.temporary + ".old";
+  int error = 0;
+  if (earlier && !MoveFileExW(system_path(replacement.target).c_str(), system_path(aside).c_str(),
+                              MOVEFILE_WRITE_THROUGH)) {
+    error = last_error();
+  } else if (!MoveFileExW(system_path(replacement.temporary).c_str(), system_path(replacement.target).c_str(),
+                          MOVEFILE_WRITE_THROUGH)) {
+    error = last_error();
+    if (earlier) MoveFileExW(system_path(aside).c_str(), system_path(replacement.target).c_str(), MOVEFILE_WRITE_THROUGH);
+  }
+  if (error != 0) {
+    removed->clear();
+    remove_pending_folder();
+    replacement.temporary.clear();
+    return error;
+  }
+  g_has_pending_folder = false;
+  g_pending_names.clear();
+  replacement.temporary.clear();
+  return earlier ? remove_tree(aside) : 0;
+}
+
+void abandon_folder_replacement(FolderReplacement& replacement) {
+  if (replacement.temporary.empty()) return;
+  NamingStep step;
+  remove_pending_folder();
+  replacement.temporary.clear();
 }
 
 // A Ctrl-C the parent chose to ignore for its children stays ignored, as a
