@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "intake/wav_reader.h"
 #include "kitweaver/name_text.h"
@@ -11,6 +12,7 @@
 #include "kitweaver/version.h"
 #include "pack/aiff_writer.h"
 #include "pack/pack_target.h"
+#include "pack/preset_writer.h"
 #include "pack/key_map.h"
 #include "slice/planner.h"
 
@@ -33,14 +35,18 @@ constexpr char kHelpText[] =
     "AIFF or AIFC, PCM or float) and writes it into the same folder as\n"
     "samplepack.aif. A folder whose name ends in \" PO-33.<seconds>\" makes a\n"
     "PO-33 pack of 1 to 40 s; any other folder an OP-1/OP-Z pack of 12 s, or\n"
-    "with --field an OP-1 field kit: stereo, 20 s.\n"
+    "with --device a kit for another device.\n"
     "\n"
     "Options, before the folder:\n"
     "  -o, --output PATH            write the pack to PATH instead; into an\n"
     "                               existing folder as <folder name>.aif\n"
     "  --hq                         resample through a band-limited filter:\n"
     "                               the same plan, cleaner sound\n"
-    "  --field                      make an OP-1 field kit (stereo, 20 s)\n"
+    "  --device NAME                the device: op-1 (the OP-1 and OP-Z, 12 s),\n"
+    "                               field (an OP-1 field kit: stereo, 20 s) or\n"
+    "                               op-xy (an OP-XY preset, NAME.preset: one\n"
+    "                               WAV file per sound, each up to 20 s)\n"
+    "  --field                      the same as --device field\n"
     "  --replace                    with -o into an OP-Z slot folder that\n"
     "                               holds a pack: swap it for the new one\n"
     "  --                           ends the options\n"
@@ -62,7 +68,8 @@ struct RunOptions {
   const char* directory = nullptr;
   std::string output;  // -o PATH; empty: samplepack.aif in the folder
   bool band_limited = false;  // --hq
-  bool field = false;         // --field
+  std::optional<Device> device;  // --device, --field
+  std::string device_word;       // as given
   bool replace = false;       // --replace
 };
 
@@ -91,7 +98,23 @@ Request parse_arguments(int argc, const char* const* argv, RunOptions* options) 
     } else if (word == "--hq") {
       options->band_limited = true;
     } else if (word == "--field") {
-      options->field = true;
+      options->device = Device::kField;
+      options->device_word = word;
+    } else if (word == "--device" || word.rfind("--device=", 0) == 0) {
+      if (word == "--device" && i + 1 == argc) {
+        std::printf("Option [%s] needs a device\n", argv[i]);
+        return Request::kUsage;
+      }
+      const std::string_view name = word == "--device" ? std::string_view(argv[++i]) : word.substr(9);
+      options->device.reset();
+      for (const DeviceFacts& facts : kDevices) {
+        if (*facts.option != '\0' && name == facts.option) options->device = facts.device;
+      }
+      if (!options->device) {
+        std::printf("Unknown device [%.*s]\n", static_cast<int>(name.size()), name.data());
+        return Request::kUsage;
+      }
+      options->device_word = "--device " + std::string(name);
     } else if (word == "--replace") {
       options->replace = true;
     } else if (word == "-o" || word == "--output") {
@@ -128,8 +151,10 @@ bool plan_and_render(PackJob& job) {
 int run_stages(PackJob& job, const RunOptions& options, const RunSettings& settings) {
   // Where the pack goes, and whether it may: checked before any work.
   PackTarget target;
+  const bool preset = device_facts(job.device).container == Container::kPresetFolder;
   if (settings.pack_instead.empty()) {
-    target = choose_pack_target(job.directory, options.output, options.replace);
+    target = preset ? choose_preset_target(job.directory, options.output)
+                    : choose_pack_target(job.directory, options.output, options.replace);
     if (!target.refusal.empty()) {
       std::printf("%s\n", target.refusal.c_str());
       return kExitNoPack;
@@ -153,6 +178,13 @@ int run_stages(PackJob& job, const RunOptions& options, const RunSettings& setti
       std::printf("Could not write [%s]: %s\n", target.path.c_str(), error_text(error).c_str());
       return kExitNoPack;
     }
+  }
+  if (preset) {
+    std::vector<std::string> removed;
+    if (!write_opxy_preset(job, keys, target.path, &removed)) return kExitNoPack;
+    for (const std::string& file : removed) std::printf("Removed [%s]\n", file.c_str());
+    if (settings.pack_instead.empty()) std::printf("Wrote %s\n", target.path.c_str());
+    return kExitPackWritten;
   }
   ReplaceSettings writing = settings.writing;
   writing.displaced = target.displaced;
@@ -206,15 +238,16 @@ int run_kitweaver(int argc, const char* const* argv, const RunSettings& settings
   try {
     job.directory = trim_directory_argument(options.directory);
     ModeChoice mode = detect_mode(job.directory);
-    if (mode.device == Device::kPo33 && options.field) {
-      // A PO-33 kit is played into the device, not loaded: no field kit.
-      std::printf("Option [--field] makes an OP-1 field kit; a PO-33 folder makes a PO-33 pack\n");
+    if (mode.device == Device::kPo33 && options.device && *options.device != Device::kOp1) {
+      // A PO-33 kit is played into the device, not loaded: no other kit.
+      std::printf("Option [%s] makes %s; a PO-33 folder makes a PO-33 pack\n", options.device_word.c_str(),
+                  *options.device == Device::kField ? "an OP-1 field kit" : "an OP-XY preset");
       print_usage();
       std::printf("\n");
       return kExitUsage;
     }
-    job.device = options.field ? Device::kField : mode.device;
-    job.max_pack_seconds = options.field ? device_facts(Device::kField).pack_seconds : mode.max_pack_seconds;
+    job.device = options.device && mode.device != Device::kPo33 ? *options.device : mode.device;
+    job.max_pack_seconds = job.device == mode.device ? mode.max_pack_seconds : device_facts(job.device).pack_seconds;
     job.band_limited = options.band_limited;
     job.reading = settings.reading;
     const DeviceFacts& device = device_facts(job.device);
@@ -222,7 +255,8 @@ int run_kitweaver(int argc, const char* const* argv, const RunSettings& settings
       std::printf("\n%s mode; max. pack length %.1fs, inserting %.1fs pause between samples\n", device.name,
                   job.max_pack_seconds, static_cast<double>(kPo33GapSeconds));
     } else {
-      std::printf("\n%s mode; max. pack length %.1fs\n", device.name, job.max_pack_seconds);
+      std::printf("\n%s mode; max. %s length %.1fs\n", device.name, device.per_sample ? "sample" : "pack",
+                  job.max_pack_seconds);
     }
     if (job.band_limited) std::printf("High-quality resampling\n");
     std::printf("\n");

@@ -4,6 +4,7 @@
 
 #include "format/byte_source.h"
 #include "format/device_disk.h"
+#include "format/opxy_preset.h"
 #include "intake/aiff_reader.h"
 #include "intake/wav_reader.h"
 #include "system/files.h"
@@ -12,6 +13,15 @@ namespace kitweaver {
 namespace {
 
 constexpr char kPackFileName[] = "samplepack.aif";
+constexpr char kPresetSuffix[] = ".preset";
+
+// Whether `folder` holds an OP-XY drum preset: a patch.json of one.
+bool is_drum_preset(const std::string& folder) {
+  std::vector<std::uint8_t> bytes;
+  if (read_whole_file(join_path(folder, kPatchFileName), &bytes) != 0) return false;
+  std::vector<PresetRegion> regions;
+  return read_preset_json(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), &regions).empty();
+}
 
 // One component of a path: where it starts and ends.
 struct Part {
@@ -239,6 +249,32 @@ PackTarget choose_pack_target(const std::string& kit_folder, const std::string& 
     target.path = output_path(output, kit_name(kit_folder) + ".aif");
   }
   check_existing(target, kit_folder);
+  return target;
+}
+
+PackTarget choose_preset_target(const std::string& kit_folder, const std::string& output) {
+  PackTarget target;
+  const std::string name = device_name(kit_name(kit_folder)) + kPresetSuffix;
+  std::string o = output;
+  while (o.size() > 1 && is_path_separator(o.back())) o.pop_back();
+  if (o.empty()) {
+    target.path = join_path(kit_folder.empty() ? std::string(1, kPathSeparator) : kit_folder, name);
+  } else if (ends_with_name(o, kPresetSuffix)) {
+    target.path = o;
+  } else if (is_folder(o)) {
+    target.path = join_path(o, name);
+  } else {
+    target.refusal = "Could not write [" + o + "]: an OP-XY preset goes into a folder, or to a path ending in " +
+                     std::string(kPresetSuffix);
+    return target;
+  }
+  SystemFile file;
+  FileIdentity identity;
+  const bool exists = is_folder(target.path) || open_regular_file(target.path, &file, &identity) == 0;
+  if (exists && !is_drum_preset(target.path)) {
+    target.refusal = "Could not write [" + target.path + "]: not an OP-XY drum preset";
+  }
+  target.replaces_pack = exists;
   return target;
 }
 

@@ -34,6 +34,13 @@ struct PackTarget {
 // -o `output` (empty: none) and --replace.
 PackTarget choose_pack_target(const std::string& kit_folder, const std::string& output, bool replace);
 
+// Chooses where an OP-XY preset of the recordings in `kit_folder` goes: the
+// folder NAME.preset (NAME the kit folder's name as the device takes
+// names) in the recordings' folder, or in the folder -o names, or the path
+// -o names when it ends in ".preset". Anything else is refused, and so is
+// a target that exists and is no folder holding an OP-XY drum preset.
+PackTarget choose_preset_target(const std::string& kit_folder, const std::string& output);
+
 // The name a pack takes in a folder given as the output: the recordings'
 // folder's last component, or, for "." and "..", that of the folder they
 // lead to; "samplepack" for the root.
