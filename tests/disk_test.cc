@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "device_packs.h"
+#include "format/device_disk.h"
 #include "test_support.h"
 
 namespace kitweaver {
@@ -346,6 +347,23 @@ TEST(Disk, PacksGoOnlyWhereTheDeviceTakesThem) {
       EXPECT_EQ(snapshot(disk.path), disk_before);
     }
   }
+}
+
+// The files the library reads whole, which the page reads for it where the
+// browser lets only the page read the user's files.
+TEST(Disk, FilesReadWholeByTheCoresRule) {
+  struct Case {
+    const char* path;
+    std::int64_t bytes;
+    bool whole;
+  };
+  const Case cases[] = {
+      {"samplepacks/1-kick/01/kit.aif", 1000, true},  {"samplepacks/1-kick/01/KIT.AIFC", 1, true},
+      {"samplepacks/1-kick/01/~kit.aif", 0, false},   {"drum/user/big.aif", (64 << 20) + 1, false},
+      {"import.log", 10, true},                       {"SamplePacks/import.log", 10, true},
+      {"samplepacks/1-kick/import.log", 10, false},   {"samplepacks/1-kick/01/take.wav", 10, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(read_whole_on_disk(c.path, c.bytes), c.whole) << c.path;
 }
 
 }  // namespace

@@ -191,6 +191,17 @@
 
   // ---- Building ----
 
+  // The core's facts, which the worker sends once it is ready; until then
+  // what the page's HTML says.
+  const facts = { largest_pack_bytes: Infinity, po33_max_seconds: Number($('#seconds').max) };
+  function useFacts(from) {
+    Object.assign(facts, from);
+    $('#seconds').max = String(facts.po33_max_seconds);
+    const pitch = $('#key-edit').elements.pitch;
+    pitch.min = String(-facts.most_pitch_semitones);
+    pitch.max = String(facts.most_pitch_semitones);
+  }
+
   const device = $('#device');
   const seconds = $('#seconds');
   function showSeconds() { $('#seconds-label').hidden = device.value !== 'po33'; }
@@ -200,7 +211,8 @@
   // The folder the core is run on, as `kitweaver FOLDER` from its parent.
   function folderName() {
     if (device.value !== 'po33') return 'kit';
-    const n = Math.min(40, Math.max(1, Math.round(Number(seconds.value) || 40)));
+    const most = facts.po33_max_seconds;
+    const n = Math.min(most, Math.max(1, Math.round(Number(seconds.value) || most)));
     seconds.value = String(n);
     return `kit PO-33.${n}`;
   }
@@ -251,6 +263,7 @@
       answerRead(reply);
     } else if (reply.kind === 'ready') {
       document.body.dataset.reading = reply.reading;
+      useFacts(reply.facts);
       if (reply.reading === 'page' && !pageCanRead) unsupported('This browser gives the page no way to read your files.');
     } else if (reply.kind === 'unsupported') {
       unsupported(reply.message);
@@ -294,16 +307,16 @@
     worker.onerror = (event) => unsupported(`This browser could not run the page's worker (${event.message}).`);
   }
 
-  // No pack is near this size (40 s of 16-bit mono is 3.5 MB): a bigger file
-  // is not read. The page reads the pack and moves its bytes to the worker.
-  const kLargestPack = 32 << 20;
+  // No pack is near the core's largest (40 s of 16-bit mono is 3.5 MB): a
+  // bigger file is not read. The page reads the pack and moves its bytes to
+  // the worker.
   $('#open-pack').addEventListener('change', async (event) => {
     const file = event.target.files[0];
     event.target.value = '';
     if (!file) return;
     let bytes = null;
     let error = 'the file is too large to be a pack';
-    if (file.size <= kLargestPack) {
+    if (file.size <= facts.largest_pack_bytes) {
       try {
         bytes = await bytesOf(file);
       } catch (failure) {
@@ -417,9 +430,9 @@
   // through the core, as kitweaver-inspect --rescale does.
   const rescale = $('#rescale');
   function showScaleWarning() {
-    const older = view !== null && view.scale === '4056';
+    const older = view !== null && view.olderScale;
     $('#scale-warning').hidden = !older;
-    $('#scale-warning-text').textContent = older ? view.warnings[view.warnings.length - 1] : '';
+    $('#scale-warning-text').textContent = older ? view.scaleWarning : '';
     $('#rescale-message').value = '';
     rescale.disabled = false;
   }

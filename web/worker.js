@@ -17,7 +17,7 @@ const ready = Promise.all([
 ]).then(([module, way]) => {
   core = module;
   reading = way;
-  self.postMessage({ kind: 'ready', reading });
+  self.postMessage({ kind: 'ready', reading, facts: JSON.parse(core.ccall('kitweaver_pack_format', 'string', [], [])) });
 }, (error) => {
   self.postMessage({ kind: 'unsupported', message: `This browser could not start the page's WebAssembly core (${error}).` });
   throw error;
@@ -69,11 +69,10 @@ let trouble = null;
 let buildFiles = new Map();  // each File of the build -> its index in the page's list
 
 // A header is read through small buffers, so that the files' headers cost
-// little; the sound, through large ones, and the next is asked for while
-// the core works on one.
+// little; the sound (the core says which reads are the sound's), through
+// large ones, and the next is asked for while the core works on one.
 const kHeaderChunk = 64 << 10;
 const kSoundChunk = 1 << 20;
-const kSoundRead = 64 << 10;  // reads this large are the sound's: read ahead
 
 // With BYOB readers, each file is read through one stream: a read that
 // follows on from the last (or skips a little) continues it, any other
@@ -99,14 +98,14 @@ function nextChunk(state) {
   return next;
 }
 
-async function readStream(node, file, pointer, size, offset) {
+async function readStream(node, file, pointer, size, offset, sound) {
   let state = readers.get(node);
   if (!state || offset < state.position || offset - state.position > kSkipBytes) {
     if (state) state.reader.cancel().catch(() => {});
     state = startReader(file, offset);
     readers.set(node, state);
   }
-  if (size >= kSoundRead) state.chunk = kSoundChunk;
+  if (sound) state.chunk = kSoundChunk;
   let done = 0;
   while (done < size) {
     if (state.held.length === 0) {
@@ -127,7 +126,7 @@ async function readStream(node, file, pointer, size, offset) {
     state.position += skip + count;
     done += count;
   }
-  if (size >= kSoundRead && !state.next && state.position < file.size) {
+  if (sound && !state.next && state.position < file.size) {
     state.next = requestChunk(state);
     state.next.catch(() => {});  // a failure is met by the read that takes it
   }
@@ -149,10 +148,10 @@ function release(bytes) {
   if (bytes.buffer.transfer && bytes.byteLength > 0) bytes.buffer.transfer(0);
 }
 
-async function readWindows(node, file, pointer, size, offset, fetch) {
+async function readWindows(node, file, pointer, size, offset, sound, fetch) {
   let state = windows.get(node);
   if (!state) windows.set(node, state = { current: { start: 0, bytes: new Uint8Array(0) }, next: null });
-  const length = size >= kSoundRead ? kSoundWindow : kHeaderChunk;
+  const length = sound ? kSoundWindow : kHeaderChunk;
   let done = 0;
   while (done < size) {
     const at = offset + done;
@@ -171,7 +170,7 @@ async function readWindows(node, file, pointer, size, offset, fetch) {
     done += count;
   }
   const end = state.current.start + state.current.bytes.length;
-  if (size >= kSoundRead && !state.next && end < file.size) {
+  if (sound && !state.next && end < file.size) {
     state.next = { start: end, length: kSoundWindow, bytes: fetch(file, end, kSoundWindow) };
     state.next.bytes.catch(() => {});  // a failure is met by the read that takes it
   }
@@ -207,7 +206,7 @@ async function pageRead(list, index, offset, size) {
 
 const pageWindow = (file, offset, size) => pageRead('build', buildFiles.get(file), offset, size);
 
-async function readAt(fd, pointer, size, offset) {
+async function readAt(fd, pointer, size, offset, sound) {
   const node = core.FS.getStream(fd)?.node;
   const file = node?.contents;
   if (!(file instanceof Blob)) return -kErrno.EBADF;
@@ -215,15 +214,15 @@ async function readAt(fd, pointer, size, offset) {
   const wanted = Math.min(size, file.size - offset);
   if (reading !== 'page') {
     try {
-      return reading === 'byob' ? await readStream(node, file, pointer, wanted, offset)
-                                : await readWindows(node, file, pointer, wanted, offset, ownWindow);
+      return reading === 'byob' ? await readStream(node, file, pointer, wanted, offset, sound)
+                                : await readWindows(node, file, pointer, wanted, offset, sound, ownWindow);
     } catch {
       // The page says whether the file can be read at all.
       closeReaders();
     }
   }
   try {
-    const count = await readWindows(node, file, pointer, wanted, offset, pageWindow);
+    const count = await readWindows(node, file, pointer, wanted, offset, sound, pageWindow);
     reading = 'page';
     return count;
   } catch (error) {
@@ -269,12 +268,13 @@ function inspect(path) {
   if (error) return { error };
   const raw = FS.readFile('/inspect/samples.raw');
   const report = JSON.parse(FS.readFile('/inspect/keys.json', { encoding: 'utf8' }));
+  const facts = JSON.parse(FS.readFile('/inspect/facts.json', { encoding: 'utf8' }));
   return {
     table: FS.readFile('/inspect/table.txt', { encoding: 'utf8' }),
     keys: report.keys,
     channels: report.channels,
-    scale: report.scale,
-    warnings: report.warnings,
+    olderScale: facts.older_scale,
+    scaleWarning: facts.scale_warning,
     po33: report.po33,
     svg: FS.readFile('/inspect/pack.svg', { encoding: 'utf8' }),
     format: JSON.parse(core.ccall('kitweaver_pack_format', 'string', [], [])),
@@ -352,11 +352,11 @@ function mountDisk(FS, path, files) {
   }
 }
 
-// The files the core may read whole: a pack's name or import.log, and no
-// more than its 64 MB for a pack. (Zero-byte files it never reads.)
-const kLargestPack = 64 << 20;
-const readWhole = ({ path, file }) => file.size > 0 && file.size <= kLargestPack
-                                      && /(\.aif|\.aiff|\.aifc|\/import\.log)$/i.test(path);
+// The files the core may read whole, by the core's own rule: a pack of no
+// more than its largest, and the import.log it reads. Each path starts with
+// the disk's folder, which the core's rule does not count.
+const readWhole = ({ path, file }) =>
+  core.ccall('kitweaver_reads_whole', 'number', ['string', 'number'], [path.slice(path.indexOf('/') + 1), file.size]) === 1;
 
 // Where this worker can't read the user's files (WebKit opened from disk),
 // the page reads those the core may read whole, and they are mounted as

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "format/pack_chunks.h"
 #include "system/files.h"
 
 namespace kitweaver {
@@ -95,6 +96,14 @@ bool is_on_device_engine(std::string_view name, std::int64_t bytes) {
 }
 
 bool is_rule_note(std::string_view name) { return ends_with_name(name, ".plz"); }
+
+bool read_whole_on_disk(std::string_view relative, std::int64_t bytes) {
+  const std::size_t slash = relative.rfind('/');
+  const std::string_view name = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
+  const std::string_view folder = slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
+  if (same_name(name, kImportLog)) return folder.empty() || same_name(folder, kOpzPacksFolder);
+  return is_pack_name(name) && bytes > 0 && bytes <= kLargestPackBytes;
+}
 
 ImportLog read_import_log(std::string_view text) {
   ImportLog log;

@@ -105,6 +105,11 @@ struct ImportLog {
 };
 ImportLog read_import_log(std::string_view text);
 
+// Whether the disk's library may read the file at `relative` (its path
+// from the disk's root, "/" between names) whole: a pack's name of 1 byte
+// to the largest pack, or the import.log at the root or in samplepacks/.
+bool read_whole_on_disk(std::string_view relative, std::int64_t bytes);
+
 // ---- Reading a disk ----
 
 // The entries of a folder of a device's disk, by name; hidden ones (a Mac's

@@ -195,7 +195,8 @@ std::string read_keys(const std::string& text, Pack* pack) {
   add_key_warnings(warnings, pack);
   if (at_older_scale(start, end)) {
     pack->scale = PositionScale::kOlder;
-    pack->warnings.push_back(older_scale_warning(*pack));
+    pack->scale_warning = older_scale_warning(*pack);
+    pack->warnings.push_back(pack->scale_warning);
   }
   pack->slice_count = static_cast<int>(slices.size());
   return "";

@@ -54,6 +54,9 @@ struct Pack {
   std::array<KeyRow, kSlotCount> keys{};
   int slice_count = 0;
   std::vector<std::string> warnings;
+  // The warning of a pack at 4056 per frame (among `warnings` too), kept
+  // by itself: the page shows it beside its rescale.
+  std::string scale_warning;
   // What the one reading of the file found: its chunks and the text's key
   // lists, each number where it stands (the key editor rewrites them there).
   PackChunks chunks;

@@ -17,7 +17,12 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "app/run.h"
+#include "format/device_disk.h"
+#include "format/devices.h"
+#include "format/pack_chunks.h"
 #include "kitweaver/records.h"
 #include "format/drum_format.h"
 #include "system/file_replace.h"
@@ -33,19 +38,27 @@ namespace {
 // worker, so fewer and larger ones than the command line's.
 constexpr std::size_t kPageReadBytes = 1 << 20;
 
-EM_ASYNC_JS(int, read_browser_file, (int fd, void* buffer, int size, double offset), {
-  return await Module.readAt(fd, buffer, size, offset);
+EM_ASYNC_JS(int, read_browser_file, (int fd, void* buffer, int size, double offset, int sound), {
+  return await Module.readAt(fd, buffer, size, offset, sound !== 0);
 });
 
-// A read of the page's: the worker returns a count or -errno.
-std::int64_t read_page_file(std::intptr_t fd, void* buffer, std::size_t size, std::uint64_t offset, int* error) {
+// A read of the page's: the worker returns a count or -errno. A read of a
+// recording's sound says so, and the worker reads ahead for it.
+std::int64_t read_page(std::intptr_t fd, void* buffer, std::size_t size, std::uint64_t offset, int* error,
+                       bool sound) {
   const int got = read_browser_file(static_cast<int>(fd), buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)),
-                                    static_cast<double>(offset));
+                                    static_cast<double>(offset), sound ? 1 : 0);
   if (got < 0) {
     *error = -got;
     return -1;
   }
   return got;
+}
+std::int64_t read_page_header(std::intptr_t fd, void* buffer, std::size_t size, std::uint64_t offset, int* error) {
+  return read_page(fd, buffer, size, offset, error, false);
+}
+std::int64_t read_page_sound(std::intptr_t fd, void* buffer, std::size_t size, std::uint64_t offset, int* error) {
+  return read_page(fd, buffer, size, offset, error, true);
 }
 
 }  // namespace
@@ -62,7 +75,7 @@ int kitweaver_build(const char* folder, int hq, int field, const char* pack) {
   if (field != 0) arguments.push_back("--field");
   arguments.push_back(folder);
   kitweaver::RunSettings settings;
-  settings.reading = {read_page_file, read_page_file, kPageReadBytes};
+  settings.reading = {read_page_header, read_page_sound, kPageReadBytes};
   settings.pack_instead = pack;
   const int status = kitweaver::run_kitweaver(static_cast<int>(arguments.size()), arguments.data(), settings);
   std::fflush(stdout);
@@ -94,7 +107,8 @@ const char* kitweaver_library(const char* root, const char* out) {
 }
 
 // Reads the pack at `pack_path` and writes into the folder `out`: table.txt
-// (the key table), keys.json (the same as JSON), pack.svg (the picture) and
+// (the key table), keys.json (the same as JSON), facts.json (whether its
+// positions are at 4056 per frame, and that warning), pack.svg (the picture) and
 // samples.raw (the pack's sound, 16-bit, little-endian, its channels
 // interleaved). Returns an
 // empty text, or the line saying why the pack can't be read.
@@ -114,10 +128,13 @@ const char* kitweaver_inspect(const char* pack_path, const char* out) {
   error = kitweaver::inspect::read_pack(bytes, &pack);
   if (!error.empty()) return error.c_str();
   const std::string folder = std::string(out) + "/";
+  const bool older = pack.scale == kitweaver::inspect::PositionScale::kOlder;
+  const std::string facts = nlohmann::json{{"older_scale", older}, {"scale_warning", pack.scale_warning}}.dump();
   const auto* samples = reinterpret_cast<const std::uint8_t*>(pack.samples.data());
   const std::size_t sample_bytes = pack.samples.size() * sizeof(std::int16_t);
   if (kitweaver::replace_text_file(folder + "table.txt", kitweaver::inspect::text_report(pack)) != 0 ||
       kitweaver::replace_text_file(folder + "keys.json", kitweaver::inspect::json_report(pack)) != 0 ||
+      kitweaver::replace_text_file(folder + "facts.json", facts) != 0 ||
       kitweaver::replace_text_file(folder + "pack.svg", kitweaver::inspect::svg_picture(pack)) != 0 ||
       kitweaver::replace_file(folder + "samples.raw", {{samples, sample_bytes}}) != 0) {
     error = "the inspector's files could not be written";
@@ -125,13 +142,25 @@ const char* kitweaver_inspect(const char* pack_path, const char* out) {
   return error.c_str();
 }
 
-// The constants of the pack format the page's script needs, as JSON: the
-// pack rate and the scale of the stored pitches. (Positions come as frames
-// in keys.json: the core alone turns them into frames.)
+// The constants the page's script needs, as JSON: the pack rate, the scale
+// of the stored pitches, the most a key is pitched, the largest pack read
+// and the PO-33's longest pack. (Positions come as frames in keys.json: the
+// core alone turns them into frames.)
 const char* kitweaver_pack_format() {
-  static const std::string format = "{\"pack_rate\":" + std::to_string(kitweaver::kPackRate) +
-                                    ",\"pitch_scale\":" + std::to_string(kitweaver::kPitchScale) + "}";
+  static const std::string format = nlohmann::json{{"pack_rate", kitweaver::kPackRate},
+                                                   {"pitch_scale", kitweaver::kPitchScale},
+                                                   {"most_pitch_semitones", kitweaver::kMostPitchSemitones},
+                                                   {"largest_pack_bytes", kitweaver::kLargestPackBytes},
+                                                   {"po33_max_seconds", kitweaver::kPo33MaxSeconds}}
+                                        .dump();
   return format.c_str();
+}
+
+// Whether the disk's library may read the file at `relative` (its path
+// from the disk's root) of `bytes` whole: the worker reads those for the
+// core where the browser lets only the page read the user's files.
+int kitweaver_reads_whole(const char* relative, double bytes) {
+  return kitweaver::read_whole_on_disk(relative, static_cast<std::int64_t>(bytes)) ? 1 : 0;
 }
 
 // The line of a failed edit, without the worker's own path for the pack.
