@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -200,6 +201,54 @@ TEST(Interrupted, ReplaceInASlotLeavesTheOldPackOrTheNewOne) {
       EXPECT_EQ(held, std::set<std::string>{"909.aif"}) << "moment " << i;
       EXPECT_EQ(testing::read_bytes(slot + "/909.aif"), new_pack) << "moment " << i;
       fs::remove(slot + "/909.aif");
+    }
+  }
+  std::printf("%d of %d runs were interrupted\n", interrupted, kMoments);
+}
+
+// An OP-XY preset written over an earlier one: an interrupt caught at any
+// moment leaves the earlier preset or the new one, whole, and no temporary
+// folder beside it.
+TEST(Interrupted, PresetLeavesTheOldOneOrTheNewOne) {
+  if (!testing::wrapper_words().empty()) GTEST_SKIP() << "the run's timing is the checker's under a wrapper";
+  TempDir kit("909");
+  const wav::Bytes sound = testing::stereo24_noise(576000);
+  kit.write("s10.wav", testing::mono16(4410));
+  TempDir out("out");
+  const std::string preset = out.path + "/909.preset";
+  auto files_of = [](const std::string& folder) {
+    std::map<std::string, wav::Bytes> files;
+    for (const std::string& name : testing::entry_set(folder)) files[name] = testing::read_bytes(folder + "/" + name);
+    return files;
+  };
+  ASSERT_EQ(run_program({"--device", "op-xy", "-o", preset, kit.path}).status, 0);
+  const auto old_preset = files_of(preset);
+  for (int i = 1; i < 24; ++i) kit.write("s" + std::to_string(10 + i) + ".wav", sound);
+  const std::string elsewhere = out.root + "/new.preset";
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(run_program({"--device", "op-xy", "-o", elsewhere, kit.path}).status, 0);
+  const auto run_time = std::chrono::steady_clock::now() - start;
+  const auto new_preset = files_of(elsewhere);
+  ASSERT_NE(old_preset, new_preset);
+
+  constexpr int kMoments = 24;
+  int interrupted = 0;
+  for (int i = 0; i < kMoments; ++i) {
+    const int signal_number = i % 2 == 0 ? SIGINT : SIGTERM;
+    const pid_t pid = start_quietly({KITWEAVER_BINARY, "--device", "op-xy", "-o", preset, kit.path});
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(run_time * 6 / 5 * i / kMoments);
+    kill(pid, signal_number);
+    int wait_status = 0;
+    waitpid(pid, &wait_status, 0);
+    interrupted += WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == signal_number;
+    EXPECT_EQ(testing::entry_set(out.path), std::set<std::string>{"909.preset"}) << "moment " << i;
+    const auto now = files_of(preset);
+    EXPECT_TRUE(now == old_preset || now == new_preset) << "moment " << i;
+    if (now != old_preset) {
+      fs::remove_all(preset);
+      fs::create_directory(preset);
+      for (const auto& [name, bytes] : old_preset) wav::write_file(preset + "/" + name, bytes);
     }
   }
   std::printf("%d of %d runs were interrupted\n", interrupted, kMoments);
