@@ -47,9 +47,8 @@ test:
 # the zip a Windows user downloads: build-windows/kitweaver-VERSION-windows-x86_64.zip.
 windows:
 	tools/install-packages windows
-	tools/build-windows-deps $(WINDOWS_BUILD)/deps
 	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
-	  -DKITWEAVER_WINDOWS_DEPS=$(CURDIR)/$(WINDOWS_BUILD)/deps -DKITWEAVER_TESTS=ON -DKITWEAVER_INSPECT=ON
+	  -DKITWEAVER_TESTS=ON -DKITWEAVER_INSPECT=ON
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 	cmake --build $(WINDOWS_BUILD) --target windows_zip
 
