@@ -3,8 +3,8 @@
 # a mix of them that must be shortened into a PO-33 pack with chords, and on
 # a generated 24-bit stereo kit that needs compression, each run plainly and
 # with --hq (the stereo kit and the demo kit also as OP-1 field kits, with
-# --field), the lines must be the same (with \ for /) and the packs the same
-# byte for byte.
+# --field, and as OP-XY presets), the lines must be the same (with \ for /)
+# and the packs, and every file of the presets, the same byte for byte.
 #
 #   tests/windows_end_to_end.sh LINUX_KITWEAVER WINDOWS_KITWEAVER_EXE
 #
@@ -53,23 +53,27 @@ for kit in "${kits[@]}"; do
     exit 1
   fi
   options=("" "--hq")
-  [[ "$kit" == generated || "$kit" == "demo kit" ]] && options+=("--field" "--hq --field")
+  [[ "$kit" == generated || "$kit" == "demo kit" ]] &&
+    options+=("--field" "--hq --field" "--device op-xy" "--hq --device op-xy")
   for option in "${options[@]}"; do
-    rm -f "$scratch/$kit/samplepack.aif"
+    # A preset is a folder: both are kept as packs are, and compared whole.
+    made="$kit/samplepack.aif"
+    [[ "$option" == *op-xy* ]] && made="$kit/$kit.preset"
+    rm -rf "$scratch/$made" "$scratch/linux.aif" "$scratch/windows.aif"
     (cd "$scratch" && "$linux" $option "$kit" >"$scratch/linux.txt") || true
-    mv "$scratch/$kit/samplepack.aif" "$scratch/linux.aif" 2>/dev/null || rm -f "$scratch/linux.aif"
+    mv "$scratch/$made" "$scratch/linux.aif" 2>/dev/null || true
     (cd "$scratch" && wine "$windows" $option "$kit" | tr '\\' '/' >"$scratch/windows.txt") || true
-    mv "$scratch/$kit/samplepack.aif" "$scratch/windows.aif" 2>/dev/null || rm -f "$scratch/windows.aif"
+    mv "$scratch/$made" "$scratch/windows.aif" 2>/dev/null || true
     label="$kit${option:+ $option}"
     if ! cmp -s "$scratch/linux.txt" "$scratch/windows.txt"; then
       echo "$label: the lines differ"
       diff "$scratch/linux.txt" "$scratch/windows.txt" | head -n 10
       failed=1
-    elif [[ ! -f "$scratch/linux.aif" ]] || ! cmp -s "$scratch/linux.aif" "$scratch/windows.aif"; then
+    elif [[ ! -e "$scratch/linux.aif" ]] || ! diff -rq "$scratch/linux.aif" "$scratch/windows.aif" >/dev/null; then
       echo "$label: the packs differ"
       failed=1
     else
-      echo "$label: same lines, same pack ($(stat -c %s "$scratch/linux.aif") bytes)"
+      echo "$label: same lines, same pack ($(du -sb "$scratch/linux.aif" | cut -f1) bytes)"
     fi
   done
 done
