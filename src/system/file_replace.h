@@ -113,6 +113,10 @@ int write_folder_file(FolderReplacement& replacement, const std::string& name, s
 // stays.
 int finish_folder_replacement(FolderReplacement& replacement, std::vector<std::string>* removed);
 
+// The files of the earlier folder at the target that the new one does not
+// hold, by their paths.
+std::vector<std::string> files_given_up(const FolderReplacement& replacement);
+
 // Gives up the new folder: removes it and what was written into it.
 void abandon_folder_replacement(FolderReplacement& replacement);
 

@@ -170,6 +170,10 @@ inline std::string join_path(const std::string& folder, const std::string& name)
   return is_path_separator(folder.back()) ? folder + name : folder + kPathSeparator + name;
 }
 
+// The names a folder holds, in the order the system lists them, "." and
+// ".." aside; none when it can't be listed.
+std::vector<std::string> folder_names(const std::string& folder);
+
 // Whether `path` is an existing folder.
 bool is_folder(const std::string& path);
 

@@ -522,20 +522,9 @@ void abandon_replacement(FileReplacement& replacement) {
 
 namespace {
 
-// The names a folder holds, "." and ".." aside.
-std::vector<std::string> names_in(const std::string& folder) {
-  std::vector<std::string> names;
-  FolderListing listing;
-  if (open_folder(folder, &listing) != 0) return names;
-  for (std::string name; next_folder_entry(listing, &name);) {
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  return names;
-}
-
 // Removes a folder and everything in it.
 int remove_tree(const std::string& folder) {
-  for (const std::string& name : names_in(folder)) {
+  for (const std::string& name : folder_names(folder)) {
     const std::string path = folder + "/" + name;
     struct stat info;
     if (lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -621,13 +610,7 @@ int finish_folder_replacement(FolderReplacement& replacement, std::vector<std::s
     abandon_folder_replacement(replacement);
     return kNotAFile;
   }
-  if (earlier) {
-    for (const std::string& name : names_in(replacement.target)) {
-      if (std::find(replacement.names.begin(), replacement.names.end(), name) == replacement.names.end()) {
-        removed->push_back(replacement.target + "/" + name);
-      }
-    }
-  }
+  if (earlier) *removed = files_given_up(replacement);
   int error = 0;
   {
     // The naming and the removal of the old folder are one step for an

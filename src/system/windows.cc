@@ -503,18 +503,8 @@ void abandon_replacement(FileReplacement& replacement) {
 
 namespace {
 
-std::vector<std::string> names_in(const std::string& folder) {
-  std::vector<std::string> names;
-  FolderListing listing;
-  if (open_folder(folder, &listing) != 0) return names;
-  for (std::string name; next_folder_entry(listing, &name);) {
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  return names;
-}
-
 int remove_tree(const std::string& folder) {
-  for (const std::string& name : names_in(folder)) {
+  for (const std::string& name : folder_names(folder)) {
     const std::string path = folder + "\\" + name;
     if (is_folder(path)) {
       remove_tree(path);
@@ -578,13 +568,7 @@ int finish_folder_replacement(FolderReplacement& replacement, std::vector<std::s
     abandon_folder_replacement(replacement);
     return kNotAFile;
   }
-  if (earlier) {
-    for (const std::string& name : names_in(replacement.target)) {
-      if (std::find(replacement.names.begin(), replacement.names.end(), name) == replacement.names.end()) {
-        removed->push_back(replacement.target + "\\" + name);
-      }
-    }
-  }
+  if (earlier) *removed = files_given_up(replacement);
   // Windows has no exchange: the earlier folder moves aside, the new one
   // takes its name, and the earlier one goes, in one step the Ctrl-C
   // handler waits for.
