@@ -3,6 +3,7 @@
 // OP-Z slot by the device's rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -255,12 +256,18 @@ TEST(Disk, PacksGoOnlyWhereTheDeviceTakesThem) {
                    {"samplepacks/1-kick/03/~boombap.aif", {}},
                    {"samplepacks/2-snare/", {}},
                    {"samplepacks/5-bass/01/", {}},
-                   {"SamplePacks/5-BASS/02/", {}},
+                   {"samplepacks/6-LEAD/02/", {}},
                    {"elsewhere/take.wav", testing::mono16(100)},
                    {"op1/drum/user/909.aif", packs().device},
                    {"import.log", wav::Bytes(held.begin(), held.end())}});
-  auto slot = [&disk](const std::string& name) { return (fs::path(disk.path) / "samplepacks" / name).string(); };
-  const std::string other_case = (fs::path(disk.path) / "SamplePacks" / "5-BASS" / "02").string();
+  // Paths as the system writes them, with its own separator.
+  auto native = [](std::string path) {
+    std::replace(path.begin(), path.end(), '/', kPathSeparator);
+    return path;
+  };
+  auto slot = [&](const std::string& name) { return native(disk.path + "/samplepacks/" + name); };
+  auto on_disk = [&](const std::string& name) { return native(disk.file(name)); };
+  const std::string other_case = slot("6-LEAD/02");
   const std::string sep(1, kPathSeparator);
   const std::string warning =
       "Warning: the device last reported 24474 kB of its 24576 kB of sample memory in use; with this pack's 1035 kB "
@@ -305,30 +312,28 @@ TEST(Disk, PacksGoOnlyWhereTheDeviceTakesThem) {
       {{"-o", slot("5-bass/01"), kit.path}, 1, "Slot [" + slot("5-bass/01") + "]" + synth, slot("5-bass/01"), {}},
       {{"-o", slot("5-bass/03"), kit.path}, 1, "Slot [" + slot("5-bass/03") + "]" + synth, slot("5-bass"), {"01"}},
       // The device's disk compares names without case.
-      {{"-o", other_case, kit.path}, 1, "Slot [" + other_case + "]" + synth, other_case, {}},
+      {{"-o", other_case, kit.path}, 1,
+       "Slot [" + other_case + "] is on the synth track 6-lead, which takes synth samples, not drum packs; the "
+       "drum tracks are 1-kick, 2-snare, 3-perc, 4-fx\n", other_case, {}},
       // Outside every slot: a track folder, a file in one, samplepacks/ and the disk's root.
       {{"-o", slot("1-kick"), kit.path}, 1, "Could not write [" + slot("1-kick") + sep + "909.aif" + outside,
        slot("1-kick"), {"01", "02", "03", "07"}},
       {{"-o", slot("1-kick/kit.aif"), kit.path}, 1, "Could not write [" + slot("1-kick/kit.aif") + outside,
        slot("1-kick"), {"01", "02", "03", "07"}},
       {{"-o", slot(""), kit.path}, 1, "Could not write [" + slot("909.aif") + outside, slot(""),
-       {"1-kick", "2-snare", "5-bass"}},
-      // (The disk's root names the first of its two samplepacks folders.)
-      {{"-o", disk.path, kit.path}, 1,
-       "Could not write [" + disk.file("909.aif") + "]: the OP-Z imports drum packs only from its slot folders, " +
-           (fs::path(disk.path) / "SamplePacks" / "1-kick" / "01").string() + " to 10 (and those of 2-snare, 3-perc, 4-fx)\n",
-       disk.path,
-       {"samplepacks", "SamplePacks", "elsewhere", "op1", "import.log"}},
+       {"1-kick", "2-snare", "5-bass", "6-LEAD"}},
+      {{"-o", disk.path, kit.path}, 1, "Could not write [" + disk.file("909.aif") + outside, disk.path,
+       {"samplepacks", "elsewhere", "op1", "import.log"}},
       // A drum pack of the kit's name is replaced, and the run says so.
-      {{"-o", disk.file("op1/drum/user"), kit.path}, 0,
-       "Replaced [" + disk.file("op1/drum/user/909.aif") + "]\nWrote " + disk.file("op1/drum/user/909.aif") + "\n",
-       disk.file("op1/drum/user"), {"909.aif"}},
+      {{"-o", on_disk("op1/drum/user"), kit.path}, 0,
+       "Replaced [" + on_disk("op1/drum/user/909.aif") + "]\nWrote " + on_disk("op1/drum/user/909.aif") + "\n",
+       on_disk("op1/drum/user"), {"909.aif"}},
       // A file that is no drum pack is never written over.
       {{"-o", kit.file("kick.wav"), kit.path}, 1,
        "Could not write [" + kit.file("kick.wav") + "]: it is one of the kit's recordings\n", kit.path,
        {"kick.wav", "notes.txt"}},
-      {{"-o", disk.file("elsewhere/take.wav"), kit.path}, 1,
-       "Could not write [" + disk.file("elsewhere/take.wav") + "]: it is not a drum pack\n", disk.file("elsewhere"),
+      {{"-o", on_disk("elsewhere/take.wav"), kit.path}, 1,
+       "Could not write [" + on_disk("elsewhere/take.wav") + "]: it is not a drum pack\n", on_disk("elsewhere"),
        {"take.wav"}},
       {{"-o", kit.file("notes.txt"), kit.path}, 1,
        "Could not write [" + kit.file("notes.txt") + "]: it is not a drum pack\n", kit.path, {"kick.wav", "notes.txt"}},

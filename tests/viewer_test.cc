@@ -422,7 +422,7 @@ TEST(Inspect, AuditionAndExtractFailuresGetOneLineAndLeaveNothing) {
       {{pack, "--audition", dir.file("x.wav"), "--keys", "0,24"}, "kitweaver-inspect: key list \"0,24\" names a key out of range (keys are 0 to 23)"},
       {{pack, "--audition", dir.file("x.wav"), "--keys", "3-x"}, "kitweaver-inspect: key list \"3-x\" is malformed (use numbers and ranges, as in 0,3,7-9)"},
       {{pack, "--audition", dir.file("x.wav"), "--keys", "5-2,"}, "kitweaver-inspect: key list \"5-2,\" is malformed (use numbers and ranges, as in 0,3,7-9)"},
-      {{pack, "--extract", dir.file("taken")}, "kitweaver-inspect: " + dir.file("taken/01 keys 0 2 4 6 8 10 12 14 16 18 20 22.wav") + " already exists; nothing was written"},
+      {{pack, "--extract", dir.file("taken")}, "kitweaver-inspect: " + dir.file("taken") + kPathSeparator + "01 keys 0 2 4 6 8 10 12 14 16 18 20 22.wav" + " already exists; nothing was written"},
       {{pack, "--audition", dir.file("a.wav")}, "kitweaver-inspect: " + dir.file("a.wav") + " already exists; nothing was written"},
   };
   for (const Case& c : cases) {
