@@ -282,12 +282,13 @@ std::string apply_key_edits(const std::vector<std::uint8_t>& bytes, const Pack& 
   // the new text fits; any other tail is kept.
   const std::string_view tail = text.substr(places.end);
   const std::size_t kept = tail.find_last_not_of(' ') + 1;  // 0 when the tail is all spaces
-  const bool ours = kept == 0 && tail.size() < 4 && appl.size % 4 == 0;
+  const auto appl_size = static_cast<std::size_t>(appl.size);
+  const bool ours = kept == 0 && tail.size() < 4 && appl_size % 4 == 0;
   std::string body = std::string(kAppSignature, 4) + edited + std::string(tail.substr(0, kept));
   if (ours) {
     body.append((4 - body.size() % 4) % 4, ' ');
-  } else if (kept < tail.size() && body.size() <= appl.size) {
-    body.append(appl.size - body.size(), ' ');
+  } else if (kept < tail.size() && body.size() <= appl_size) {
+    body.append(appl_size - body.size(), ' ');
   }
 
   std::vector<std::uint8_t> chunk(kChunkHeaderSize);

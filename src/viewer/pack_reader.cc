@@ -45,7 +45,7 @@ std::string read_sound(const ByteSource& source, const PackChunks& chunks, Pack*
   }
   if (chunks.sound_past_end) return "the sound data (SSND) chunk's sound starts past its end";
   const std::size_t frame_size = 2 * static_cast<std::size_t>(pack->channels);
-  const std::size_t frames = std::min<std::size_t>(pack->frames, chunks.sound_held / frame_size);
+  const std::size_t frames = std::min<std::size_t>(pack->frames, static_cast<std::size_t>(chunks.sound_held / frame_size));
   if (frames < pack->frames) {
     pack->warnings.push_back("the sound data holds " + std::to_string(frames) + " of the " +
                              std::to_string(pack->frames) + " frames its header declares");
