@@ -8,6 +8,7 @@
 #include <map>
 
 #include "device_packs.h"
+#include "format/pack_chunks.h"
 #include "intake/wav_reader.h"
 #include "test_support.h"
 #include "viewer/pack_reader.h"
@@ -164,6 +165,37 @@ TEST(DevicePacks, ExtractedSlicesStopBeforeTheNextOne) {
     std::vector<std::uint32_t> expected = frames_of.at(shape.name);
     std::sort(expected.begin(), expected.end(), std::greater<>());
     EXPECT_EQ(frames, expected);
+  }
+}
+
+// The one reading of a pack's chunks, on every shape the devices and other
+// tools write: the common chunk's frames, where the sound and the text are,
+// and whether the text is a drum patch.
+TEST(DevicePacks, OneReadingFindsEveryChunk) {
+  for (const testing::DevicePack& shape : testing::device_packs()) {
+    SCOPED_TRACE(shape.name);
+    const wav::Bytes bytes = testing::device_pack_bytes(shape, shape.lists);
+    ByteSource source;
+    source.bytes = bytes.data();
+    source.size = bytes.size();
+    PackChunks chunks;
+    ASSERT_TRUE(read_pack_chunks(source, &chunks));
+    EXPECT_EQ(chunks.aifc, shape.aifc);
+    EXPECT_EQ(chunks.comm.channels, static_cast<std::uint32_t>(shape.channels));
+    EXPECT_EQ(chunks.comm.frames, shape.frames);
+    EXPECT_EQ(chunks.comm.whole_hz, 44100u);
+    EXPECT_EQ(chunks.sound_held, 2u * static_cast<std::uint32_t>(shape.channels) * shape.frames + shape.ssnd_extra);
+    ASSERT_TRUE(chunks.have_text);
+    EXPECT_TRUE(chunks.drum);
+    // The text stands at its offset, up to its first zero byte.
+    const std::string text = shape.text(shape.lists);
+    EXPECT_EQ(chunks.text, text.substr(0, text.find('\0')));
+    EXPECT_EQ(std::string(bytes.begin() + static_cast<std::ptrdiff_t>(chunks.text_at),
+                          bytes.begin() + static_cast<std::ptrdiff_t>(chunks.text_end)),
+              chunks.text);
+    EXPECT_EQ(std::string(bytes.begin() + static_cast<std::ptrdiff_t>(chunks.text_at) - 4,
+                          bytes.begin() + static_cast<std::ptrdiff_t>(chunks.text_at)),
+              "op-1");
   }
 }
 
