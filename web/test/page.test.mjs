@@ -554,7 +554,7 @@ for (const run of runs) {
     // Firefox's input.setFiles refuses one, and WebKitWebDriver gives the
     // folder as a single file, with no path, that can't be read.
     test('a device\'s disk opened shows kitweaver-inspect DISK\'s table, also where the worker can\'t read the user\'s files, '
-         + 'and one holding a file too large for the page says so', async () => {
+         + 'and one of files of 40 MB', async () => {
       const log = 'Calculating used sample space...11.0/24.0 MB\nimporting a.aif...invalid synth sample\n';
       const opz = folder('opz', { 'samplepacks/1-kick/01/kit.aif': devicePack('drum utility'),
                                   'samplepacks/2-snare/03/~x.aif': '',
