@@ -71,8 +71,8 @@ TEST(Opxy, FilesInTheDevicesForm) {
   EXPECT_EQ(read[0].gain, 7);
   EXPECT_EQ(read[0].sample_start, 100);
   EXPECT_EQ(read[0].playmode, "group");
-  EXPECT_EQ(read_preset_json("{", &read), "patch.json is not JSON");
-  EXPECT_EQ(read_preset_json(R"({"type":"synth","regions":[]})", &read), "patch.json is not an OP-XY drum preset");
+  EXPECT_EQ(read_preset_json("{", &read), "not JSON");
+  EXPECT_EQ(read_preset_json(R"({"type":"synth","regions":[]})", &read), "not an OP-XY drum preset (its type is \"synth\")");
 }
 
 nlohmann::json json_of(const std::string& path) {

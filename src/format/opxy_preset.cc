@@ -83,15 +83,19 @@ std::string preset_json(const std::vector<PresetRegion>& regions) {
 
 std::string read_preset_json(std::string_view text, std::vector<PresetRegion>* regions) {
   const nlohmann::json patch = nlohmann::json::parse(text, nullptr, false);
-  if (patch.is_discarded() || !patch.is_object()) return "patch.json is not JSON";
+  if (patch.is_discarded() || !patch.is_object()) return "not JSON";
   const auto type = patch.find("type");
+  if (type == patch.end()) return "not an OP-XY drum preset (it has no type)";
+  if (*type != "drum") return "not an OP-XY drum preset (its type is " + type->dump() + ")";
   const auto found = patch.find("regions");
-  if (type == patch.end() || *type != "drum" || found == patch.end() || !found->is_array()) {
-    return "patch.json is not an OP-XY drum preset";
-  }
+  if (found == patch.end() || !found->is_array()) return "not an OP-XY drum preset (it has no list of regions)";
   regions->clear();
-  for (const nlohmann::json& item : *found) {
-    if (!item.is_object()) continue;
+  for (std::size_t i = 0; i < found->size(); ++i) {
+    const nlohmann::json& item = (*found)[i];
+    if (!item.is_object()) {
+      regions->clear();
+      return "not an OP-XY drum preset (region " + std::to_string(i + 1) + " is not an object)";
+    }
     PresetRegion r;
     r.hikey = member_or<std::int64_t>(item, "hikey", 0);
     r.lokey = member_or<std::int64_t>(item, "lokey", r.hikey);
@@ -111,6 +115,10 @@ std::string read_preset_json(std::string_view text, std::vector<PresetRegion>* r
     regions->push_back(r);
   }
   return "";
+}
+
+bool known_play_mode(std::string_view playmode) {
+  return playmode == "gate" || playmode == "oneshot" || playmode == "group" || playmode == "loop";
 }
 
 std::string device_name(std::string_view name) {

@@ -25,8 +25,11 @@
 namespace kitweaver {
 
 inline constexpr int kOpxyFirstNote = 53;  // pad 0; pad 23 is 76
+inline constexpr int kOpxyPadCount = 24;
 inline constexpr int kOpxyKeyCenter = 60;
-inline constexpr char kPatchFileName[] = "patch.json";
+inline constexpr double kOpxyMostSampleSeconds = 20.0;  // the longest a sample plays
+inline constexpr char kOpxyPatchFile[] = "patch.json";
+inline constexpr char kOpxyPresetSuffix[] = ".preset";
 
 struct PresetRegion {
   int pad = 0;  // hikey - 53
@@ -52,6 +55,10 @@ std::string preset_json(const std::vector<PresetRegion>& regions);
 // Reads a patch.json: its regions as written, in any order. Returns an
 // empty text, or the line saying why it is no OP-XY drum preset.
 std::string read_preset_json(std::string_view text, std::vector<PresetRegion>* regions);
+
+// Whether the device plays a region's play mode as it is written ("gate",
+// "oneshot", "group", "loop"); any other it plays as one-shot.
+bool known_play_mode(std::string_view playmode);
 
 // A name as the device takes it: each character it refuses (each UTF-8
 // character, not each byte) turned into "-".

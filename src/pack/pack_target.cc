@@ -13,12 +13,11 @@ namespace kitweaver {
 namespace {
 
 constexpr char kPackFileName[] = "samplepack.aif";
-constexpr char kPresetSuffix[] = ".preset";
 
 // Whether `folder` holds an OP-XY drum preset: a patch.json of one.
 bool is_drum_preset(const std::string& folder) {
   std::vector<std::uint8_t> bytes;
-  if (read_whole_file(join_path(folder, kPatchFileName), &bytes) != 0) return false;
+  if (read_whole_file(join_path(folder, kOpxyPatchFile), &bytes) != 0) return false;
   std::vector<PresetRegion> regions;
   return read_preset_json(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), &regions).empty();
 }
@@ -254,18 +253,18 @@ PackTarget choose_pack_target(const std::string& kit_folder, const std::string& 
 
 PackTarget choose_preset_target(const std::string& kit_folder, const std::string& output) {
   PackTarget target;
-  const std::string name = device_name(kit_name(kit_folder)) + kPresetSuffix;
+  const std::string name = device_name(kit_name(kit_folder)) + kOpxyPresetSuffix;
   std::string o = output;
   while (o.size() > 1 && is_path_separator(o.back())) o.pop_back();
   if (o.empty()) {
     target.path = join_path(kit_folder.empty() ? std::string(1, kPathSeparator) : kit_folder, name);
-  } else if (ends_with_name(o, kPresetSuffix)) {
+  } else if (ends_with_name(o, kOpxyPresetSuffix)) {
     target.path = o;
   } else if (is_folder(o)) {
     target.path = join_path(o, name);
   } else {
     target.refusal = "Could not write [" + o + "]: an OP-XY preset goes into a folder, or to a path ending in " +
-                     std::string(kPresetSuffix);
+                     std::string(kOpxyPresetSuffix);
     return target;
   }
   SystemFile file;

@@ -83,7 +83,7 @@ bool write_opxy_preset(const PackJob& job, const KeyMap& keys, const std::string
     error = write_folder_file(replacement, names[static_cast<std::size_t>(slot)], {{wav.data(), wav.size()}});
   }
   if (error == 0) {
-    error = write_folder_file(replacement, kPatchFileName,
+    error = write_folder_file(replacement, kOpxyPatchFile,
                               {{reinterpret_cast<const std::uint8_t*>(patch.data()), patch.size()}});
   }
   if (error == 0) {

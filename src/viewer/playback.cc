@@ -13,9 +13,14 @@ namespace kitweaver::inspect {
 namespace {
 
 
-// Plays `sound` 2^(semitones/12) times as fast, each channel through the
-// band-limited resampler kitweaver --hq renders with, rounded to 16 bits
-// without dither.
+const char* play_mode_word(std::int64_t play_mode) {
+  if (play_mode == kPlayOneShot) return " Oneshot";
+  if (play_mode == kPlayLoop) return " Loop";
+  return "";
+}
+
+}  // namespace
+
 std::string play_faster(const Sound& sound, double semitones, Sound* out) {
   const double ratio = std::exp2(-std::clamp(semitones, -kMostPitchSemitones, kMostPitchSemitones) / 12.0);
   const auto channels = static_cast<std::size_t>(sound.channels);
@@ -45,14 +50,6 @@ void reverse_frames(Sound* sound) {
     std::reverse(frame, frame + channels);
   }
 }
-
-const char* play_mode_word(std::int64_t play_mode) {
-  if (play_mode == kPlayOneShot) return " Oneshot";
-  if (play_mode == kPlayLoop) return " Loop";
-  return "";
-}
-
-}  // namespace
 
 std::string parse_key_list(std::string_view text, std::vector<int>* keys) {
   const std::string malformed = "key list \"" + std::string(text) + "\" is malformed (use numbers and ranges, as in 0,3,7-9)";

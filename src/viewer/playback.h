@@ -21,6 +21,14 @@ struct Sound {
 // Silence between two keys of an audition: 0.25 s.
 inline constexpr std::size_t kAuditionGapFrames = 11025;
 
+// Plays `sound` 2^(semitones/12) times as fast (beyond eight octaves
+// either way, at eight), each channel through the band-limited resampler
+// kitweaver --hq renders with, rounded to 16 bits without dither.
+std::string play_faster(const Sound& sound, double semitones, Sound* out);
+
+// The frames in reverse order, each frame's channels as they were.
+void reverse_frames(Sound* sound);
+
 // Reads a key list such as "0,3,7-9" into keys in the order given (a range
 // counts up). Returns an empty text, or the line saying what is wrong.
 std::string parse_key_list(std::string_view text, std::vector<int>* keys);

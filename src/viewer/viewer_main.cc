@@ -14,6 +14,8 @@
 #include "viewer/key_edit.h"
 #include "viewer/pack_reader.h"
 #include "viewer/playback.h"
+#include "viewer/preset_reader.h"
+#include "viewer/preset_report.h"
 #include "viewer/report.h"
 #include "viewer/wav_output.h"
 
@@ -27,11 +29,16 @@ const char kSynopsis[] =
     "       kitweaver-inspect --rescale [-o OUT] PACK.aif\n"
     "       kitweaver-inspect [--json] DISK\n"
     "       kitweaver-inspect --rescale DISK\n"
+    "       kitweaver-inspect [--json] NAME.preset\n"
+    "       kitweaver-inspect NAME.preset --audition OUT.wav [--keys LIST]\n"
+    "       kitweaver-inspect NAME.preset --extract DIR [--raw]\n"
     "Prints the pack's form and a table of its 24 keys: slice start and end, length,\n"
     "pitch, direction and play mode, and which distinct slice each key plays.\n"
     "Given a device's disk (a folder with samplepacks/ for an OP-Z, drum/ for an\n"
     "OP-1), prints its library: every slot's or folder's packs, what the device\n"
-    "will meet when it imports them, and the last import's rejections.\n";
+    "will meet when it imports them, and the last import's rejections.\n"
+    "Given an OP-XY preset (its folder or its patch.json), prints its regions by pad\n"
+    "and every problem the device would meet; --keys then names pads 0-23.\n";
 
 // What a run does with the pack, as the options given and the path make it.
 enum Mode : unsigned {
@@ -43,10 +50,13 @@ enum Mode : unsigned {
   kSet = 1u << 5,
   kRescale = 1u << 6,
   kDisk = 1u << 7,      // the path is a device's disk
+  kPreset = 1u << 8,    // the path is an OP-XY preset
 };
-constexpr int kModeCount = 8;
+constexpr int kModeCount = 9;
 constexpr const char* kModeNames[kModeCount] = {"the key table", "--json", "--svg", "--audition",
-                                                "--extract", "--set", "--rescale", "a DISK"};
+                                                "--extract", "--set", "--rescale", "a DISK", "a PRESET"};
+// The kinds of path that take only some options.
+constexpr unsigned kPlaces = kDisk | kPreset;
 
 // The options, in the order of the usage text; the parser, the check of
 // which options go together and the usage text all read this table.
@@ -60,29 +70,29 @@ struct InspectOption {
   // An option with a mode of its own (`mode`) goes with the other modes in
   // `goes_with`, and with no other. An option without one (`mode` 0)
   // applies to the modes in `goes_with`: the run must have one of them. A
-  // DISK goes only with the options whose `goes_with` names it.
+  // DISK or a PRESET goes only with the options whose `goes_with` names it.
   unsigned mode;
   unsigned goes_with;
   const char* help;        // its lines in the usage, the later ones indented
 };
 
 constexpr InspectOption kOptions[kOptionCount] = {
-    {"--json", nullptr, nullptr, kJson, kTable | kSvg | kAudition | kExtract | kDisk,
+    {"--json", nullptr, nullptr, kJson, kTable | kSvg | kAudition | kExtract | kDisk | kPreset,
      "print the table as JSON instead\n"},
     {"--svg", nullptr, "FILE", kSvg, kTable | kJson | kAudition | kExtract,
      "also draw the pack's waveform and slices into FILE\n"},
-    {"--audition", nullptr, "FILE", kAudition, kJson | kSvg | kExtract,
+    {"--audition", nullptr, "FILE", kAudition, kJson | kSvg | kExtract | kPreset,
      "write the keys as the device plays them, one after another\n"
      "                    with 0.25 s between them, into FILE (WAV, 44.1 kHz, 16-bit, the\n"
      "                    channels of the pack) instead of printing the table; an\n"
      "                    existing file is never replaced\n"},
-    {"--keys", nullptr, "LIST", 0, kAudition, "audition only these keys, in this order (e.g. 0,3,7-9)\n"},
-    {"--extract", nullptr, "DIR", kExtract, kJson | kSvg | kAudition,
+    {"--keys", nullptr, "LIST", 0, kAudition | kPreset, "audition only these keys, in this order (e.g. 0,3,7-9)\n"},
+    {"--extract", nullptr, "DIR", kExtract, kJson | kSvg | kAudition | kPreset,
      "write every distinct slice once into DIR as a WAV file named\n"
      "                    by its keys and play mode (\"03 keys 2 9 16 23 Oneshot.wav\"),\n"
      "                    sounding as its first forwards key plays it; an existing\n"
      "                    file stops it before anything is written\n"},
-    {"--raw", nullptr, nullptr, 0, kExtract, "extract the frames as stored in the pack instead\n"},
+    {"--raw", nullptr, nullptr, 0, kExtract | kPreset, "extract the frames as stored in the pack instead\n"},
     {"--set", nullptr, "KEYS:FIELD=VALUE[,FIELD=VALUE...]", kSet, 0,
      "change keys: KEYS is a key 0-23, a range such as 12-23,\n"
      "                    or all; FIELD is pitch (semitones, -96 to +96, as +3 or\n"
@@ -148,8 +158,10 @@ std::string check_combination(const std::vector<OptionId>& order, const std::vec
   for (std::size_t i = 0; i < order.size(); ++i) {
     const InspectOption& option = kOptions[order[i]];
     if (option.mode == 0) {
-      if ((modes & option.goes_with & ~unsigned{kDisk}) == 0) return typed[i] + " goes with " + mode_names(option.goes_with);
-      if ((modes & kDisk) != 0 && (option.goes_with & kDisk) == 0) return typed[i] + " does not go with a DISK";
+      if ((modes & option.goes_with & ~kPlaces) == 0) return typed[i] + " goes with " + mode_names(option.goes_with & ~kPlaces);
+      if (const unsigned place = modes & kPlaces & ~option.goes_with; place != 0) {
+        return typed[i] + " does not go with " + mode_names(place);
+      }
       continue;
     }
     const unsigned others = modes & ~option.mode & ~option.goes_with;
@@ -278,10 +290,9 @@ int write_audition(const kitweaver::inspect::Pack& pack, const char* path, const
   return 0;
 }
 
-int write_extraction(const kitweaver::inspect::Pack& pack, const std::string& dir, bool raw) {
-  std::vector<kitweaver::inspect::ExtractedSlice> slices;
-  std::string error = kitweaver::inspect::extract_slices(pack, raw, &slices);
-  if (!error.empty()) return fail(error);
+// Writes the sounds into `dir`, none when one of their names is taken.
+int write_sounds(const std::string& dir, const std::vector<kitweaver::inspect::ExtractedSlice>& slices) {
+  std::string error;
   if (int made = kitweaver::create_folders(dir)) return fail(dir + ": cannot be made: " + kitweaver::error_text(made));
   for (const auto& slice : slices) {
     const std::string path = kitweaver::join_path(dir, slice.name);
@@ -292,6 +303,46 @@ int write_extraction(const kitweaver::inspect::Pack& pack, const std::string& di
     error = kitweaver::inspect::write_wav(path, slice.sound, false);
     if (!error.empty()) return fail(error);
     std::printf("%s: %.3f s\n", path.c_str(), seconds(slice.sound));
+  }
+  return 0;
+}
+
+int write_extraction(const kitweaver::inspect::Pack& pack, const std::string& dir, bool raw) {
+  std::vector<kitweaver::inspect::ExtractedSlice> slices;
+  std::string error = kitweaver::inspect::extract_slices(pack, raw, &slices);
+  if (!error.empty()) return fail(error);
+  return write_sounds(dir, slices);
+}
+
+// An OP-XY preset: its table (or JSON), or its pads auditioned or
+// extracted. A preset that is none gets its line and status 1.
+int show_preset(const char* path, bool json, const char* audition_path, const char* extract_dir, bool raw,
+                const char* key_list) {
+  std::vector<int> pads;
+  if (key_list != nullptr) {
+    if (std::string error = kitweaver::inspect::parse_key_list(key_list, &pads); !error.empty()) return fail(error);
+  } else {
+    for (int pad = 0; pad < kitweaver::kOpxyPadCount; ++pad) pads.push_back(pad);
+  }
+  kitweaver::inspect::Preset preset;
+  if (std::string error = kitweaver::inspect::read_preset(path, &preset); !error.empty()) return fail(error);
+  if (audition_path != nullptr) {
+    kitweaver::inspect::Sound sound;
+    std::string error = kitweaver::inspect::preset_audition(preset, pads, &sound);
+    if (error.empty()) error = kitweaver::inspect::write_wav(audition_path, sound, false);
+    if (!error.empty()) return fail(error);
+    std::string listed;
+    for (int pad : pads) listed += " " + std::to_string(pad);
+    std::printf("%s: pads%s, %.3f s\n", audition_path, listed.c_str(), seconds(sound));
+  }
+  if (extract_dir != nullptr) {
+    std::vector<kitweaver::inspect::ExtractedSlice> sounds;
+    if (std::string error = kitweaver::inspect::extract_pads(preset, raw, &sounds); !error.empty()) return fail(error);
+    if (write_sounds(extract_dir, sounds) != 0) return 1;
+  }
+  if (audition_path == nullptr && extract_dir == nullptr) {
+    std::fputs((json ? kitweaver::inspect::preset_json_report(preset) : kitweaver::inspect::preset_text_report(preset)).c_str(),
+               stdout);
   }
   return 0;
 }
@@ -351,6 +402,12 @@ int main(int system_argc, char** system_argv) {
   if (std::string error = check_combination(order, typed, modes); !error.empty()) return fail(error, 2);
   const bool json = given[kJsonOption], rescaling = given[kRescaleOption];
   const char* output = values[kOutputOption];
+  // A folder holding a patch.json is an OP-XY preset, not a disk.
+  if (kitweaver::inspect::names_preset(pack_path)) {
+    if (std::string error = check_combination(order, typed, modes | kPreset); !error.empty()) return fail(error, 2);
+    return show_preset(pack_path, json, values[kAuditionOption], values[kExtractOption], given[kRawOption],
+                       values[kKeysOption]);
+  }
   if (kitweaver::is_folder(pack_path)) {
     if (kitweaver::inspect::disk_kind(pack_path) == kitweaver::DiskKind::kNone) {
       return fail(std::string(pack_path) + ": not a device's disk (it has no samplepacks or drum folder)");
