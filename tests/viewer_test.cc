@@ -229,6 +229,15 @@ TEST(Inspect, BrokenPacksGetOneLineAndAFailingStatus) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
 
+  // A pack whose COMM declares no frames reads as a silent pack.
+  wav::Bytes no_frames = made.bytes;
+  const auto comm = std::search(no_frames.begin(), no_frames.end(), "COMM", "COMM" + 4);
+  ASSERT_NE(comm, no_frames.end());
+  store_be32(&*comm + 10, 0);
+  Pack silent;
+  EXPECT_EQ(inspect::read_pack(no_frames, &silent), "");
+  EXPECT_TRUE(silent.samples.empty());
+
   // Values Kitweaver doesn't write are shown as their numbers.
   Pack odd;
   std::string odd_text = first_value_replaced(first_value_replaced(text, "reverse", "5"), "playmode", "77");

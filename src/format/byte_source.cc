@@ -6,6 +6,7 @@ namespace kitweaver {
 
 bool read_source(const ByteSource& source, std::uint64_t offset, void* dst, std::size_t n) {
   if (offset > source.size || n > source.size - offset) return false;
+  if (n == 0) return true;  // dst may be an empty vector's null data()
   if (source.bytes != nullptr) {
     std::memcpy(dst, source.bytes + offset, n);
     return true;
