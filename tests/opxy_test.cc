@@ -11,10 +11,14 @@
 
 #include "format/opxy_preset.h"
 #include "format/wav_file.h"
+#include "preset_support.h"
 #include "test_support.h"
 
 namespace kitweaver {
 namespace {
+
+using testing::regions_of;
+using testing::wav_samples;
 
 using testing::TempDir;
 namespace fs = std::filesystem;
@@ -73,31 +77,6 @@ TEST(Opxy, FilesInTheDevicesForm) {
   EXPECT_EQ(read[0].playmode, "group");
   EXPECT_EQ(read_preset_json("{", &read), "not JSON");
   EXPECT_EQ(read_preset_json(R"({"type":"synth","regions":[]})", &read), "not an OP-XY drum preset (its type is \"synth\")");
-}
-
-nlohmann::json json_of(const std::string& path) {
-  return nlohmann::json::parse(testing::read_bytes(path), nullptr, false);
-}
-
-// The regions of the preset at `preset`, by pad.
-std::map<int, nlohmann::json> regions_of(const std::string& preset) {
-  std::map<int, nlohmann::json> pads;
-  const nlohmann::json patch = json_of(preset + kPathSeparator + "patch.json");
-  for (const auto& region : patch["regions"]) {
-    pads[region["hikey"].get<int>() - 53] = region;
-  }
-  return pads;
-}
-
-// The samples of a 16-bit WAV file, channels interleaved, after its header.
-std::vector<std::int16_t> wav_samples(const std::string& path) {
-  const wav::Bytes bytes = testing::read_bytes(path);
-  std::vector<std::int16_t> samples;
-  const std::size_t data = std::string(bytes.begin(), bytes.end()).find("data") + 8;
-  for (std::size_t i = data; i + 1 < bytes.size(); i += 2) {
-    samples.push_back(static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8)));
-  }
-  return samples;
 }
 
 // Each key plays as the OP-1 kit of the same folder plays it: its pitch

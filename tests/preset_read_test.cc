@@ -9,55 +9,18 @@
 
 #include "format/opxy_preset.h"
 #include "format/wav_file.h"
+#include "preset_support.h"
 #include "test_support.h"
 
 namespace kitweaver {
 namespace {
 
+using testing::hand_preset;
+using testing::pad_sample;
+using testing::write_hand_preset;
+
 using wav::Bytes;
 
-
-// A drum preset as the device writes one, by hand: 23 regions (pad 7 has
-// none) in the order pads 0, 14, 21, 4, ... , pad P playing "pad P.wav" of
-// 100 + 10 P frames; pad 3 adds a gain, pad 5 a trim.
-std::string hand_preset(const std::string& pad_9_playmode = "group", std::int64_t pad_9_framecount = 190) {
-  const char* modes[4] = {"gate", "oneshot", "group", "loop"};
-  std::string regions;
-  for (int i = 0; i < 24; ++i) {
-    const int pad = i * 7 % 24;
-    if (pad == 7) continue;
-    const std::string frames = std::to_string(100 + 10 * pad);
-    regions += std::string(regions.empty() ? "" : ",") + R"({"fade.in":0,"fade.out":0,"framecount":)" +
-               (pad == 9 ? std::to_string(pad_9_framecount) : frames) + (pad == 3 ? R"(,"gain":7)" : "") +
-               R"(,"hikey":)" + std::to_string(53 + pad) + R"(,"lokey":)" + std::to_string(53 + pad) +
-               R"(,"pan":0,"pitch.keycenter":60,"playmode":")" + (pad == 9 ? pad_9_playmode : modes[pad % 4]) +
-               R"(","reverse":)" + (pad == 2 ? "true" : "false") + R"(,"sample":"pad )" + std::to_string(pad) +
-               R"(.wav","sample.end":)" + frames + (pad == 5 ? R"(,"sample.start":20)" : "") +
-               R"(,"transpose":0,"tune":0})";
-  }
-  return std::string(R"({"engine":{},"octave":0,)") + R"("platform":"OP-XY","regions":[)" + regions + R"(],"type":"drum","version":4})" + "\n";
-}
-
-
-// Pad P's sample: `frames` frames of P x 1000 + the frame's index (minus
-// it on the right of a stereo one).
-Bytes pad_sample(int pad, std::size_t frames, int channels = 1) {
-  std::vector<std::int16_t> samples;
-  for (std::size_t f = 0; f < frames; ++f) {
-    for (int c = 0; c < channels; ++c) {
-      samples.push_back(static_cast<std::int16_t>((c == 0 ? 1 : -1) * (pad * 1000 + static_cast<int>(f % 1000))));
-    }
-  }
-  return wav_file_bytes(samples.data(), frames, channels, true);
-}
-
-// The hand-written preset in `dir`, with its samples (pad 2's in stereo).
-void write_hand_preset(const testing::TempDir& dir, const std::string& json) {
-  dir.write("patch.json", Bytes(json.begin(), json.end()));
-  for (int pad = 0; pad < 24; ++pad) {
-    if (pad != 7) dir.write("pad " + std::to_string(pad) + ".wav", pad_sample(pad, 100 + 10 * static_cast<std::size_t>(pad), pad == 2 ? 2 : 1));
-  }
-}
 
 std::vector<std::string> warnings_of(const std::string& out) {
   std::vector<std::string> lines;

@@ -48,6 +48,12 @@ struct SampleRecord {
   std::int64_t data_present = 0;
   // Full path: directory, "/", entry name. File-name tags are searched here.
   std::string path;
+  // A slice of a source kit (a pack or a preset) rather than a recording of
+  // its own: what the lines call it ("SOURCE key K") and the stem its sample
+  // file takes in a preset. Its path is the file that holds it, and its
+  // path's tags do not apply. Empty for a recording.
+  std::string name;
+  std::string stem;
   // The data chunk size the file declares.
   std::int32_t data_bytes = 0;
   // The rendered slice, signed 16-bit host order; null when the slice could
@@ -101,12 +107,27 @@ struct ChordNotes {
   std::array<std::int32_t, 4> semitones{};
 };
 
+// A key of a source kit as the new kit plays it: its slot (-1: the key is
+// empty), its pitch in stored units (semitones x 512) before its slot's
+// correction, its stored direction and play mode, and its pan from -1 (left)
+// to 1 (right).
+struct GivenKey {
+  std::int32_t slot = -1;
+  std::int64_t pitch = 0;
+  std::int32_t reverse = 0;
+  std::int32_t play_mode = 0;
+  double pan = 0.0;
+};
+
 // Which record plays on each key, and at which pitch, for a chromatic
-// multisample. Used by the metadata only when `in_use` is set.
+// multisample. Used by the metadata only when `in_use` is set. A kit made
+// from a source kit plays its `given` keys instead, when `given_in_use` is.
 struct KeyMap {
   bool in_use = false;
   std::array<std::int32_t, kSlotCount> key_slots{};
   std::array<std::int32_t, kSlotCount> key_pitches{};
+  bool given_in_use = false;
+  std::array<GivenKey, kSlotCount> given{};
 };
 
 // Releases every record from the last slot down to slot 0, each record's

@@ -6,6 +6,8 @@
 #include <new>
 #include <optional>
 
+#include "app/kit_source.h"
+#include "format/opxy_preset.h"
 #include "intake/wav_reader.h"
 #include "kitweaver/name_text.h"
 #include "kitweaver/records.h"
@@ -36,6 +38,10 @@ constexpr char kHelpText[] =
     "samplepack.aif. A folder whose name ends in \" PO-33.<seconds>\" makes a\n"
     "PO-33 pack of 1 to 40 s; any other folder an OP-1/OP-Z pack of 12 s, or\n"
     "with --device a kit for another device.\n"
+    "\n"
+    "A drum pack or an OP-XY preset (NAME.preset, or its patch.json) in place\n"
+    "of the folder is taken to the device, key for key: written beside it as\n"
+    "\"NAME op-1.aif\", \"NAME field.aif\" or NAME.preset.\n"
     "\n"
     "Options, before the folder:\n"
     "  -o, --output PATH            write the pack to PATH instead; into an\n"
@@ -141,20 +147,41 @@ bool plan_and_render(PackJob& job) {
   job.last_resample_rate = plan.tone_rate;
   const RenderFailure failure = render_planned_slices(job, plan.slices);
   if (failure.slot >= 0) {
-    std::printf("Could not read [%s]: %s\n", job.samples[static_cast<std::size_t>(failure.slot)]->path.c_str(),
+    const SampleRecord& record = *job.samples[static_cast<std::size_t>(failure.slot)];
+    std::printf("Could not read [%s]: %s\n", (record.name.empty() ? record.path : record.name).c_str(),
                 error_text(failure.error).c_str());
     return false;
   }
   return true;
 }
 
-int run_stages(PackJob& job, const RunOptions& options, const RunSettings& settings) {
+// Where a kit made from the source kit goes: beside it, named after it and
+// the device, unless -o says otherwise; never onto the source itself.
+PackTarget choose_source_target(const PackJob& job, const RunOptions& options, SourceKind kind) {
+  const DeviceFacts& device = device_facts(job.device);
+  const std::string location = source_location(job.directory, kind);
+  KitNaming naming;
+  naming.name = source_kit_name(job.directory, kind);
+  const bool preset = device.container == Container::kPresetFolder;
+  naming.default_path = join_path(folder_of(location), preset ? device_name(naming.name) + kOpxyPresetSuffix
+                                                              : naming.name + " " + device.option + ".aif");
+  PackTarget target = preset ? choose_preset_target("", options.output, naming)
+                             : choose_pack_target("", options.output, options.replace, naming);
+  const std::string here = real_path(target.path);
+  if (target.refusal.empty() && !here.empty() && here == real_path(location)) {
+    target.refusal = "Could not write [" + target.path + "]: it is the source";
+  }
+  return target;
+}
+
+int run_stages(PackJob& job, const RunOptions& options, const RunSettings& settings, SourceKind source) {
   // Where the pack goes, and whether it may: checked before any work.
   PackTarget target;
   const bool preset = device_facts(job.device).container == Container::kPresetFolder;
   if (settings.pack_instead.empty()) {
-    target = preset ? choose_preset_target(job.directory, options.output)
-                    : choose_pack_target(job.directory, options.output, options.replace);
+    target = source != SourceKind::kNone ? choose_source_target(job, options, source)
+             : preset                    ? choose_preset_target(job.directory, options.output)
+                                         : choose_pack_target(job.directory, options.output, options.replace);
     if (!target.refusal.empty()) {
       std::printf("%s\n", target.refusal.c_str());
       return kExitNoPack;
@@ -162,15 +189,23 @@ int run_stages(PackJob& job, const RunOptions& options, const RunSettings& setti
   } else {
     target.path = settings.pack_instead;
   }
-  scan_directory(job);
+  KeyMap keys;
+  if (source != SourceKind::kNone) {
+    if (int status = take_source_kit(job, job.directory, source, &keys); status != kExitPackWritten) return status;
+  } else {
+    scan_directory(job);
+  }
   if (job.read_failed) return kExitNoPack;
   if (job.sample_count > 0) {
     if (!check_pack_room(job) || !plan_and_render(job)) return kExitNoPack;
   }
-  KeyMap keys;
-  if (job.device != Device::kPo33) build_key_map(job, keys);
+  if (job.device != Device::kPo33 && source == SourceKind::kNone) build_key_map(job, keys);
   if (job.sample_count == 0) {
-    std::printf("No WAV files found\n");
+    if (source != SourceKind::kNone) {
+      std::printf("No key of [%s] plays a sound\n", job.directory.c_str());
+    } else {
+      std::printf("No WAV files found\n");
+    }
     return kExitNoPack;
   }
   if (!target.new_folder.empty()) {
@@ -195,10 +230,12 @@ int run_stages(PackJob& job, const RunOptions& options, const RunSettings& setti
     FileIdentity identity;
     if (open_regular_file(target.path, &written, &identity) == 0) pack_bytes = identity.size;
   }
-  for (const std::string& line : target_lines(target, !options.output.empty(), pack_bytes)) {
+  for (const std::string& line : target_lines(target, !options.output.empty() || source != SourceKind::kNone, pack_bytes)) {
     std::printf("%s\n", line.c_str());
   }
-  if (!options.output.empty()) std::printf("Wrote %s\n", target.path.c_str());
+  // A folder's own samplepack.aif goes without saying; any other target is named.
+  const bool named = !options.output.empty() || (source != SourceKind::kNone && settings.pack_instead.empty());
+  if (named) std::printf("Wrote %s\n", target.path.c_str());
   return kExitPackWritten;
 }
 
@@ -237,7 +274,10 @@ int run_kitweaver(int argc, const char* const* argv, const RunSettings& settings
   int status = kExitNoPack;
   try {
     job.directory = trim_directory_argument(options.directory);
-    ModeChoice mode = detect_mode(job.directory);
+    // A pack or a preset is a source kit; only a folder of recordings is
+    // named for the PO-33.
+    const SourceKind source = source_kind(job.directory);
+    ModeChoice mode = source == SourceKind::kNone ? detect_mode(job.directory) : ModeChoice{};
     if (mode.device == Device::kPo33 && options.device && *options.device != Device::kOp1) {
       // A PO-33 kit is played into the device, not loaded: no other kit.
       std::printf("Option [%s] makes %s; a PO-33 folder makes a PO-33 pack\n", options.device_word.c_str(),
@@ -260,7 +300,7 @@ int run_kitweaver(int argc, const char* const* argv, const RunSettings& settings
     }
     if (job.band_limited) std::printf("High-quality resampling\n");
     std::printf("\n");
-    status = run_stages(job, options, settings);
+    status = run_stages(job, options, settings, source);
   } catch (const std::bad_alloc&) {
     std::printf("Out of memory\n");
     status = kExitNoPack;

@@ -163,6 +163,32 @@ WavVerdict rejected(WavLayout* layout, std::string reason) {
   return WavVerdict::kRejected;
 }
 
+// Appends the record of the sound `layout` finds in the file `reader` holds
+// open. The sound stays in the file until its slice is rendered; only what
+// it takes to find it again is kept, and how much of it the file really has.
+bool append_record(PackJob& job, const std::string& path, FileReader reader, const FileIdentity& identity,
+                   const WavLayout& layout) {
+  std::unique_ptr<SampleRecord> record(new (std::nothrow) SampleRecord);
+  if (!record) return false;
+  record->source = std::move(reader);
+  record->identity = identity;
+  record->data_offset = layout.data_offset;
+  record->data_present = static_cast<std::int64_t>(
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(layout.data_bytes), layout.data_available));
+  record->path = path;
+  record->data_bytes = layout.data_bytes;
+  record->byte_rate = layout.byte_rate;
+  record->channels = layout.channels;
+  record->bits_per_sample = layout.bits_per_sample;
+  record->sample_rate = layout.sample_rate;
+  record->encoding = layout.encoding;
+  record->chromatic_note = -1;
+  job.samples[static_cast<std::size_t>(job.sample_count)] = std::move(record);
+  ++job.sample_count;
+  job.total_seconds += static_cast<double>(layout.data_bytes) / static_cast<double>(layout.byte_rate);
+  return true;
+}
+
 }  // namespace
 
 std::int64_t declared_frames(const WavLayout& layout) {
@@ -239,31 +265,30 @@ bool read_wav_file(PackJob& job, const std::string& path) {
     if (verdict == WavVerdict::kRejected) report_failure(path, layout.rejection);
     return false;
   }
-  std::unique_ptr<SampleRecord> record(new (std::nothrow) SampleRecord);
-  if (!record) {
+  if (!append_record(job, path, std::move(reader), identity, layout)) {
     report_failure(path, error_text(kOutOfMemory));
     return false;
   }
-
-  // The sound stays in the file until its slice is rendered; only what it
-  // takes to find it again is kept, and how much of it the file really has.
-  record->source = std::move(reader);
-  record->identity = identity;
-  record->data_offset = layout.data_offset;
-  record->data_present = static_cast<std::int64_t>(
-      std::min<std::uint64_t>(static_cast<std::uint64_t>(layout.data_bytes), layout.data_available));
-  record->path = path;
-  record->data_bytes = layout.data_bytes;
-  record->byte_rate = layout.byte_rate;
-  record->channels = layout.channels;
-  record->bits_per_sample = layout.bits_per_sample;
-  record->sample_rate = layout.sample_rate;
-  record->encoding = layout.encoding;
-  record->chromatic_note = -1;
-  job.samples[static_cast<std::size_t>(job.sample_count)] = std::move(record);
-  ++job.sample_count;
-  job.total_seconds += static_cast<double>(layout.data_bytes) / static_cast<double>(layout.byte_rate);
   return true;
+}
+
+int read_recording_part(PackJob& job, const std::string& path, const WavLayout& layout, std::int64_t first,
+                        std::int64_t frames, const std::string& name, const std::string& stem) {
+  FileReader reader;
+  reader.method = job.reading;
+  FileIdentity identity;
+  if (int error = open_for_intake(job, path, &reader.file, &identity)) return error;
+  const std::int64_t frame_bytes = std::int64_t{layout.channels} * ((layout.bits_per_sample + 7) / 8);
+  const auto skipped = static_cast<std::uint64_t>(first * frame_bytes);
+  WavLayout part = layout;
+  part.data_offset = layout.data_offset + skipped;
+  part.data_available = layout.data_available > skipped ? layout.data_available - skipped : 0;
+  part.data_bytes = static_cast<std::int32_t>(frames * frame_bytes);
+  if (!append_record(job, path, std::move(reader), identity, part)) return kOutOfMemory;
+  SampleRecord& record = *job.samples[static_cast<std::size_t>(job.sample_count - 1)];
+  record.name = name;
+  record.stem = stem;
+  return 0;
 }
 
 int reopen_source(SampleRecord& record) {
@@ -277,16 +302,22 @@ int reopen_source(SampleRecord& record) {
   return 0;
 }
 
-bool is_recording_file(const std::string& path, const ReadMethod& reading) {
+WavVerdict read_recording_layout(const std::string& path, const ReadMethod& reading, WavLayout* layout) {
   FileReader reader;
   reader.method = reading;
   FileIdentity identity;
-  if (path.size() >= kPathBufferSize || open_regular_file(path, &reader.file, &identity) != 0) return false;
+  if (path.size() >= kPathBufferSize || open_regular_file(path, &reader.file, &identity) != 0) {
+    return WavVerdict::kPassedOver;
+  }
   ByteSource source;
   source.size = static_cast<std::uint64_t>(identity.size);
   source.file = &reader;
+  return read_recording_header(source, layout);
+}
+
+bool is_recording_file(const std::string& path, const ReadMethod& reading) {
   WavLayout layout;
-  return read_recording_header(source, &layout) == WavVerdict::kAccepted;
+  return read_recording_layout(path, reading, &layout) == WavVerdict::kAccepted;
 }
 
 bool scan_directory(PackJob& job) {

@@ -54,10 +54,21 @@ WavVerdict read_recording_header(const ByteSource& source, WavLayout* layout);
 // failure over). Returns whether a record was appended.
 bool read_wav_file(PackJob& job, const std::string& path);
 
+// Appends a record of `frames` frames of the sound `layout` describes in
+// the file at `path`, from frame `first` on: a slice of a source kit, which
+// the lines call `name` and a preset's sample file `stem`. Nothing is
+// printed. Returns 0, or the error of the open (or kOutOfMemory).
+int read_recording_part(PackJob& job, const std::string& path, const WavLayout& layout, std::int64_t first,
+                        std::int64_t frames, const std::string& name, const std::string& stem);
+
 // Opens the record's file again when the intake had to close it, and checks
 // that it is the same file. Returns 0, the error of the open, or
 // kFileChanged.
 int reopen_source(SampleRecord& record);
+
+// The header of the recording at `path`, read through `reading`; a file
+// that can't be opened is passed over. Nothing is kept and nothing printed.
+WavVerdict read_recording_layout(const std::string& path, const ReadMethod& reading, WavLayout* layout);
 
 // Whether the file at `path` is a recording the intake would take, read
 // through `reading`; nothing is kept and nothing printed.

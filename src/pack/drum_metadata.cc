@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 
 #include "kitweaver/name_text.h"
@@ -42,7 +43,7 @@ KeyPlay repetition_key(const PackJob& job, std::int32_t key) {
   const bool loop = has_loop_word(record.path);
   KeyPlay play;
   play.slot = key % n;
-  play.semitones = std::int64_t{record.pitch_semitones} + (f < 2 ? 0 : repetition_detune(f, loop));
+  play.pitch = (std::int64_t{record.pitch_semitones} + (f < 2 ? 0 : repetition_detune(f, loop))) * kPitchScale;
   play.reverse = (f == 1 || (f >= 2 && (f / 2) % 2 == 0)) ? kReversed : kForwards;
   play.play_mode = play_mode_of(record.path);
   return play;
@@ -52,10 +53,39 @@ KeyPlay chromatic_key(const PackJob& job, const KeyMap& keys, std::int32_t key) 
   const auto k = static_cast<std::size_t>(key);
   KeyPlay play;
   play.slot = keys.key_slots[k];
-  play.semitones = keys.key_pitches[k];
+  play.pitch = std::int64_t{keys.key_pitches[k]} * kPitchScale;
   play.reverse = kForwards;
   play.play_mode = play_mode_of(job.samples[0]->path);
   return play;
+}
+
+// A source kit's key, its slot's correction added.
+KeyPlay given_key(const PackJob& job, const KeyMap& keys, std::int32_t key) {
+  const GivenKey& given = keys.given[static_cast<std::size_t>(key)];
+  KeyPlay play;
+  play.empty = given.slot < 0;
+  play.slot = play.empty ? 0 : given.slot;
+  if (!play.empty) {
+    play.pitch = given.pitch + std::int64_t{job.samples[static_cast<std::size_t>(given.slot)]->pitch_semitones} *
+                                   kPitchScale;
+  }
+  play.reverse = given.reverse;
+  play.play_mode = given.play_mode;
+  play.pan = given.pan;
+  return play;
+}
+
+// The field's pan list: 0 to 32768 around its centre, 16384.
+constexpr std::int64_t kPanCentre = 16384;
+
+std::string pan_list(const std::array<KeyPlay, kSlotCount>& plays) {
+  std::string list = "\"pan\":[";
+  for (std::size_t key = 0; key < plays.size(); ++key) {
+    if (key > 0) list += ",";
+    const double pan = kPanCentre + plays[key].pan * kPanCentre;
+    list += std::to_string(static_cast<std::int64_t>(std::lround(pan)));
+  }
+  return list + "]";
 }
 
 }  // namespace
@@ -72,7 +102,10 @@ std::int32_t play_mode_of(std::string_view path) {
 std::array<KeyPlay, kSlotCount> key_plays(const PackJob& job, const KeyMap& keys) {
   std::array<KeyPlay, kSlotCount> plays;
   for (std::int32_t key = 0; key < kSlotCount; ++key) {
-    plays[static_cast<std::size_t>(key)] = keys.in_use ? chromatic_key(job, keys, key) : repetition_key(job, key);
+    KeyPlay& play = plays[static_cast<std::size_t>(key)];
+    play = keys.given_in_use ? given_key(job, keys, key)
+           : keys.in_use     ? chromatic_key(job, keys, key)
+                             : repetition_key(job, key);
   }
   return plays;
 }
@@ -85,9 +118,9 @@ std::optional<std::string> build_drum_metadata(const PackJob& job, const KeyMap&
   auto value_of = [&job](const KeyPlay& play, KeyList list) -> std::int64_t {
     const SampleRecord& record = *job.samples[static_cast<std::size_t>(play.slot)];
     switch (list) {
-      case KeyList::kStart: return position_of_frame(record.pack_start, scale_frames_of(job.device));
-      case KeyList::kEnd: return position_of_frame(record.pack_end, scale_frames_of(job.device));
-      case KeyList::kPitch: return play.semitones * kPitchScale;
+      case KeyList::kStart: return play.empty ? 0 : position_of_frame(record.pack_start, scale_frames_of(job.device));
+      case KeyList::kEnd: return play.empty ? 0 : position_of_frame(record.pack_end, scale_frames_of(job.device));
+      case KeyList::kPitch: return play.pitch;
       case KeyList::kReverse: return play.reverse;
       case KeyList::kPlayMode: return play.play_mode;
     }
@@ -105,6 +138,12 @@ std::optional<std::string> build_drum_metadata(const PackJob& job, const KeyMap&
                     value_of(plays[static_cast<std::size_t>(key)], static_cast<KeyList>(f)));
       text = replace_all(*text, name, value);
     }
+  }
+  // The field's form holds a pan per key, which a source kit's keys carry;
+  // the template's are all the centre.
+  if (text && device_facts(job.device).text == TextForm::kCompactPadded) {
+    std::array<KeyPlay, kSlotCount> centred{};
+    text = replace_all(*text, pan_list(centred), pan_list(plays));
   }
   return text;
 }

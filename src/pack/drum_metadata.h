@@ -20,14 +20,18 @@ bool has_loop_word(std::string_view path);
 std::int32_t play_mode_of(std::string_view path);
 
 // What one key plays, by the repetition assignment (the records repeated
-// over the keys: as they are, reversed, then detuned) or the chromatic key
-// map when it is in use: the slot, the pitch in semitones (the slot's own
-// correction included), the direction and the play mode, as stored values.
+// over the keys: as they are, reversed, then detuned), the chromatic key
+// map when it is in use, or a source kit's keys: the slot, the pitch in
+// stored units (semitones x 512, the slot's own correction included), the
+// direction and the play mode, as stored values, and the pan (-1 to 1). An
+// empty key (a source kit's key that played nothing) plays nothing.
 struct KeyPlay {
+  bool empty = false;
   std::int32_t slot = 0;
-  std::int64_t semitones = 0;
+  std::int64_t pitch = 0;
   std::int32_t reverse = kForwards;
   std::int32_t play_mode = kPlayPlain;
+  double pan = 0.0;
 };
 std::array<KeyPlay, kSlotCount> key_plays(const PackJob& job, const KeyMap& keys);
 

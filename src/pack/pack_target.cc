@@ -75,14 +75,6 @@ bool is_opz_root(const std::string& folder) {
   return !packs.empty() && is_packs_folder(join_path(folder, packs), packs);
 }
 
-std::string folder_of(const std::string& path) {
-  std::size_t cut = path.size();
-  while (cut > 0 && !is_path_separator(path[cut - 1])) --cut;
-  if (cut == 0) return ".";
-  while (cut > 1 && is_path_separator(path[cut - 1])) --cut;
-  return path.substr(0, cut);
-}
-
 // The line that refuses a pack outside every slot of the disk at `root`
 // (its samplepacks/ named `packs`).
 std::string outside_slots(const std::string& target, const std::string& root, const std::string& packs) {
@@ -174,7 +166,7 @@ void check_slot(PackTarget& target, const std::string& root, const std::string& 
 
 // The rules of an OP-Z's disk for -o `output`; false when it does not lie
 // on one.
-bool check_disk(PackTarget& target, const std::string& output, const std::string& kit, bool replace) {
+bool check_disk(PackTarget& target, const std::string& output, const std::string& file_name, bool replace) {
   std::string o = output;
   while (o.size() > 1 && is_path_separator(o.back())) o.pop_back();
   const std::vector<Part> parts = parts_of(o);
@@ -188,7 +180,7 @@ bool check_disk(PackTarget& target, const std::string& output, const std::string
     const int track = rest >= 1 ? opz_track_of(part(i + 1)) : -1;
     if (track < 0 || rest < 2 || rest > 3 || !all_digits(part(i + 2)) ||
         (rest == 3 && is_folder(o))) {
-      target.refusal = outside_slots(is_folder(o) ? join_path(o, kit_name(kit) + ".aif") : o, root, packs_name);
+      target.refusal = outside_slots(is_folder(o) ? join_path(o, file_name) : o, root, packs_name);
       return true;
     }
     const std::string track_folder = o.substr(0, parts[i + 1].end);
@@ -199,14 +191,14 @@ bool check_disk(PackTarget& target, const std::string& output, const std::string
     }
     const std::string held = disk_folder(track_folder, two_digits(slot));
     const std::string slot_folder = join_path(track_folder, held.empty() ? two_digits(slot) : held);
-    check_slot(target, root, packs_folder, track, slot_folder, rest == 3 ? part(i + 3) : kit_name(kit) + ".aif",
+    check_slot(target, root, packs_folder, track, slot_folder, rest == 3 ? part(i + 3) : file_name,
                replace);
     return true;
   }
   // The disk's root, or a file in it.
   const std::string folder = is_folder(o) ? o : folder_of(o);
   if (!is_opz_root(folder)) return false;
-  target.refusal = outside_slots(is_folder(o) ? join_path(o, kit_name(kit) + ".aif") : o, folder,
+  target.refusal = outside_slots(is_folder(o) ? join_path(o, file_name) : o, folder,
                                  disk_folder(folder, kOpzPacksFolder));
   return true;
 }
@@ -238,26 +230,32 @@ std::string kit_name(const std::string& directory) {
   return name.empty() ? std::string("samplepack") : name;
 }
 
-PackTarget choose_pack_target(const std::string& kit_folder, const std::string& output, bool replace) {
+PackTarget choose_pack_target(const std::string& kit_folder, const std::string& output, bool replace,
+                              const KitNaming& naming) {
   PackTarget target;
+  const std::string file_name = (naming.name.empty() ? kit_name(kit_folder) : naming.name) + ".aif";
   if (output.empty()) {
-    target.path = join_path(kit_folder.empty() ? std::string(1, kPathSeparator) : kit_folder, kPackFileName);
-  } else if (check_disk(target, output, kit_folder, replace)) {
+    target.path = !naming.default_path.empty()
+                      ? naming.default_path
+                      : join_path(kit_folder.empty() ? std::string(1, kPathSeparator) : kit_folder, kPackFileName);
+  } else if (check_disk(target, output, file_name, replace)) {
     if (!target.refusal.empty()) return target;
   } else {
-    target.path = output_path(output, kit_name(kit_folder) + ".aif");
+    target.path = output_path(output, file_name);
   }
   check_existing(target, kit_folder);
   return target;
 }
 
-PackTarget choose_preset_target(const std::string& kit_folder, const std::string& output) {
+PackTarget choose_preset_target(const std::string& kit_folder, const std::string& output, const KitNaming& naming) {
   PackTarget target;
-  const std::string name = device_name(kit_name(kit_folder)) + kOpxyPresetSuffix;
+  const std::string name = device_name(naming.name.empty() ? kit_name(kit_folder) : naming.name) + kOpxyPresetSuffix;
   std::string o = output;
   while (o.size() > 1 && is_path_separator(o.back())) o.pop_back();
   if (o.empty()) {
-    target.path = join_path(kit_folder.empty() ? std::string(1, kPathSeparator) : kit_folder, name);
+    target.path = !naming.default_path.empty()
+                      ? naming.default_path
+                      : join_path(kit_folder.empty() ? std::string(1, kPathSeparator) : kit_folder, name);
   } else if (ends_with_name(o, kOpxyPresetSuffix)) {
     target.path = o;
   } else if (is_folder(o)) {

@@ -30,16 +30,26 @@ struct PackTarget {
   std::optional<std::int64_t> used_kb; // the device's last figure of used sample memory, from its import.log
 };
 
+// A kit that is not named after a folder of recordings (one made from a
+// source kit): its name, which a folder given as -o holds it under, and
+// where it goes without -o. Empty: the folder's name, and the folder.
+struct KitNaming {
+  std::string name;
+  std::string default_path;
+};
+
 // Chooses where the pack of the recordings in `kit_folder` goes, for
 // -o `output` (empty: none) and --replace.
-PackTarget choose_pack_target(const std::string& kit_folder, const std::string& output, bool replace);
+PackTarget choose_pack_target(const std::string& kit_folder, const std::string& output, bool replace,
+                              const KitNaming& naming = {});
 
 // Chooses where an OP-XY preset of the recordings in `kit_folder` goes: the
 // folder NAME.preset (NAME the kit folder's name as the device takes
 // names) in the recordings' folder, or in the folder -o names, or the path
 // -o names when it ends in ".preset". Anything else is refused, and so is
 // a target that exists and is no folder holding an OP-XY drum preset.
-PackTarget choose_preset_target(const std::string& kit_folder, const std::string& output);
+PackTarget choose_preset_target(const std::string& kit_folder, const std::string& output,
+                                const KitNaming& naming = {});
 
 // The name a pack takes in a folder given as the output: the recordings'
 // folder's last component, or, for "." and "..", that of the folder they

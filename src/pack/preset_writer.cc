@@ -1,5 +1,6 @@
 #include "pack/preset_writer.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "format/drum_format.h"
@@ -11,15 +12,6 @@
 
 namespace kitweaver {
 namespace {
-
-// A recording's file name without its extension.
-std::string stem_of(const std::string& path) {
-  std::size_t cut = path.size();
-  while (cut > 0 && !is_path_separator(path[cut - 1])) --cut;
-  const std::string name = path.substr(cut);
-  const std::size_t dot = name.rfind('.');
-  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
 
 // The device's word for a stored play mode.
 const char* play_mode_word(std::int32_t play_mode) {
@@ -47,7 +39,8 @@ bool write_opxy_preset(const PackJob& job, const KeyMap& keys, const std::string
                        std::vector<std::string>* removed) {
   std::vector<std::string> stems;
   for (std::int32_t slot = 0; slot < job.sample_count; ++slot) {
-    stems.push_back(stem_of(job.samples[static_cast<std::size_t>(slot)]->path));
+    const SampleRecord& record = *job.samples[static_cast<std::size_t>(slot)];
+    stems.push_back(record.stem.empty() ? file_stem(record.path) : record.stem);
   }
   const std::vector<std::string> names = sample_file_names(stems);
 
@@ -58,7 +51,7 @@ bool write_opxy_preset(const PackJob& job, const KeyMap& keys, const std::string
   for (std::int32_t pad = 0; pad < kSlotCount; ++pad) {
     const KeyPlay& play = plays[static_cast<std::size_t>(pad)];
     const SampleRecord& record = *job.samples[static_cast<std::size_t>(play.slot)];
-    if (!record.resampled) continue;
+    if (play.empty || !record.resampled) continue;
     PresetRegion region;
     region.pad = pad;
     region.hikey = region.lokey = kOpxyFirstNote + pad;
@@ -66,7 +59,10 @@ bool write_opxy_preset(const PackJob& job, const KeyMap& keys, const std::string
     region.framecount = region.sample_end = record.resampled_bytes / 2;
     region.playmode = play_mode_word(play.play_mode);
     region.reverse = play.reverse == kReversed;
-    region.transpose = static_cast<std::int32_t>(play.semitones);
+    // Semitones truncated toward zero, and the rest in cents.
+    region.transpose = static_cast<std::int32_t>(play.pitch / kPitchScale);
+    region.tune = static_cast<std::int32_t>(std::lround(static_cast<double>(play.pitch % kPitchScale) * 100.0 / kPitchScale));
+    region.pan = static_cast<std::int32_t>(std::lround(play.pan * 100.0));
     regions.push_back(region);
   }
   const std::string patch = preset_json(regions);

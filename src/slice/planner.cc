@@ -74,12 +74,14 @@ SlicePlan choose_slice_plan(const SampleRecord& record, double factor) {
 
 SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor) {
   SampleRecord& record = *job.samples[static_cast<std::size_t>(slot)];
-  std::printf("[%s]\n", record.path.c_str());
+  const std::string& name = record.name.empty() ? record.path : record.name;
+  std::printf("[%s]\n", name.c_str());
   SlicePlan plan = choose_slice_plan(record, factor);
   if (plan.capped) std::printf("\tneeds further adjustment to fit in 4 second slice limit\n");
-  plan.chord = decode_chord_tags(record.path);
+  // A source kit's slice is played as its keys say, whatever its file's name.
+  if (record.name.empty()) plan.chord = decode_chord_tags(record.path);
   if (!plan.resampled) {
-    std::printf("[%s] :: could not resample (frequency too low)\n", record.path.c_str());
+    std::printf("[%s] :: could not resample (frequency too low)\n", name.c_str());
     return plan;
   }
   float seconds = static_cast<float>(record.data_bytes) / static_cast<float>(record.byte_rate);

@@ -218,6 +218,24 @@ inline std::string last_path_component(const std::string& path) {
   return path;
 }
 
+// The last component of `path` without its extension (what follows its
+// last ".", unless that dot starts the name).
+inline std::string file_stem(const std::string& path) {
+  const std::string name = last_path_component(path);
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+// The folder that holds `path`'s last component, without a separator at its
+// end (but a root's own): "." for a bare name.
+inline std::string folder_of(const std::string& path) {
+  std::size_t cut = path.size();
+  while (cut > 0 && !is_path_separator(path[cut - 1])) --cut;
+  if (cut == 0) return ".";
+  while (cut > 1 && is_path_separator(path[cut - 1])) --cut;
+  return path.substr(0, cut);
+}
+
 // The absolute path `path` leads to, links resolved; empty when it leads
 // nowhere.
 std::string real_path(const std::string& path);

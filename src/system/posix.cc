@@ -297,12 +297,6 @@ struct InterruptsHeld {
 
 int descriptor(const FileReplacement& replacement) { return static_cast<int>(replacement.file.handle); }
 
-std::string folder_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string temporary_name(const std::string& target, int attempt) {
   return target + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(attempt);
 }

@@ -80,12 +80,6 @@ std::string read_sample(const std::string& path, PresetPad* pad) {
   return "";
 }
 
-std::string folder_of(const std::string& file) {
-  const std::string name = last_path_component(file);
-  const std::string folder = file.substr(0, file.size() - name.size());
-  return folder.empty() ? "." : folder;
-}
-
 // The problems the device would meet with one region.
 void check_region(const PresetPad& pad, std::vector<std::string>* problems) {
   const PresetRegion& r = pad.region;
