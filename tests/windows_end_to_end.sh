@@ -77,4 +77,31 @@ for kit in "${kits[@]}"; do
     fi
   done
 done
+
+# Kits made from kits: the demo kit's pack taken to each device, and its
+# OP-XY preset (made by the Linux build) back to the OP-1.
+convert="$scratch/convert"
+mkdir -p "$convert"
+cp -r "$scratch/demo kit" "$convert/demo"
+(cd "$convert" && "$linux" demo >/dev/null && "$linux" --device op-xy demo/samplepack.aif >/dev/null)
+for run in "op1.aif|demo/samplepack.aif" "field.aif|--device field demo/samplepack.aif" \
+           "xy.preset|--device op-xy demo/samplepack.aif" "back.aif|demo/samplepack.preset"; do
+  made=${run%%|*}
+  arguments=${run#*|}
+  rm -rf "$convert/linux-$made" "$convert/windows-$made"
+  (cd "$convert" && "$linux" -o "linux-$made" $arguments | sed 's/linux-//' >"$scratch/linux.txt") || true
+  (cd "$convert" && wine "$windows" -o "windows-$made" $arguments | tr '\\' '/' | sed 's/windows-//' \
+    >"$scratch/windows.txt") || true
+  label="$arguments -> $made"
+  if ! cmp -s "$scratch/linux.txt" "$scratch/windows.txt"; then
+    echo "$label: the lines differ"
+    diff "$scratch/linux.txt" "$scratch/windows.txt" | head -n 10
+    failed=1
+  elif [[ ! -e "$convert/linux-$made" ]] || ! diff -rq "$convert/linux-$made" "$convert/windows-$made" >/dev/null; then
+    echo "$label: the kits differ"
+    failed=1
+  else
+    echo "$label: same lines, same kit ($(du -sb "$convert/linux-$made" | cut -f1) bytes)"
+  fi
+done
 exit $failed

@@ -76,6 +76,18 @@ struct SampleRecord {
   std::int32_t pitch_semitones = 0;
   // Note number of a chromatic multisample tag; -1 until read.
   std::int32_t chromatic_note = -1;
+  // The silence --trim left out of the data: frames at its start and at its
+  // end (what the file declares past what it holds among them), whether the
+  // recording was silent throughout (one frame is kept), and the data as the
+  // file declared and held it before.
+  struct Trim {
+    bool applied = false;
+    bool silent = false;
+    std::int64_t start_frames = 0;
+    std::int64_t end_frames = 0;
+    std::int32_t declared_bytes = 0;
+    std::int64_t present_bytes = 0;
+  } trim;
 };
 
 struct PackJob {
@@ -95,6 +107,10 @@ struct PackJob {
   // page's own.
   ReadMethod reading;
   double max_pack_seconds = 0.0;
+  // --sort: the recordings taken in name order; --trim: their silence left
+  // out before the plan.
+  bool sort_by_name = false;
+  bool trim_silence = false;
   // The marker tone's rate (a PO-33 pack's), from the plan: the rate of the
   // last slot whose note search succeeded.
   double last_resample_rate = 0.0;

@@ -17,6 +17,7 @@
 #include "pack/preset_writer.h"
 #include "pack/key_map.h"
 #include "slice/planner.h"
+#include "slice/silence.h"
 
 namespace kitweaver {
 namespace {
@@ -55,6 +56,10 @@ constexpr char kHelpText[] =
     "  --field                      the same as --device field\n"
     "  --replace                    with -o into an OP-Z slot folder that\n"
     "                               holds a pack: swap it for the new one\n"
+    "  --sort                       take the recordings in name order (2 before\n"
+    "                               10, case aside), not the folder's order\n"
+    "  --trim                       leave out the silence (below -60 dBFS) at\n"
+    "                               each recording's start and end\n"
     "  --                           ends the options\n"
     "  -h, --help / --version       this text / the version line\n"
     "\n"
@@ -77,6 +82,8 @@ struct RunOptions {
   std::optional<Device> device;  // --device, --field
   std::string device_word;       // as given
   bool replace = false;       // --replace
+  bool sort = false;          // --sort
+  bool trim = false;          // --trim
 };
 
 enum class Request { kRun, kHelp, kVersion, kUsage };
@@ -123,6 +130,10 @@ Request parse_arguments(int argc, const char* const* argv, RunOptions* options) 
       options->device_word = "--device " + std::string(name);
     } else if (word == "--replace") {
       options->replace = true;
+    } else if (word == "--sort") {
+      options->sort = true;
+    } else if (word == "--trim") {
+      options->trim = true;
     } else if (word == "-o" || word == "--output") {
       if (i + 1 == argc) {
         std::printf("Option [%s] needs a path\n", argv[i]);
@@ -174,6 +185,20 @@ PackTarget choose_source_target(const PackJob& job, const RunOptions& options, S
   return target;
 }
 
+// --trim: each recording's silence left out, and the total of what is left.
+bool trim_recordings(PackJob& job) {
+  job.total_seconds = 0.0;
+  for (std::int32_t slot = 0; slot < job.sample_count; ++slot) {
+    SampleRecord& record = *job.samples[static_cast<std::size_t>(slot)];
+    if (int error = trim_silence(record)) {
+      std::printf("Could not read [%s]: %s\n", record.path.c_str(), error_text(error).c_str());
+      return false;
+    }
+    job.total_seconds += static_cast<double>(record.data_bytes) / static_cast<double>(record.byte_rate);
+  }
+  return true;
+}
+
 int run_stages(PackJob& job, const RunOptions& options, const RunSettings& settings, SourceKind source) {
   // Where the pack goes, and whether it may: checked before any work.
   PackTarget target;
@@ -196,6 +221,7 @@ int run_stages(PackJob& job, const RunOptions& options, const RunSettings& setti
     scan_directory(job);
   }
   if (job.read_failed) return kExitNoPack;
+  if (job.trim_silence && !trim_recordings(job)) return kExitNoPack;
   if (job.sample_count > 0) {
     if (!check_pack_room(job) || !plan_and_render(job)) return kExitNoPack;
   }
@@ -288,6 +314,16 @@ int run_kitweaver(int argc, const char* const* argv, const RunSettings& settings
     }
     job.device = options.device && mode.device != Device::kPo33 ? *options.device : mode.device;
     job.max_pack_seconds = job.device == mode.device ? mode.max_pack_seconds : device_facts(job.device).pack_seconds;
+    if (source != SourceKind::kNone && (options.sort || options.trim)) {
+      // A source kit's keys are its own: nothing is taken in order or trimmed.
+      std::printf("Option [%s] is for a folder of recordings, not a pack or a preset\n",
+                  options.sort ? "--sort" : "--trim");
+      print_usage();
+      std::printf("\n");
+      return kExitUsage;
+    }
+    job.sort_by_name = options.sort;
+    job.trim_silence = options.trim;
     job.band_limited = options.band_limited;
     job.reading = settings.reading;
     const DeviceFacts& device = device_facts(job.device);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "intake/aiff_reader.h"
 #include "kitweaver/byte_order.h"
@@ -320,6 +321,37 @@ bool is_recording_file(const std::string& path, const ReadMethod& reading) {
   return read_recording_layout(path, reading, &layout) == WavVerdict::kAccepted;
 }
 
+bool comes_before_by_name(std::string_view a, std::string_view b) {
+  auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (is_digit(a[i]) && is_digit(b[j])) {
+      // Runs of digits by their value: leading zeros aside, the longer run
+      // is the larger number, and runs of one length compare digit by digit.
+      std::size_t i_end = i, j_end = j;
+      while (i_end < a.size() && is_digit(a[i_end])) ++i_end;
+      while (j_end < b.size() && is_digit(b[j_end])) ++j_end;
+      std::size_t i_lead = i, j_lead = j;
+      while (i_lead + 1 < i_end && a[i_lead] == '0') ++i_lead;
+      while (j_lead + 1 < j_end && b[j_lead] == '0') ++j_lead;
+      const std::string_view x = a.substr(i_lead, i_end - i_lead), y = b.substr(j_lead, j_end - j_lead);
+      if (x.size() != y.size()) return x.size() < y.size();
+      if (x != y) return x < y;
+      i = i_end;
+      j = j_end;
+      continue;
+    }
+    const char x = lower(a[i]), y = lower(b[j]);
+    if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+    ++i;
+    ++j;
+  }
+  if ((a.size() - i) != (b.size() - j)) return a.size() - i < b.size() - j;
+  // Names alike by these rules fall back to their bytes.
+  return a < b;
+}
+
 bool scan_directory(PackJob& job) {
   std::string prefix = job.directory;
   if (prefix.empty() || !is_path_separator(prefix.back())) prefix += kPathSeparator;
@@ -328,18 +360,27 @@ bool scan_directory(PackJob& job) {
     std::printf("Could not open directory [%s]: %s\n", job.directory.c_str(), error_text(error).c_str());
     return false;
   }
-  std::string name;
   std::string path;
   std::string left_out;
-  while (next_folder_entry(listing, &name)) {
-    if (name == "." || name == "..") continue;
+  auto take = [&](const std::string& name) {
+    if (name == "." || name == "..") return;
     path.assign(prefix).append(name);
     // Past the last slot, a recording is only recognised, to be named.
     if (job.sample_count >= kSlotCount) {
       if (is_recording_file(path, job.reading)) left_out += (left_out.empty() ? "[" : ", [") + path + "]";
-      continue;
+      return;
     }
     read_wav_file(job, path);
+  };
+  std::string name;
+  if (job.sort_by_name) {
+    // Every name first, then in name order.
+    std::vector<std::string> names;
+    while (next_folder_entry(listing, &name)) names.push_back(name);
+    std::sort(names.begin(), names.end(), comes_before_by_name);
+    for (const std::string& each : names) take(each);
+  } else {
+    while (next_folder_entry(listing, &name)) take(name);
   }
   if (!left_out.empty()) std::printf("Left out, a kit holds %d recordings: %s\n", kSlotCount, left_out.c_str());
   return true;

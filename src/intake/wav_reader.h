@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "format/byte_source.h"
 #include "kitweaver/records.h"
@@ -74,8 +75,13 @@ WavVerdict read_recording_layout(const std::string& path, const ReadMethod& read
 // through `reading`; nothing is kept and nothing printed.
 bool is_recording_file(const std::string& path, const ReadMethod& reading);
 
+// Name order, as file managers show names: ASCII letters compared without
+// case, a run of digits by its value ("2 Snare" before "10 Tom"), and names
+// alike by these rules in byte order.
+bool comes_before_by_name(std::string_view a, std::string_view b);
+
 // Lists `job.directory` once and reads up to kSlotCount files in listing
-// order. The recordings past the last slot are only recognised, then named
+// order (with `job.sort_by_name`, in name order). The recordings past the last slot are only recognised, then named
 // in one line ("Left out, a kit holds 24 recordings: [path], [path]").
 // Returns false (after printing why) when the directory can't be opened.
 bool scan_directory(PackJob& job);

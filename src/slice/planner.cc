@@ -88,12 +88,22 @@ SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor) {
   int semitones_down = kReferenceNote - plan.note;
   std::printf("\tlength %02.2fs, resampling to %dHz, pitching down %d semitones\n",
               static_cast<double>(seconds), static_cast<int>(plan.rate), semitones_down);
-  if (record.data_present < record.data_bytes) {
+  const SampleRecord::Trim& trim = record.trim;
+  const std::int32_t declared_bytes = trim.applied ? trim.declared_bytes : record.data_bytes;
+  const std::int64_t present_bytes = trim.applied ? trim.present_bytes : record.data_present;
+  if (present_bytes < declared_bytes) {
     // The rest is played as silence: say how much sound there really is.
-    const float held = static_cast<float>(record.data_present) / static_cast<float>(record.byte_rate);
+    const float held = static_cast<float>(present_bytes) / static_cast<float>(record.byte_rate);
+    const float declared = static_cast<float>(declared_bytes) / static_cast<float>(record.byte_rate);
     std::printf("\tthe file ends early: %.2fs of the %.2fs its header declares\n", static_cast<double>(held),
-                static_cast<double>(seconds));
+                static_cast<double>(declared));
   }
+  if (trim.start_frames > 0 || trim.end_frames > 0) {
+    const double rate = record.sample_rate;
+    std::printf("\ttrimmed %.2fs at the start, %.2fs at the end\n", static_cast<double>(trim.start_frames) / rate,
+                static_cast<double>(trim.end_frames) / rate);
+  }
+  if (trim.silent) std::printf("\tsilent throughout: one frame kept\n");
   if (job.device == Device::kPo33 && semitones_down > 12) {
     std::printf(
         "\tWARNING: pitching down past PO-33's 12 semitone pitch range! Consider increasing "
