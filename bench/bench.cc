@@ -3,7 +3,7 @@
 // of the same files, which reads each once through one reused 128 KB
 // buffer) and, when sox is installed, of sox on the same files, with the peak
 // resident memory of the kitweaver run. The big kit is also made into an
-// OP-1 field kit, each run beside the OP-1 kit's.
+// OP-1 field kit, and with --trim and --slice, each run beside the plain run.
 // Usage: kitweaver_bench PATH_TO_KITWEAVER [KIT...]: the kits named (such as
 // "big --hq"), or every kit and then the quality table.
 #include <fcntl.h>
@@ -45,7 +45,7 @@ struct Kit {
   bool time_floor;                // time cat on the files too
   bool time_sox;                  // and sox, with `sox_effect` after the output
   std::vector<std::string> sox_effect;
-  bool field = false;             // run kitweaver --field, and the OP-1 kit beside it
+  const char* option = nullptr;   // run kitweaver with it (--field, --trim, --slice), and the plain run beside it
 };
 
 double median(std::vector<double> v) {
@@ -279,9 +279,11 @@ int main(int argc, char** argv) {
       {"chords", 24, 8.0, 24, 2, 96000, false, " Chord,Cmaj7", 0, true, false, {}},
       {"huge", 24, 0, 16, 1, 44100, false, "", 1000000000u, false, false, {}},
       {"typical --hq", 24, 0.5, 16, 1, 44100, true, "", 0, true, true, {}},
-      {"big --field", 24, 8.0, 24, 2, 96000, false, "", 0, false, false, {}, true},
+      {"big --field", 24, 8.0, 24, 2, 96000, false, "", 0, false, false, {}, "--field"},
+      {"big --trim", 24, 8.0, 24, 2, 96000, false, "", 0, false, false, {}, "--trim"},
+      {"big --slice", 24, 8.0, 24, 2, 96000, false, "", 0, false, false, {}, "--slice"},
       {"big --hq", 24, 8.0, 24, 2, 96000, true, "", 0, true, true, rate_v},
-      {"big --hq --field", 24, 8.0, 24, 2, 96000, true, "", 0, false, false, {}, true},
+      {"big --hq --field", 24, 8.0, 24, 2, 96000, true, "", 0, false, false, {}, "--field"},
       {"chords --hq", 24, 8.0, 24, 2, 96000, true, " Chord,Cmaj7", 0, true, false, {}},
       {"huge --hq", 24, 0, 16, 1, 44100, true, "", 1000000000u, false, false, {}},
   };
@@ -313,11 +315,11 @@ int main(int argc, char** argv) {
     std::vector<std::string> op1_run = {program, dir};
     if (kit.hq) op1_run.insert(op1_run.begin() + 1, "--hq");
     std::vector<std::string> ours_run = op1_run;
-    if (kit.field) ours_run.insert(ours_run.end() - 1, "--field");
+    if (kit.option != nullptr) ours_run.insert(ours_run.end() - 1, kit.option);
     for (int i = 0; i < kRounds; ++i) {
       Run r = run(ours_run);
       ours.push_back(r.ms);
-      if (kit.field) {
+      if (kit.option != nullptr) {
         const Run beside = run(op1_run);
         op1.push_back(beside.ms);
         op1_peak_kib = std::max(op1_peak_kib, beside.peak_kib);
@@ -342,8 +344,8 @@ int main(int argc, char** argv) {
       std::printf(" %8s %8s", "-", "-");
     }
     std::printf(" %8.1f\n", static_cast<double>(peak_kib) / 1024.0);
-    if (kit.field) {
-      std::printf("%-12s the OP-1 kit of the same files beside it: %.1f ms, field / OP-1 %.2f; peak %.1f MiB\n", "",
+    if (kit.option != nullptr) {
+      std::printf("%-12s the run without %s beside it: %.1f ms, with / without %.2f; peak %.1f MiB\n", "", kit.option,
                   median(op1), median(ours) / median(op1), static_cast<double>(op1_peak_kib) / 1024.0);
     }
     std::fflush(stdout);

@@ -1,11 +1,14 @@
 // The kit the user means: --sort takes the recordings in name order, --trim
-// leaves out the silence at their ends before the plan.
+// leaves out the silence at their ends before the plan, --slice cuts each
+// recording at its hits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
+#include "format/drum_format.h"
 #include "intake/wav_reader.h"
 #include "test_support.h"
 #include "viewer/pack_reader.h"
@@ -98,6 +101,47 @@ TEST(Trim, SilenceAtTheEndsIsLeftOut) {
   const testing::RunResult trimmed = run_program({"--trim", kit.path});
   EXPECT_NE(trimmed.out.find("\tlength 4.00s, resampling to 44100Hz, pitching down 0 semitones\n"), std::string::npos)
       << trimmed.out;
+}
+
+// Bursts of a decaying 200 Hz tone starting every `spacing` frames, the
+// first at frame 0, each 40% of the spacing long.
+wav::Bytes bursts(int count, std::size_t spacing) {
+  std::vector<std::int16_t> samples(static_cast<std::size_t>(count) * spacing);
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const std::size_t t = i % spacing;
+    if (t >= spacing * 2 / 5) continue;
+    const double envelope = 1.0 - static_cast<double>(t) / static_cast<double>(spacing);
+    samples[i] = static_cast<std::int16_t>(std::lround(12000.0 * envelope * std::sin(2 * 3.141592653589793 * 200.0 * static_cast<double>(t) / 44100.0 + 0.5)));
+  }
+  wav::WavShape shape;
+  shape.data = wav::pcm16(samples);
+  return wav::wav_bytes(shape);
+}
+
+// Each hit a recording of its own, named PATH#N, its recording's tags but a
+// chromatic one kept; past the 24th, named in the left-out line.
+TEST(Slice, EachHitIsARecording) {
+  TempDir dir("kit");
+  dir.write("a Loop.wav", bursts(3, 22050));
+  dir.write("b ChromaticMultiSample,3.wav", bursts(23, 4410));
+  const testing::RunResult r = run_program({"--sort", "--slice", dir.path});
+  ASSERT_EQ(r.status, 0) << r.out;
+  for (const std::string& line :
+       {"[" + dir.file("a Loop.wav") + "] cut into 3 hits, at 0.000s, 0.500s, 1.000s\n",
+        "[" + dir.file("b ChromaticMultiSample,3.wav") + "] :: its chromatic tag is ignored for its hits\n",
+        "Left out, a kit holds 24 recordings: [" + dir.file("b ChromaticMultiSample,3.wav") + "#22], [" +
+            dir.file("b ChromaticMultiSample,3.wav") + "#23]\n",
+        "[" + dir.file("a Loop.wav") + "#2]\n\tlength 0.50s, resampling to 44100Hz, pitching down 0 semitones\n"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+  }
+  inspect::Pack pack;
+  ASSERT_EQ(inspect::read_pack(testing::read_bytes(dir.file("samplepack.aif")), &pack), "");
+  EXPECT_EQ(pack.slice_count, 24);
+  EXPECT_EQ(pack.keys[0].frame_count(), 22050);
+  EXPECT_EQ(pack.keys[1].play_mode, kPlayLoop);
+  EXPECT_EQ(pack.keys[3].frame_count(), 4410);
+  EXPECT_EQ(pack.keys[3].play_mode, kPlayPlain);
+  EXPECT_EQ(pack.keys[3].pitch_raw, 0);  // no chromatic key map
 }
 
 }  // namespace

@@ -48,12 +48,16 @@ struct SampleRecord {
   std::int64_t data_present = 0;
   // Full path: directory, "/", entry name. File-name tags are searched here.
   std::string path;
-  // A slice of a source kit (a pack or a preset) rather than a recording of
-  // its own: what the lines call it ("SOURCE key K") and the stem its sample
-  // file takes in a preset. Its path is the file that holds it, and its
-  // path's tags do not apply. Empty for a recording.
+  // A part of a file rather than a recording of its own: what the lines
+  // call it and the stem its sample file takes in a preset. A slice of a
+  // source kit (a pack or a preset, `from_kit`) is "SOURCE key K", and its
+  // path's tags do not apply; a hit --slice cut from a recording is
+  // "PATH#N", `hit` N from 1, and keeps its recording's tags but for a
+  // chromatic one. Empty (and 0) for a recording.
   std::string name;
   std::string stem;
+  bool from_kit = false;
+  std::int32_t hit = 0;
   // The data chunk size the file declares.
   std::int32_t data_bytes = 0;
   // The rendered slice, signed 16-bit host order; null when the slice could
@@ -111,6 +115,11 @@ struct PackJob {
   // out before the plan.
   bool sort_by_name = false;
   bool trim_silence = false;
+  // --slice: each recording cut at its hits, each hit a record. The
+  // recordings the intake left out ("[path], [path]") are then named after
+  // the hits that do not fit, in one line.
+  bool slice_hits = false;
+  std::string left_out;
   // The marker tone's rate (a PO-33 pack's), from the plan: the rate of the
   // last slot whose note search succeeded.
   double last_resample_rate = 0.0;

@@ -270,6 +270,7 @@ int take_source_kit(PackJob& job, const std::string& path, SourceKind kind, KeyM
       std::printf("Could not read [%s]: %s\n", key.file.c_str(), error_text(error).c_str());
       return kExitNoPack;
     }
+    job.samples[static_cast<std::size_t>(job.sample_count - 1)]->from_kit = true;
   }
   std::printf("\n");
   return kExitPackWritten;

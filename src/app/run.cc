@@ -16,6 +16,7 @@
 #include "pack/pack_target.h"
 #include "pack/preset_writer.h"
 #include "pack/key_map.h"
+#include "slice/hits.h"
 #include "slice/planner.h"
 #include "slice/silence.h"
 
@@ -60,6 +61,8 @@ constexpr char kHelpText[] =
     "                               10, case aside), not the folder's order\n"
     "  --trim                       leave out the silence (below -60 dBFS) at\n"
     "                               each recording's start and end\n"
+    "  --slice                      cut each recording at its hits, each hit\n"
+    "                               a recording of its own\n"
     "  --                           ends the options\n"
     "  -h, --help / --version       this text / the version line\n"
     "\n"
@@ -84,6 +87,7 @@ struct RunOptions {
   bool replace = false;       // --replace
   bool sort = false;          // --sort
   bool trim = false;          // --trim
+  bool slice = false;         // --slice
 };
 
 enum class Request { kRun, kHelp, kVersion, kUsage };
@@ -134,6 +138,8 @@ Request parse_arguments(int argc, const char* const* argv, RunOptions* options) 
       options->sort = true;
     } else if (word == "--trim") {
       options->trim = true;
+    } else if (word == "--slice") {
+      options->slice = true;
     } else if (word == "-o" || word == "--output") {
       if (i + 1 == argc) {
         std::printf("Option [%s] needs a path\n", argv[i]);
@@ -221,6 +227,7 @@ int run_stages(PackJob& job, const RunOptions& options, const RunSettings& setti
     scan_directory(job);
   }
   if (job.read_failed) return kExitNoPack;
+  if (job.slice_hits && !cut_into_hits(job)) return kExitNoPack;
   if (job.trim_silence && !trim_recordings(job)) return kExitNoPack;
   if (job.sample_count > 0) {
     if (!check_pack_room(job) || !plan_and_render(job)) return kExitNoPack;
@@ -314,16 +321,17 @@ int run_kitweaver(int argc, const char* const* argv, const RunSettings& settings
     }
     job.device = options.device && mode.device != Device::kPo33 ? *options.device : mode.device;
     job.max_pack_seconds = job.device == mode.device ? mode.max_pack_seconds : device_facts(job.device).pack_seconds;
-    if (source != SourceKind::kNone && (options.sort || options.trim)) {
-      // A source kit's keys are its own: nothing is taken in order or trimmed.
+    if (source != SourceKind::kNone && (options.sort || options.trim || options.slice)) {
+      // A source kit's keys are its own: nothing is ordered, trimmed or cut.
       std::printf("Option [%s] is for a folder of recordings, not a pack or a preset\n",
-                  options.sort ? "--sort" : "--trim");
+                  options.sort ? "--sort" : options.trim ? "--trim" : "--slice");
       print_usage();
       std::printf("\n");
       return kExitUsage;
     }
     job.sort_by_name = options.sort;
     job.trim_silence = options.trim;
+    job.slice_hits = options.slice;
     job.band_limited = options.band_limited;
     job.reading = settings.reading;
     const DeviceFacts& device = device_facts(job.device);

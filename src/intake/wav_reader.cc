@@ -321,6 +321,10 @@ bool is_recording_file(const std::string& path, const ReadMethod& reading) {
   return read_recording_layout(path, reading, &layout) == WavVerdict::kAccepted;
 }
 
+void print_left_out(const std::string& names) {
+  std::printf("Left out, a kit holds %d recordings: %s\n", kSlotCount, names.c_str());
+}
+
 bool comes_before_by_name(std::string_view a, std::string_view b) {
   auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
   auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
@@ -382,7 +386,11 @@ bool scan_directory(PackJob& job) {
   } else {
     while (next_folder_entry(listing, &name)) take(name);
   }
-  if (!left_out.empty()) std::printf("Left out, a kit holds %d recordings: %s\n", kSlotCount, left_out.c_str());
+  if (job.slice_hits) {
+    job.left_out = left_out;
+  } else if (!left_out.empty()) {
+    print_left_out(left_out);
+  }
   return true;
 }
 

@@ -75,6 +75,9 @@ WavVerdict read_recording_layout(const std::string& path, const ReadMethod& read
 // through `reading`; nothing is kept and nothing printed.
 bool is_recording_file(const std::string& path, const ReadMethod& reading);
 
+// The line naming what a kit leaves out ("[path], [path]").
+void print_left_out(const std::string& names);
+
 // Name order, as file managers show names: ASCII letters compared without
 // case, a run of digits by its value ("2 Snare" before "10 Tom"), and names
 // alike by these rules in byte order.

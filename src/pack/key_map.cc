@@ -68,7 +68,7 @@ void build_key_map(PackJob& job, KeyMap& keys) {
   for (std::int32_t slot = 0; slot < job.sample_count; ++slot) {
     SampleRecord& record = *job.samples[static_cast<std::size_t>(slot)];
     std::int32_t note = 0;
-    if (!chromatic_note_of(record.path, &note)) continue;
+    if (record.hit > 0 || !chromatic_note_of(record.path, &note)) continue;
     record.chromatic_note = note;
     // Notes beyond the keys land on the end key, re-pitched by the distance.
     const std::int64_t wanted = std::int64_t{note} + kChromaticKeyOffset;

@@ -79,7 +79,7 @@ SlicePlan announce_slice_plan(PackJob& job, std::int32_t slot, double factor) {
   SlicePlan plan = choose_slice_plan(record, factor);
   if (plan.capped) std::printf("\tneeds further adjustment to fit in 4 second slice limit\n");
   // A source kit's slice is played as its keys say, whatever its file's name.
-  if (record.name.empty()) plan.chord = decode_chord_tags(record.path);
+  if (!record.from_kit) plan.chord = decode_chord_tags(record.path);
   if (!plan.resampled) {
     std::printf("[%s] :: could not resample (frequency too low)\n", name.c_str());
     return plan;
