@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -116,6 +117,15 @@ const char* kitweaver_inspect(const char* pack_path, const char* out) {
   static std::string error;
   std::vector<std::uint8_t> bytes;
   try {
+    // The whole file in one buffer of its size: grown a read at a time, a
+    // pack of more than half the page's memory would not fit beside the
+    // buffer it outgrew.
+    kitweaver::SystemFile file;
+    kitweaver::FileIdentity identity;
+    if (kitweaver::open_regular_file(pack_path, &file, &identity) == 0 && identity.size > 0 &&
+        static_cast<std::uint64_t>(identity.size) <= SIZE_MAX) {
+      bytes.reserve(static_cast<std::size_t>(identity.size));
+    }
     if (kitweaver::read_whole_file(pack_path, &bytes) != 0) {
       error = "the file cannot be read";
       return error.c_str();

@@ -91,6 +91,15 @@ function commandLine(dir, { hq = false, device = 'op1' } = {}) {
   return { status: run.status, log: run.stdout, pack };
 }
 
+// The table (or the line saying why there is none) that `show` makes the
+// page show, the one shown before cleared.
+async function tableOnceShown(tab, show) {
+  await tab.evaluate(() => { document.querySelector('#table').textContent = ''; });
+  await show();
+  await tab.waitFor(() => document.querySelector('#table').textContent !== '');
+  return tab.evaluate(() => document.querySelector('#table').textContent);
+}
+
 // A pack made by the command line from an example, outside its folder.
 function packOf(example, name) {
   const dir = copyOf(name, example);
@@ -607,6 +616,18 @@ for (const run of runs) {
         if (undo) await undo();
         assert.equal(await tab.evaluate(() => document.querySelector('#library').textContent), expected, dir);
       }
+    });
+
+    test('a pack of 40 MB opens; a file larger than 64 MB is too large to be a pack', async () => {
+      const large = path.join(scratch, 'large.aif');
+      fs.writeFileSync(large, devicePack('drum utility'));
+      fs.truncateSync(large, 40 << 20);
+      await openPage(tab, url);
+      assert.equal(await tableOnceShown(tab, () => tab.upload('#open-pack', [large])),
+                   spawnSync(inspector, [large], { encoding: 'utf8' }).stdout);
+      fs.truncateSync(large, (64 << 20) + 1);
+      assert.equal(await tableOnceShown(tab, () => tab.upload('#open-pack', [large])),
+                   'large.aif: the file is too large to be a pack');
     });
 
     test('moving a file down swaps its keys with the next file\'s', async () => {
