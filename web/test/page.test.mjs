@@ -700,8 +700,21 @@ for (const run of runs) {
       assert.equal(await tableOnceShown(tab, () => tab.upload('#open-preset', [dir])), preset.table);
       await padsPlayAsInspected(tab, preset.pads, [0, 12, 23]);
       assert.deepEqual(unzipped(await offered(tab)), preset.files, 'the folder is offered as its zip');
+      // A sample file missing: the inspector's warning ends the table, and the
+      // pads that play it play nothing.
+      const inspectOpened = (...args) => spawnSync(inspector, [...args, 'kit.preset'], { cwd: path.dirname(dir), encoding: 'utf8' });
+      const missing = JSON.parse(inspectOpened('--json').stdout).regions[0].sample;
+      fs.rmSync(path.join(dir, missing));
+      const warned = inspectOpened().stdout;
+      assert.match(warned, /\nwarning: /);
+      assert.equal(await tableOnceShown(tab, () => tab.upload('#open-preset', [dir])), warned);
+      const silent = JSON.parse(inspectOpened('--json').stdout).regions.filter((region) => region.sample === missing)
+        .map((region) => region.pad);
+      assert.equal(silent.length, 8, 'each of the three files plays 8 of the 24 pads');
+      assert.deepEqual(await tab.evaluate(() => [...document.querySelectorAll('#keys button')]
+        .filter((button) => button.disabled).map((button) => Number(button.dataset.key))), silent);
       fs.writeFileSync(path.join(dir, 'patch.json'), '{"engine":');
-      const refused = spawnSync(inspector, ['kit.preset'], { cwd: path.dirname(dir), encoding: 'utf8' });
+      const refused = inspectOpened();
       assert.equal(refused.status, 1);
       const line = refused.stderr.replace(/^kitweaver-inspect: /, '').trimEnd();
       assert.match(line, /^kit\.preset\/patch\.json: /);
