@@ -278,7 +278,6 @@ function inspect(path) {
     scaleWarning: facts.scale_warning,
     po33: report.po33,
     svg: FS.readFile('/inspect/pack.svg', { encoding: 'utf8' }),
-    format: JSON.parse(core.ccall('kitweaver_pack_format', 'string', [], [])),
     samples: new Int16Array(raw.buffer, raw.byteOffset, raw.byteLength >> 1).slice(),
   };
 }
