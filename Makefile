@@ -67,9 +67,11 @@ portable-test:
 	ctest --test-dir build-portable --output-on-failure -j $(JOBS)
 
 # The page, build-web/index.html: the core compiled to WebAssembly with
-# Debian's emscripten, one self-contained file.
+# Debian's emscripten, and the zip library web/package-lock.json pins, one
+# self-contained file.
 web:
 	tools/install-packages web
+	cd web && npm ci --no-audit --no-fund --loglevel=error
 	$(WEB_ENV) emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=Release
 	$(WEB_ENV) cmake --build $(WEB_BUILD) -j $(JOBS)
 	@echo "The page is $(WEB_BUILD)/index.html"
@@ -85,7 +87,6 @@ web-test: web build
 	tools/install-packages test
 	cmake -S . -B $(BUILD) -DKITWEAVER_TESTS=ON
 	cmake --build $(BUILD) -j $(JOBS) --target write_device_packs
-	cd web && npm ci --no-audit --no-fund --loglevel=error
 	KITWEAVER_BINARY=$(CURDIR)/$(BUILD)/kitweaver KITWEAVER_INSPECT=$(CURDIR)/$(BUILD)/kitweaver-inspect \
 	  KITWEAVER_DEVICE_PACKS=$(DEVICE_PACKS) KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html node --test web/test/
 
@@ -95,7 +96,6 @@ web-screenshot: web build
 	tools/install-packages test
 	cmake -S . -B $(BUILD) -DKITWEAVER_TESTS=ON
 	cmake --build $(BUILD) -j $(JOBS) --target write_device_packs
-	cd web && npm ci --no-audit --no-fund --loglevel=error
 	KITWEAVER_ENGINES=chromium KITWEAVER_BINARY=$(CURDIR)/$(BUILD)/kitweaver KITWEAVER_INSPECT=$(CURDIR)/$(BUILD)/kitweaver-inspect \
 	  KITWEAVER_DEVICE_PACKS=$(DEVICE_PACKS) KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html KITWEAVER_SCREENSHOT=$(CURDIR)/docs/web-page.png \
 	  KITWEAVER_PHONE_SCREENSHOT=$(CURDIR)/docs/web-page-phone.png node --test web/test/
@@ -125,7 +125,6 @@ bench:
 # another build of the page on the big kit in chromium.
 web-bench: web build
 	tools/install-packages test
-	cd web && npm ci --no-audit --no-fund --loglevel=error
 	KITWEAVER_BINARY=$(CURDIR)/$(BUILD)/kitweaver KITWEAVER_PAGE=$(CURDIR)/$(WEB_BUILD)/index.html \
 	  node web/bench.mjs
 

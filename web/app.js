@@ -26,6 +26,7 @@
     notice.hidden = false;
     $('#build').disabled = true;
     $('#open-pack').disabled = true;
+    $('#open-preset').disabled = true;
     $('#open-disk').disabled = true;
   }
 
@@ -224,13 +225,25 @@
     // The worker reads the files itself where it can: nothing big is done here.
     const files = entries.map((e) => ({ name: e.name, file: e.file }));
     pageFiles.build = files.map((e) => e.file);
+    // The core's --device word: the OP-1's is the default, and a PO-33's
+    // the folder's name chooses.
     worker.postMessage({ kind: 'build', id: ++builds, folder: folderName(), files, hq: $('#hq').checked,
-                         field: device.value === 'field' });
+                         device: ['field', 'op-xy'].includes(device.value) ? device.value : '' });
   });
 
   const packName = $('#pack-name');
   const download = $('#download');
-  packName.addEventListener('input', () => { download.download = packName.value.trim() || 'samplepack.aif'; });
+  const kPackName = 'samplepack.aif';
+  packName.addEventListener('input', () => { download.download = packName.value.trim() || kPackName; });
+
+  // The name offered for a download: `name` where the page has one (an
+  // OP-XY preset's zip, an opened file), else the one typed unless it was
+  // a preset's.
+  function nameDownload(name) {
+    if (name) packName.value = name;
+    else if (/\.preset\.zip$/i.test(packName.value.trim())) packName.value = kPackName;
+    download.download = packName.value.trim() || kPackName;
+  }
 
   // `pack` is a Blob the worker made, so its bytes are never copied here.
   function showPack(pack) {
@@ -245,15 +258,15 @@
     }
   }
 
-  // An opened pack, or the line saying why it can't be shown.
+  // An opened pack or preset, or the line saying why it can't be shown (a
+  // preset's names its file itself, as kitweaver-inspect's does).
   function showOpened({ name, view: opened, pack }) {
     if (!opened.error) {
-      packName.value = name;
-      download.download = name;
+      nameDownload(name);
       showPack(pack);
     }
     inStages(...viewSteps(opened.error ? null : opened), () => {
-      if (opened.error) $('#table').textContent = `${name}: ${opened.error}`;
+      if (opened.error) $('#table').textContent = opened.preset ? opened.error : `${name}: ${opened.error}`;
     });
   }
 
@@ -274,6 +287,7 @@
       document.body.dataset.coreMemory = String(reply.memory);
       document.body.dataset.reading = reply.reading;
       $('#log').textContent = reply.trouble || reply.log;
+      if (reply.status === 0) nameDownload(reply.name);
       showPack(reply.status === 0 ? reply.pack : null);
       for (const clear of viewSteps(null)) clear();
       document.body.dataset.state = reply.status === 0 ? 'built' : 'failed';
@@ -308,14 +322,11 @@
   }
 
   // No pack is near the core's largest (40 s of 16-bit mono is 3.5 MB): a
-  // bigger file is not read. The page reads the pack and moves its bytes to
-  // the worker.
-  $('#open-pack').addEventListener('change', async (event) => {
-    const file = event.target.files[0];
-    event.target.value = '';
-    if (!file) return;
+  // bigger file is not read. The page reads the pack, or an OP-XY preset's
+  // zip, and moves its bytes to the worker.
+  async function openFile(file) {
     let bytes = null;
-    let error = 'the file is too large to be a pack';
+    let error = /\.zip$/i.test(file.name) ? 'the file is too large for the page to read' : 'the file is too large to be a pack';
     if (file.size <= facts.largest_pack_bytes) {
       try {
         bytes = await bytesOf(file);
@@ -325,6 +336,60 @@
     }
     if (bytes) worker.postMessage({ kind: 'open', name: file.name, bytes }, [bytes]);
     else showOpened({ name: file.name, view: { error } });
+  }
+  $('#open-pack').addEventListener('change', (event) => {
+    const file = event.target.files[0];
+    event.target.value = '';
+    if (file) openFile(file);
+  });
+
+  // An OP-XY preset's folder, `name`, of the files in it (those in folders
+  // of its own are none of the preset's): the page reads them and moves
+  // their bytes to the worker, which shows the preset as the inspector does.
+  async function openPresetFolder(name, files) {
+    const read = [];
+    try {
+      for (const file of files) read.push({ name: file.name, bytes: await bytesOf(file) });
+    } catch (failure) {
+      showOpened({ name, view: { error: `${name}: a file can't be read (${failure.name})`, preset: true } });
+      return;
+    }
+    worker.postMessage({ kind: 'open-preset', name, files: read }, read.map(({ bytes }) => bytes));
+  }
+  $('#open-preset').addEventListener('change', (event) => {
+    const chosen = [...event.target.files];
+    event.target.value = '';
+    const name = chosen.length > 0 ? chosen[0].webkitRelativePath.split('/')[0] : '';
+    if (name === '') {
+      showOpened({ name: 'preset', view: { error: 'This browser gave files without their folder: choose the preset\'s zip instead.', preset: true } });
+      return;
+    }
+    openPresetFolder(name, chosen.filter((file) => file.webkitRelativePath === `${name}/${file.name}`));
+  });
+
+  // A pack, a preset's zip or a preset's folder dropped on the pack's part.
+  const packSection = $('#pack-section');
+  packSection.addEventListener('dragover', (event) => {
+    if (!event.dataTransfer.types.includes('Files')) return;
+    event.preventDefault();
+    packSection.classList.add('over');
+  });
+  packSection.addEventListener('dragleave', () => packSection.classList.remove('over'));
+  packSection.addEventListener('drop', async (event) => {
+    event.preventDefault();
+    packSection.classList.remove('over');
+    const item = event.dataTransfer.items[0];
+    const entry = item && item.webkitGetAsEntry && item.webkitGetAsEntry();
+    if (entry && entry.isDirectory) {
+      const files = [];
+      const reader = entry.createReader();
+      for (let batch; (batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject))).length > 0;) {
+        for (const child of batch.filter((c) => c.isFile)) files.push(await new Promise((resolve, reject) => child.file(resolve, reject)));
+      }
+      openPresetFolder(entry.name, files);
+    } else if (event.dataTransfer.files.length > 0) {
+      openFile(event.dataTransfer.files[0]);
+    }
   });
 
   // ---- A device's disk ----
@@ -398,8 +463,20 @@
     if (rest.length > 0) requestAnimationFrame(() => setTimeout(() => inStages(...rest), 0));
   }
 
-  // The steps that show a pack (or none): the keys, the key table, the
-  // picture.
+  // What a key's button says of it: a pack's slice, or the region of a
+  // preset's pad (its first, where it has several).
+  function keyTitle(key) {
+    if (view.preset) {
+      const region = view.regions.find((r) => r.pad === key);
+      return region ? `${region.sample}, ${region.play_mode}${region.reverse ? ', reversed' : ''}, ${region.transpose} semitones` : '';
+    }
+    const row = view.keys[key];
+    if (!row) return '';
+    return `slice ${row.slice}, ${row.length_ms.toFixed(1)} ms, ${row.pitch_semitones} semitones, ${row.direction}`;
+  }
+
+  // The steps that show a pack or a preset (or none): the keys, the table,
+  // the picture (a pack's).
   function viewSteps(next) {
     return [() => {
       if (packVoice) packVoice.stop();
@@ -407,21 +484,22 @@
       playPack.disabled = !view || heldFrames() === 0;
       $('#po33-note').hidden = !(view && view.po33);
       for (const button of document.querySelectorAll('#keys button')) {
-        const row = view && view.keys[Number(button.dataset.key)];
-        button.disabled = !row || row.length_frames === 0;
+        const key = Number(button.dataset.key);
+        button.disabled = !view || (view.preset ? !view.pads[key] : !view.keys[key] || view.keys[key].length_frames === 0);
         button.removeAttribute('data-playing');
-        button.title = row ? `slice ${row.slice}, ${row.length_ms.toFixed(1)} ms, ${row.pitch_semitones} semitones, ${row.direction}` : '';
+        button.title = view ? keyTitle(key) : '';
       }
       fillForm();
     }, () => {
       $('#table').textContent = view ? view.table : '';
       showScaleWarning();
-    }, () => showPicture(view ? view.svg : '')];
+    }, () => showPicture(view && view.svg ? view.svg : '')];
   }
 
-  // The frames the current pack's sound holds, in each of its channels.
+  // The frames the current pack's sound holds, in each of its channels (a
+  // preset is no one sound).
   function heldFrames() {
-    return view ? view.samples.length / view.channels : 0;
+    return view && !view.preset ? view.samples.length / view.channels : 0;
   }
 
   // A pack whose positions are written at 4056 per frame plays a little
@@ -430,7 +508,7 @@
   // through the core, as kitweaver-inspect --rescale does.
   const rescale = $('#rescale');
   function showScaleWarning() {
-    const older = view !== null && view.olderScale;
+    const older = view !== null && Boolean(view.olderScale);
     $('#scale-warning').hidden = !older;
     $('#scale-warning-text').textContent = older ? view.scaleWarning : '';
     $('#rescale-message').value = '';
@@ -525,17 +603,16 @@
     return audio;
   }
 
-  // Frames `first` to `last` of the pack as a sound of the pack's rate, in
-  // each of its channels (the samples hold them interleaved), reversed when
-  // asked.
-  function soundBuffer(first, last, reversed) {
-    const channels = view.channels;
+  // Frames `first` to `last` of `samples` (a pack's sound, or what a
+  // preset's pad plays) as a sound of the pack rate, in each of its
+  // `channels` (the samples hold them interleaved), reversed when asked.
+  function soundBuffer(first, last, reversed, { samples, channels } = view) {
     const length = last - first + 1;
-    const buffer = audio.createBuffer(channels, length, view.format.pack_rate);
+    const buffer = audio.createBuffer(channels, length, facts.pack_rate);
     for (let c = 0; c < channels; ++c) {
       const channel = buffer.getChannelData(c);
       for (let i = 0, at = first * channels + c; i < length; ++i, at += channels) {
-        channel[reversed ? length - 1 - i : i] = view.samples[at] / 32768;
+        channel[reversed ? length - 1 - i : i] = samples[at] / 32768;
       }
     }
     return buffer;
@@ -569,6 +646,10 @@
   // it at; an empty key plays nothing), reversed where the key is reversed,
   // at its pitch (p semitones play 2^(p/12) times as fast).
   function play(key) {
+    if (view && view.preset) {
+      playPad(key);
+      return;
+    }
     const row = view && view.keys[key];
     if (!row || row.length_frames === 0 || !sound()) return;
     const start = row.start_frame;
@@ -580,6 +661,19 @@
     const voice = startVoice(buffer, 2 ** (row.pitch_semitones / 12), 0,
                              () => { if (button.dataset.playing === playing) button.removeAttribute('data-playing'); });
     playing = `${start}-${end}${reversed ? ' reversed' : ''} at ${voice.source.playbackRate.value.toFixed(4)}${channelsText(buffer)}`;
+    button.dataset.playing = playing;
+  }
+
+  // Plays a preset's pad as kitweaver-inspect --audition plays it (the core
+  // gives its sound, trimmed, turned and transposed).
+  function playPad(key) {
+    const pad = view.pads[key];
+    if (!pad || !sound()) return;
+    const frames = pad.samples.length / pad.channels;
+    const button = document.querySelector(`#keys button[data-key="${key}"]`);
+    const buffer = soundBuffer(0, frames - 1, false, pad);
+    const playing = `pad ${key}: ${frames} frames${channelsText(buffer)}`;
+    startVoice(buffer, 1, 0, () => { if (button.dataset.playing === playing) button.removeAttribute('data-playing'); });
     button.dataset.playing = playing;
   }
 
@@ -639,7 +733,7 @@
 
   // The form shows the selected key as the current pack has it.
   function fillForm() {
-    const row = view && selected !== null ? view.keys[selected] : null;
+    const row = view && !view.preset && selected !== null ? view.keys[selected] : null;
     keyEdit.hidden = !row;
     if (!row) return;
     const fields = keyEdit.elements;

@@ -1,6 +1,7 @@
-// The page's worker: the compiled core (createKitweaver, just before this
-// text). Builds a kit from the user's files, read where they are, reads
-// packs back as the inspector does, and lists a device's disk.
+// The page's worker: the compiled core (createKitweaver) and the zip
+// library (fflate), just before this text. Builds a kit from the user's
+// files, read where they are, reads packs and OP-XY presets back as the
+// inspector does, and lists a device's disk.
 'use strict';
 
 let printed = [];
@@ -277,9 +278,100 @@ function inspect(path) {
     scaleWarning: facts.scale_warning,
     po33: report.po33,
     svg: FS.readFile('/inspect/pack.svg', { encoding: 'utf8' }),
-    format: JSON.parse(core.ccall('kitweaver_pack_format', 'string', [], [])),
     samples: new Int16Array(raw.buffer, raw.byteOffset, raw.byteLength >> 1).slice(),
   };
+}
+
+// ---- OP-XY presets ----
+//
+// A preset is a folder NAME.preset of patch.json and the sample files side
+// by side; the page offers it as NAME.preset.zip, holding that folder.
+
+// The files of the folder at `path`, by name, into a zip of the folder
+// `name`: the folder's entry, then its files in the order of their names,
+// stored (its WAV files gain little from deflating).
+function zipFolder(path, name) {
+  const FS = core.FS;
+  const files = Object.create(null);
+  for (const file of FS.readdir(path).filter((entry) => entry !== '.' && entry !== '..').sort()) {
+    files[file] = FS.readFile(`${path}/${file}`);
+  }
+  return new Blob([fflate.zipSync({ [name]: files }, { level: 0 })], { type: 'application/zip' });
+}
+
+// What the inspector shows of the preset folder `name` in `parent`, read
+// from `parent` as `kitweaver-inspect NAME` would be run there: the table
+// (problems last), the regions, and what each pad plays (null for a pad
+// that plays nothing), at 44.1 kHz.
+function inspectPreset(parent, name) {
+  const FS = core.FS;
+  removeTree(FS, '/inspect');
+  FS.mkdir('/inspect');
+  FS.chdir(parent);
+  let error;
+  try {
+    error = core.ccall('kitweaver_inspect_preset', 'string', ['string', 'string'], [name, '/inspect']);
+  } finally {
+    FS.chdir('/');
+  }
+  if (error) return { error, preset: true };
+  const sounds = JSON.parse(FS.readFile('/inspect/sounds.json', { encoding: 'utf8' }));
+  return {
+    preset: true,
+    table: FS.readFile('/inspect/table.txt', { encoding: 'utf8' }),
+    regions: JSON.parse(FS.readFile('/inspect/regions.json', { encoding: 'utf8' })).regions,
+    pads: sounds.map((sound, pad) => {
+      if (!sound) return null;
+      const raw = FS.readFile(`/inspect/pad-${pad}.raw`);
+      return { channels: sound.channels, samples: new Int16Array(raw.buffer, raw.byteOffset, raw.byteLength >> 1).slice() };
+    }),
+  };
+}
+
+// An opened preset: `files` ({name: bytes}) written as the folder `name`
+// and read as the inspector reads it. Replies with what it shows, and the
+// preset to download: `zip` as it was opened, or else a zip of the folder.
+function openPreset(name, files, zip) {
+  const FS = core.FS;
+  removeTree(FS, '/opened');
+  FS.mkdir('/opened');
+  FS.mkdir(`/opened/${name}`);
+  for (const [file, bytes] of Object.entries(files)) FS.writeFile(`/opened/${name}/${file}`, bytes);
+  const view = inspectPreset('/opened', name);
+  const download = `${name.endsWith('.preset') ? name : `${name}.preset`}.zip`;
+  if (view.error) {
+    reply({ kind: 'opened', name, view });
+  } else {
+    const pack = zip ? new Blob([zip], { type: 'application/zip' }) : zipFolder(`/opened/${name}`, name);
+    reply({ kind: 'opened', name: download, view, pack });
+  }
+  removeTree(FS, '/opened');
+}
+
+// A zip opened: the preset is the folder of its shallowest patch.json (the
+// zip's own name without ".zip" where that lies at the top), and the files
+// beside it; nothing nested in the folder is the preset's.
+function openPresetZip(zipName, bytes) {
+  let name;
+  const files = Object.create(null);
+  try {
+    const names = [];
+    fflate.unzipSync(bytes, { filter: (file) => { names.push(file.name); return false; } });
+    const patch = names.filter((entry) => entry === 'patch.json' || entry.endsWith('/patch.json'))
+      .sort((a, b) => a.split('/').length - b.split('/').length)[0];
+    const folder = patch ? patch.slice(0, -'patch.json'.length) : '';
+    name = folder.split('/').filter(Boolean).pop() || zipName.replace(/\.zip$/i, '');
+    if (name === '' || name === '.' || name === '..') name = 'preset';
+    const inFolder = (entry) => entry.startsWith(folder) && !entry.slice(folder.length).includes('/')
+                                && !['', '.', '..'].includes(entry.slice(folder.length));
+    for (const [entry, data] of Object.entries(fflate.unzipSync(bytes, { filter: (file) => inFolder(file.name) }))) {
+      files[entry.slice(folder.length)] = data;
+    }
+  } catch (error) {
+    reply({ kind: 'opened', name: zipName, view: { error: `${zipName}: not a zip the page can read (${error.message})`, preset: true } });
+    return;
+  }
+  openPreset(name, files, bytes);
 }
 
 // The pack the page shows (the latest built or opened, with the keys changed
@@ -291,15 +383,23 @@ function keepAsOriginal() {
   core.FS.writeFile(kOriginalPack, core.FS.readFile(kCurrentPack));
 }
 
+// Where a build puts an OP-XY preset: kBuiltPresets/FOLDER.preset, the
+// folder's name needing no change for the device.
+const kBuiltPresets = '/built';
+
 // Mounts the files as /work/FOLDER in their order and runs `kitweaver
-// FOLDER` (with --hq when `hq`, --field when `field`) from /work, as the
-// command line would be run; the pack is written to kCurrentPack. Replies
-// with the run, then (when there is a pack) with what the inspector shows
-// of it.
-async function build({ folder, files, hq, field, id }) {
+// FOLDER` (with --hq when `hq`, `--device DEVICE` unless `device` is empty)
+// from /work, as the command line would be run; the pack is written to
+// kCurrentPack, a preset into kBuiltPresets. Replies with the run, then
+// (when there is a pack) with what the inspector shows of it.
+async function build({ folder, files, hq, device, id }) {
   const FS = core.FS;
   const kit = `/work/${folder}`;
+  const preset = device === 'op-xy' ? `${folder}.preset` : null;
   if (FS.analyzePath(kCurrentPack).exists) FS.unlink(kCurrentPack);
+  removeTree(FS, kBuiltPresets);
+  FS.mkdir(kBuiltPresets);
+  const target = preset ? `${kBuiltPresets}/${preset}` : kCurrentPack;
   if (!FS.analyzePath('/work').exists) FS.mkdir('/work');
   FS.mkdir(kit);
   mountKit(FS, kit, files);
@@ -309,19 +409,20 @@ async function build({ folder, files, hq, field, id }) {
   buildFiles = new Map(files.map((entry, index) => [entry.file, index]));
   let status;
   try {
-    status = await core.ccall('kitweaver_build', 'number', ['string', 'number', 'number', 'string'],
-                              [folder, hq ? 1 : 0, field ? 1 : 0, kCurrentPack], { async: true });
+    status = await core.ccall('kitweaver_build', 'number', ['string', 'number', 'string', 'string'],
+                              [folder, hq ? 1 : 0, device, target], { async: true });
   } finally {
     closeReaders();
     FS.chdir('/');
     FS.unmount(kit);
     FS.rmdir(kit);
   }
-  const made = status === 0 && FS.analyzePath(kCurrentPack).exists;
-  if (made) keepAsOriginal();
+  const made = status === 0 && FS.analyzePath(target).exists;
+  if (made && !preset) keepAsOriginal();
   self.postMessage({ kind: 'built', id, status, log: printed.map((line) => `${line}\n`).join(''), trouble, reading,
-                     memory: core.HEAP8.length, pack: made ? packBlob() : null });
-  if (made) reply({ kind: 'view', id, view: inspect(kCurrentPack) });
+                     memory: core.HEAP8.length, name: preset ? `${preset}.zip` : null,
+                     pack: made ? (preset ? zipFolder(target, preset) : packBlob()) : null });
+  if (made) reply({ kind: 'view', id, view: preset ? inspectPreset(kBuiltPresets, preset) : inspect(kCurrentPack) });
 }
 
 // ---- A device's disk ----
@@ -405,13 +506,23 @@ async function library({ files, id }) {
   self.postMessage({ kind: 'library', id, error, table: error ? '' : FS.readFile('/library/library.txt', { encoding: 'utf8' }) });
 }
 
+// Whether the bytes are a zip's: its first local header's signature.
+function isZip(bytes) {
+  const head = new Uint8Array(bytes, 0, Math.min(4, bytes.byteLength));
+  return head.length === 4 && head[0] === 0x50 && head[1] === 0x4b && head[2] === 0x03 && head[3] === 0x04;
+}
+
 function packBlob() {
   return new Blob([core.FS.readFile(kCurrentPack)], { type: 'audio/aiff' });
 }
 
-// Posts a reply, its samples moved rather than copied.
+// Posts a reply, its samples (a pack's, or a preset's pads') moved rather
+// than copied.
 function reply(message) {
-  self.postMessage(message, message.view && message.view.samples ? [message.view.samples.buffer] : []);
+  const { view } = message;
+  const moved = !view ? [] : view.samples ? [view.samples.buffer]
+    : (view.pads || []).filter(Boolean).map((pad) => pad.samples.buffer);
+  self.postMessage(message, moved);
 }
 
 // One request at a time: a build waits for reads, and nothing else may
@@ -443,6 +554,13 @@ async function handle(request) {
       } else {
         reply({ kind: 'edited', of: request.kind, pack: packBlob(), view: inspect(kCurrentPack) });
       }
+    } else if (request.kind === 'open-preset') {
+      // A preset's folder, its files read by the page.
+      const files = Object.create(null);
+      for (const { name, bytes } of request.files) files[name] = new Uint8Array(bytes);
+      openPreset(request.name, files, null);
+    } else if (isZip(request.bytes)) {
+      openPresetZip(request.name, new Uint8Array(request.bytes));
     } else {
       // The page reads an opened pack: a worker can't read a File everywhere.
       core.FS.writeFile('/opened.aif', new Uint8Array(request.bytes));

@@ -85,8 +85,8 @@ Sound slice_sound(const Pack& pack, const KeyRow& row) {
   sound.channels = std::max(1, pack.channels);
   // The reader keeps both frames inside the sound.
   const auto channels = static_cast<std::ptrdiff_t>(sound.channels);
-  const auto from = pack.samples.begin() + row.start_frame * channels;
-  sound.samples.assign(from, from + row.frame_count() * channels);
+  const auto from = pack.samples.begin() + static_cast<std::ptrdiff_t>(row.start_frame) * channels;
+  sound.samples.assign(from, from + static_cast<std::ptrdiff_t>(row.frame_count()) * channels);
   return sound;
 }
 

@@ -180,7 +180,8 @@ std::string region_sound(const PresetPad& pad, Sound* sound) {
   Sound trimmed;
   trimmed.channels = pad.sound.channels;
   const auto channels = static_cast<std::ptrdiff_t>(trimmed.channels);
-  trimmed.samples.assign(pad.sound.samples.begin() + start * channels, pad.sound.samples.begin() + end * channels);
+  trimmed.samples.assign(pad.sound.samples.begin() + static_cast<std::ptrdiff_t>(start) * channels,
+                         pad.sound.samples.begin() + static_cast<std::ptrdiff_t>(end) * channels);
   if (r.reverse) reverse_frames(&trimmed);
   double semitones = r.transpose + r.tune / 100.0;
   if (pad.file_rate > 0 && pad.file_rate != kPackRate) semitones += 12.0 * std::log2(pad.file_rate / double{kPackRate});

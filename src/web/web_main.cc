@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -30,6 +31,8 @@
 #include "viewer/disk_library.h"
 #include "viewer/key_edit.h"
 #include "viewer/pack_reader.h"
+#include "viewer/preset_reader.h"
+#include "viewer/preset_report.h"
 #include "viewer/report.h"
 
 namespace {
@@ -65,14 +68,18 @@ std::int64_t read_page_sound(std::intptr_t fd, void* buffer, std::size_t size, s
 
 extern "C" {
 
-// Runs `kitweaver FOLDER`, with --hq when `hq` is not 0 and --field when
-// `field` is not 0, with FOLDER relative to the working folder, as typed on a
-// command line; its lines go to standard output. The folder is read-only, so
-// the pack is written to `pack` instead, silently. Returns the exit status.
-int kitweaver_build(const char* folder, int hq, int field, const char* pack) {
+// Runs `kitweaver FOLDER`, with --hq when `hq` is not 0 and `--device
+// DEVICE` unless `device` is empty, with FOLDER relative to the working
+// folder, as typed on a command line; its lines go to standard output. The
+// folder is read-only, so the pack (or the OP-XY preset's folder) is written
+// to `pack` instead, silently. Returns the exit status.
+int kitweaver_build(const char* folder, int hq, const char* device, const char* pack) {
   std::vector<const char*> arguments = {"kitweaver"};
   if (hq != 0) arguments.push_back("--hq");
-  if (field != 0) arguments.push_back("--field");
+  if (*device != '\0') {
+    arguments.push_back("--device");
+    arguments.push_back(device);
+  }
   arguments.push_back(folder);
   kitweaver::RunSettings settings;
   settings.reading = {read_page_header, read_page_sound, kPageReadBytes};
@@ -116,6 +123,15 @@ const char* kitweaver_inspect(const char* pack_path, const char* out) {
   static std::string error;
   std::vector<std::uint8_t> bytes;
   try {
+    // The whole file in one buffer of its size: grown a read at a time, a
+    // pack of more than half the page's memory would not fit beside the
+    // buffer it outgrew.
+    kitweaver::SystemFile file;
+    kitweaver::FileIdentity identity;
+    if (kitweaver::open_regular_file(pack_path, &file, &identity) == 0 && identity.size > 0 &&
+        static_cast<std::uint64_t>(identity.size) <= SIZE_MAX) {
+      bytes.reserve(static_cast<std::size_t>(identity.size));
+    }
     if (kitweaver::read_whole_file(pack_path, &bytes) != 0) {
       error = "the file cannot be read";
       return error.c_str();
@@ -138,6 +154,50 @@ const char* kitweaver_inspect(const char* pack_path, const char* out) {
       kitweaver::replace_text_file(folder + "pack.svg", kitweaver::inspect::svg_picture(pack)) != 0 ||
       kitweaver::replace_file(folder + "samples.raw", {{samples, sample_bytes}}) != 0) {
     error = "the inspector's files could not be written";
+  }
+  return error.c_str();
+}
+
+// Reads the OP-XY preset at `preset_path` (its folder, relative to the
+// working folder as typed on a command line) as `kitweaver-inspect
+// NAME.preset` does, and writes into the folder `out`: table.txt (its table
+// and problems), regions.json (the same as JSON), and for each pad that
+// sounds, pad-N.raw (what it plays, as kitweaver-inspect --audition plays
+// it: 16-bit, little-endian, its channels interleaved) with its channels in
+// sounds.json (null for a pad that plays nothing). Returns an empty text, or
+// the line saying why it is no preset.
+const char* kitweaver_inspect_preset(const char* preset_path, const char* out) {
+  static std::string error;
+  error.clear();
+  const std::string folder = std::string(out) + "/";
+  try {
+    kitweaver::inspect::Preset preset;
+    error = kitweaver::inspect::read_preset(preset_path, &preset);
+    if (!error.empty()) return error.c_str();
+    nlohmann::json sounds = nlohmann::json::array();
+    for (int pad = 0; pad < kitweaver::kOpxyPadCount && error.empty(); ++pad) {
+      const kitweaver::inspect::PresetPad* region = kitweaver::inspect::pad_region(preset, pad);
+      kitweaver::inspect::Sound sound;
+      if (region == nullptr || !region->file_read || !kitweaver::inspect::region_sound(*region, &sound).empty() ||
+          sound.samples.empty()) {
+        sounds.push_back(nullptr);
+        continue;
+      }
+      sounds.push_back({{"channels", sound.channels}});
+      const auto* samples = reinterpret_cast<const std::uint8_t*>(sound.samples.data());
+      if (kitweaver::replace_file(folder + "pad-" + std::to_string(pad) + ".raw",
+                                  {{samples, sound.samples.size() * sizeof(std::int16_t)}}) != 0) {
+        error = "the inspector's files could not be written";
+      }
+    }
+    if (error.empty() &&
+        (kitweaver::replace_text_file(folder + "table.txt", kitweaver::inspect::preset_text_report(preset)) != 0 ||
+         kitweaver::replace_text_file(folder + "regions.json", kitweaver::inspect::preset_json_report(preset)) != 0 ||
+         kitweaver::replace_text_file(folder + "sounds.json", sounds.dump()) != 0)) {
+      error = "the inspector's files could not be written";
+    }
+  } catch (const std::bad_alloc&) {
+    error = std::string(preset_path) + ": the preset's samples are too large for the page to read";
   }
   return error.c_str();
 }

@@ -19,6 +19,8 @@ import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { pathToFileURL } from 'node:url';
 
+import { unzipSync } from 'fflate';
+
 import { enginesWanted, launch, recordSound, serve, startDisplay, startSound, stopAll, withoutByob } from '../browsers.mjs';
 
 const binary = process.env.KITWEAVER_BINARY;
@@ -89,6 +91,60 @@ function commandLine(dir, { hq = false, device = 'op1' } = {}) {
   const pack = fs.existsSync(packPath) ? fs.readFileSync(packPath) : null;
   fs.rmSync(packPath, { force: true });
   return { status: run.status, log: run.stdout, pack };
+}
+
+// `kitweaver --device op-xy NAME` run from the folder above, and what it
+// wrote: its lines, every file of NAME/NAME.preset by its path in the zip the
+// page offers (the folder's entry too), kitweaver-inspect's table of the
+// preset, and what each pad plays as kitweaver-inspect --extract gives it
+// (pad number -> its frames and channels). The preset is removed again, so
+// that the folder lists as before.
+function presetOf(dir, { hq = false } = {}) {
+  const name = `${path.basename(dir)}.preset`;
+  const preset = path.join(dir, name);
+  fs.rmSync(preset, { recursive: true, force: true });
+  const run = spawnSync(binary, [...(hq ? ['--hq'] : []), '--device', 'op-xy', path.basename(dir)],
+                        { cwd: path.dirname(dir), encoding: 'utf8' });
+  assert.equal(run.status, 0, run.stdout);
+  const files = { [`${name}/`]: Buffer.alloc(0) };
+  for (const file of fs.readdirSync(preset)) files[`${name}/${file}`] = fs.readFileSync(path.join(preset, file));
+  const inspect = (...args) => spawnSync(inspector, [...args, name], { cwd: dir, encoding: 'utf8' });
+  const extracted = folder('extracted', {});
+  assert.equal(inspect('--extract', extracted).status, 0);
+  const pads = new Map(fs.readdirSync(extracted).map((file) => {
+    const wave = fs.readFileSync(path.join(extracted, file));
+    const channels = wave.readUInt16LE(22);
+    return [Number(file.slice(0, 2)), { frames: wave.readUInt32LE(wave.indexOf('data') + 4) / (2 * channels), channels }];
+  }));
+  const table = inspect().stdout;
+  fs.rmSync(preset, { recursive: true, force: true });
+  return { log: run.stdout, files, table, pads };
+}
+
+// The files of a zip by their paths, the folders' entries too.
+const unzipped = (zip) => Object.fromEntries(Object.entries(unzipSync(zip)).map(([name, bytes]) => [name, Buffer.from(bytes)]));
+
+// The table (or the line saying why there is none) that `show` makes the
+// page show, the one shown before cleared.
+async function tableOnceShown(tab, show) {
+  await tab.evaluate(() => { document.querySelector('#table').textContent = ''; });
+  await show();
+  await tab.waitFor(() => document.querySelector('#table').textContent !== '');
+  return tab.evaluate(() => document.querySelector('#table').textContent);
+}
+
+// The pads that sound are the ones enabled, and each of `chosen`, clicked,
+// plays what kitweaver-inspect --extract gives of it: as many frames, in as
+// many channels.
+async function padsPlayAsInspected(tab, pads, chosen) {
+  const disabled = await tab.evaluate(() => [...document.querySelectorAll('#keys button')]
+    .filter((button) => button.disabled).map((button) => Number(button.dataset.key)));
+  assert.deepEqual(disabled, [...Array(24).keys()].filter((pad) => !pads.has(pad)), 'the pads that play nothing');
+  for (const pad of chosen) {
+    await tab.click(`#keys button[data-key="${pad}"]`);
+    const { frames, channels } = pads.get(pad);
+    assert.equal((await keyState(tab, pad))[0], `pad ${pad}: ${frames} frames${channels > 1 ? ` in ${channels} channels` : ''}`);
+  }
 }
 
 // A pack made by the command line from an example, outside its folder.
@@ -332,6 +388,32 @@ for (const run of runs) {
         await tab.click('#keys button[data-key="7"]');
         assert.match((await keyState(tab, 7))[0], / in 2 channels$/);
       }
+      // An OP-XY preset of the same recordings and a name the device refuses:
+      // the command line's lines but its "Wrote", and NAME.preset.zip holding
+      // kit.preset/ with the command line's bytes for every file. Its pads
+      // show and play as kitweaver-inspect shows and auditions the preset,
+      // and so they do when the zip is opened again.
+      fs.renameSync(path.join(field, '08 Stereo.wav'), path.join(field, '08 Stereo!.wav'));
+      const preset = presetOf(field, { hq: true });
+      assert.ok(preset.files['kit.preset/08 Stereo-.wav'], 'the name the device refuses is changed');
+      await openPage(tab, url);
+      await tab.upload('#files', listingOrder(field));
+      const table = await tableOnceShown(tab, async () => {
+        const made = await build(tab, { device: 'op-xy', hq: true });
+        assert.equal(made.log, preset.log.replace(/^Wrote kit\/kit\.preset\n/m, ''));
+        assert.deepEqual(unzipped(made.pack), preset.files);
+        assert.equal(await tab.evaluate(() => document.querySelector('#download').download), 'kit.preset.zip');
+        fs.writeFileSync(path.join(scratch, 'kit.preset.zip'), made.pack);
+      });
+      assert.equal(table, preset.table);
+      // Pads 14 and 21 play transposed; the stereo file's in both channels.
+      const chosen = [0, 14, 21, [...preset.pads].find(([, pad]) => pad.channels === 2)[0]];
+      await padsPlayAsInspected(tab, preset.pads, chosen);
+      await openPage(tab, url);
+      const zipPath = path.join(scratch, 'kit.preset.zip');
+      assert.equal(await tableOnceShown(tab, () => tab.upload('#open-pack', [zipPath])), preset.table);
+      assert.ok((await offered(tab)).equals(fs.readFileSync(zipPath)), 'the opened zip is offered as it is');
+      await padsPlayAsInspected(tab, preset.pads, chosen);
     });
 
     test('float WAV, AIFF and AIFC copies of a kit give its pack, high quality ticked and unticked', async () => {
@@ -607,6 +689,48 @@ for (const run of runs) {
         if (undo) await undo();
         assert.equal(await tab.evaluate(() => document.querySelector('#library').textContent), expected, dir);
       }
+    });
+
+    test('a preset folder opened shows kitweaver-inspect\'s table, and one whose patch.json is not JSON its one line', async () => {
+      const kit = copyOf('kit', 'chords');
+      const preset = presetOf(kit);
+      const dir = path.join(folder('opened', Object.fromEntries(Object.entries(preset.files).filter(([name]) => !name.endsWith('/')))),
+                            'kit.preset');
+      await openPage(tab, url);
+      assert.equal(await tableOnceShown(tab, () => tab.upload('#open-preset', [dir])), preset.table);
+      await padsPlayAsInspected(tab, preset.pads, [0, 12, 23]);
+      assert.deepEqual(unzipped(await offered(tab)), preset.files, 'the folder is offered as its zip');
+      // A sample file missing: the inspector's warning ends the table, and the
+      // pads that play it play nothing.
+      const inspectOpened = (...args) => spawnSync(inspector, [...args, 'kit.preset'], { cwd: path.dirname(dir), encoding: 'utf8' });
+      const missing = JSON.parse(inspectOpened('--json').stdout).regions[0].sample;
+      fs.rmSync(path.join(dir, missing));
+      const warned = inspectOpened().stdout;
+      assert.match(warned, /\nwarning: /);
+      assert.equal(await tableOnceShown(tab, () => tab.upload('#open-preset', [dir])), warned);
+      const silent = JSON.parse(inspectOpened('--json').stdout).regions.filter((region) => region.sample === missing)
+        .map((region) => region.pad);
+      assert.equal(silent.length, 8, 'each of the three files plays 8 of the 24 pads');
+      assert.deepEqual(await tab.evaluate(() => [...document.querySelectorAll('#keys button')]
+        .filter((button) => button.disabled).map((button) => Number(button.dataset.key))), silent);
+      fs.writeFileSync(path.join(dir, 'patch.json'), '{"engine":');
+      const refused = inspectOpened();
+      assert.equal(refused.status, 1);
+      const line = refused.stderr.replace(/^kitweaver-inspect: /, '').trimEnd();
+      assert.match(line, /^kit\.preset\/patch\.json: /);
+      assert.equal(await tableOnceShown(tab, () => tab.upload('#open-preset', [dir])), line);
+    });
+
+    test('a pack of 40 MB opens; a file larger than 64 MB is too large to be a pack', async () => {
+      const large = path.join(scratch, 'large.aif');
+      fs.writeFileSync(large, devicePack('drum utility'));
+      fs.truncateSync(large, 40 << 20);
+      await openPage(tab, url);
+      assert.equal(await tableOnceShown(tab, () => tab.upload('#open-pack', [large])),
+                   spawnSync(inspector, [large], { encoding: 'utf8' }).stdout);
+      fs.truncateSync(large, (64 << 20) + 1);
+      assert.equal(await tableOnceShown(tab, () => tab.upload('#open-pack', [large])),
+                   'large.aif: the file is too large to be a pack');
     });
 
     test('moving a file down swaps its keys with the next file\'s', async () => {
