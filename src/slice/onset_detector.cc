@@ -119,8 +119,8 @@ void complete_block(OnsetDetector& detector) {
 void start_onsets(OnsetDetector& detector, std::int32_t rate) {
   detector = OnsetDetector{};
   detector.rate = std::max<std::int32_t>(rate, 1);
-  detector.block_frames =
-      std::max<std::int64_t>((static_cast<std::int64_t>(detector.rate) + 500) / 1000, kLeastBlockFrames);
+  detector.block_frames = std::clamp<std::int64_t>((static_cast<std::int64_t>(detector.rate) + 500) / 1000,
+                                                   kLeastBlockFrames, kMostBlockFrames);
   detector.minimum_gap =
       std::max<std::int64_t>((static_cast<std::int64_t>(detector.rate) * kMinimumGapMs + 500) / 1000, 1);
   detector.blocks.assign(static_cast<std::size_t>(kKeptBlocks), OnsetBlock{});

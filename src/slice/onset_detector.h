@@ -3,11 +3,11 @@
 //
 // How it listens
 // - The recording is taken in blocks of about 1 ms (rate / 1000 frames,
-//   rounded, at least kLeastBlockFrames). For every block it keeps, on two
-//   measures, the sum of squares and the peak (of every frame, or at high
-//   rates of every stride-th): the level (the sample) and the slope (the
-//   difference from the frame before, which weighs high frequencies, so a
-//   hat or a snare is heard over a kick's loud low tail).
+//   rounded, from kLeastBlockFrames to kMostBlockFrames). For every block it
+//   keeps, on two measures, the sum of squares and the peak (of every frame,
+//   or at high rates of every stride-th): the level (the sample) and the
+//   slope (the difference from the frame before, which weighs high
+//   frequencies, so a hat or a snare is heard over a kick's loud low tail).
 // - A rise is heard at block k when, on either measure, the energy of the
 //   window of kWindowBlocks blocks from k, less its loudest block's (so that
 //   a click, which fills a block or two, is no rise), is more than
@@ -52,6 +52,9 @@ inline constexpr std::int64_t kGuardBlocks = 1;
 // taken from: above it (above 88 kHz) every other frame is, or every third,
 // and so on, enough to hear a rise by.
 inline constexpr std::int64_t kLeastBlockFrames = 16;
+// The most frames in a block: a header may declare any rate, and the
+// frames kept stay within 32 KB (a block is shorter than 1 ms above 1 MHz).
+inline constexpr std::int64_t kMostBlockFrames = 1024;
 inline constexpr std::int64_t kBlockFigures = 44;
 // How many times louder than the loudest window of the look-back a window
 // is heard as a rise (3 dB; the windows of a steady noise vary by well under 2 dB).
