@@ -48,13 +48,13 @@ inline constexpr std::int64_t kWindowBlocks = 3;
 inline constexpr std::int64_t kLookBackBlocks = 30;
 inline constexpr std::int64_t kGuardBlocks = 1;
 // The fewest frames in a block, so that a noise's energy over a window
-// stays steady at low rates; and the most frames a block's figures are
-// taken from: above it (above 88 kHz) every other frame is, or every third,
-// and so on, enough to hear a rise by.
+// stays steady at low rates.
 inline constexpr std::int64_t kLeastBlockFrames = 16;
 // The most frames in a block: a header may declare any rate, and the
 // frames kept stay within 32 KB (a block is shorter than 1 ms above 1 MHz).
 inline constexpr std::int64_t kMostBlockFrames = 1024;
+// The most frames a block's figures are taken from: above it (above 88 kHz)
+// every other frame is, or every third, and so on, enough to hear a rise by.
 inline constexpr std::int64_t kBlockFigures = 44;
 // How many times louder than the loudest window of the look-back a window
 // is heard as a rise (3 dB; the windows of a steady noise vary by well under 2 dB).
