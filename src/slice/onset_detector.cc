@@ -47,13 +47,22 @@ double peak_of(const OnsetDetector& detector, std::int64_t first, std::int64_t e
   return peak;
 }
 
+// Frame `f`'s value on `measure`, from the frames kept; silence before the
+// first.
+double value_at(const OnsetDetector& detector, std::int64_t f, int measure) {
+  const auto kept = static_cast<std::int64_t>(detector.recent.size());
+  const double here = f < 0 ? 0.0 : detector.recent[static_cast<std::size_t>(f % kept)];
+  if (measure == 0) return magnitude(here);
+  const double before = f < 1 ? 0.0 : detector.recent[static_cast<std::size_t>((f - 1) % kept)];
+  return magnitude(here - before);
+}
+
 // The first frame from `first` to before `end` whose value on `measure`
 // is above `threshold`, or `first` where none is.
 std::int64_t first_above(const OnsetDetector& detector, std::int64_t first, std::int64_t end, int measure,
                          double threshold) {
-  const auto kept = static_cast<std::int64_t>(detector.recent.size());
   for (std::int64_t f = std::max<std::int64_t>(first, 0); f < end; ++f) {
-    if (detector.recent[static_cast<std::size_t>(f % kept)][measure] > threshold) return f;
+    if (value_at(detector, f, measure) > threshold) return f;
   }
   return std::max<std::int64_t>(first, 0);
 }
@@ -64,7 +73,8 @@ void hear_window(OnsetDetector& detector) {
   const std::int64_t first = last - kWindowBlocks + 1;
   const std::int64_t look_end = first - kGuardBlocks;  // the look-back ends before this block
   const std::int64_t look_first = look_end - kLookBackBlocks;
-  const double floor = kFloorMeanSquare * static_cast<double>((kWindowBlocks - 1) * detector.block_frames);
+  const double floor =
+      kFloorMeanSquare * static_cast<double>((kWindowBlocks - 1) * detector.block_frames / detector.stride);
   const std::int64_t search_first = look_end * detector.block_frames;
   const std::int64_t search_end = detector.blocks_done * detector.block_frames;
 
@@ -75,11 +85,13 @@ void hear_window(OnsetDetector& detector) {
   for (int measure = 0; measure < kOnsetMeasures; ++measure) {
     const double now = heard[measure];
     if (!(now > floor)) continue;
-    double before = 0.0;
-    for (std::int64_t w = look_first; w + kWindowBlocks <= look_end; ++w) {
-      before = std::max(before, detector.windows[window_slot(w)][measure]);
+    // A rise over every window of the look-back: the latest, which is most
+    // often as loud, first.
+    bool rose = true;
+    for (std::int64_t w = look_end - kWindowBlocks; rose && w >= look_first; --w) {
+      rose = now > kRiseRatio * detector.windows[window_slot(w)][measure];
     }
-    if (!(now > kRiseRatio * before)) continue;
+    if (!rose) continue;
     const double floor_peak = peak_of(detector, look_first, look_end, measure);
     const double new_peak = peak_of(detector, first, last + 1, measure);
     const std::int64_t frame = new_peak > floor_peak
@@ -107,43 +119,51 @@ void complete_block(OnsetDetector& detector) {
 void start_onsets(OnsetDetector& detector, std::int32_t rate) {
   detector = OnsetDetector{};
   detector.rate = std::max<std::int32_t>(rate, 1);
-  detector.block_frames =
-      std::max<std::int64_t>((static_cast<std::int64_t>(detector.rate) + 500) / 1000, kLeastBlockFrames);
+  detector.block_frames = std::clamp<std::int64_t>((static_cast<std::int64_t>(detector.rate) + 500) / 1000,
+                                                   kLeastBlockFrames, kMostBlockFrames);
   detector.minimum_gap =
       std::max<std::int64_t>((static_cast<std::int64_t>(detector.rate) * kMinimumGapMs + 500) / 1000, 1);
   detector.blocks.assign(static_cast<std::size_t>(kKeptBlocks), OnsetBlock{});
   detector.windows.assign(static_cast<std::size_t>(kKeptBlocks), {});
-  detector.recent.assign(static_cast<std::size_t>(kSearchBlocks * detector.block_frames), {});
+  detector.stride = std::max<std::int64_t>(detector.block_frames / kBlockFigures, 1);
+  // The frames a rise's first frame is looked for among, and the one before.
+  detector.recent.assign(static_cast<std::size_t>(kSearchBlocks * detector.block_frames + 1), 0.0);
 }
 
 void feed_onsets(OnsetDetector& detector, const double* mono, std::size_t frames) {
   OnsetBlock& block = detector.filling;
-  std::array<double, kOnsetMeasures>* recent = detector.recent.data();
+  double* recent = detector.recent.data();
   const std::size_t kept = detector.recent.size();
+  const auto stride = static_cast<std::size_t>(detector.stride);
   while (frames > 0) {
-    // The frames that go into the block being filled, at most to its end,
-    // taken in order: the same sums however the recording is fed.
-    const auto room = static_cast<std::size_t>(detector.block_frames - detector.filled);
-    const std::size_t run = std::min(room, frames);
+    // The frames that go into the block being filled, at most to its end.
+    const auto filled = static_cast<std::size_t>(detector.filled);
+    const std::size_t run = std::min(static_cast<std::size_t>(detector.block_frames) - filled, frames);
+    const std::size_t to_wrap = std::min(run, kept - detector.recent_next);
+    std::copy(mono, mono + to_wrap, recent + detector.recent_next);
+    std::copy(mono + to_wrap, mono + run, recent);
+    // The block's figures, from every stride-th frame of it, taken in
+    // order: the same sums however the recording is fed.
     std::array<double, kOnsetMeasures> energy = block.energy;
     std::array<double, kOnsetMeasures> peak = block.peak;
-    double previous = detector.previous;
-    std::size_t next = detector.recent_next;
-    for (std::size_t i = 0; i < run; ++i) {
-      const double level = magnitude(mono[i]);
-      const double slope = magnitude(mono[i] - previous);
-      previous = mono[i];
-      recent[next] = {level, slope};
-      if (++next == kept) next = 0;
+    const auto take = [&](double value, double before) {
+      const double level = magnitude(value);
+      const double slope = magnitude(value - before);
       energy[0] += level * level;
       energy[1] += slope * slope;
       peak[0] = std::max(peak[0], level);
       peak[1] = std::max(peak[1], slope);
+    };
+    std::size_t i = (stride - filled % stride) % stride;
+    if (i == 0) {
+      take(mono[0], detector.previous);
+      i = stride;
     }
+    for (; i < run; i += stride) take(mono[i], mono[i - 1]);
     block.energy = energy;
     block.peak = peak;
-    detector.previous = previous;
-    detector.recent_next = next;
+    detector.previous = mono[run - 1];
+    detector.recent_next = (detector.recent_next + run) % kept;
     detector.frames += static_cast<std::int64_t>(run);
     detector.filled += static_cast<std::int64_t>(run);
     mono += run;

@@ -3,24 +3,24 @@
 //
 // How it listens
 // - The recording is taken in blocks of about 1 ms (rate / 1000 frames,
-//   rounded, at least kLeastBlockFrames). For every block it keeps, on two measures, the
-//   sum of squares and the peak: the level (the sample) and the slope (the
-//   difference from the frame before, which weighs high frequencies, so a
-//   hat or a snare is heard over a kick's loud low tail).
+//   rounded, from kLeastBlockFrames to kMostBlockFrames). For every block it
+//   keeps, on two measures, the sum of squares and the peak (of every frame,
+//   or at high rates of every stride-th): the level (the sample) and the
+//   slope (the difference from the frame before, which weighs high
+//   frequencies, so a hat or a snare is heard over a kick's loud low tail).
 // - A rise is heard at block k when, on either measure, the energy of the
 //   window of kWindowBlocks blocks from k, less its loudest block's (so that
 //   a click, which fills a block or two, is no rise), is more than
 //   kRiseRatio times the loudest such window in the kLookBackBlocks blocks
 //   before it (one guard block left between), and more than the floor
-//   (-60 dBFS RMS). Taking the
-//   loudest window before, not the mean, keeps a sustained tone (of any
-//   period up to the look-back, about 30 ms) and a decay from ever rising
-//   over their own past.
+//   (-60 dBFS RMS). Taking the loudest window before, not the mean, keeps a
+//   sustained tone (of any period up to the look-back, about 30 ms) and a
+//   decay from ever rising over their own past.
 // - The onset is placed on the first frame of the rise: the first frame,
 //   from the guard block on, whose value on the measure that rose leaves
 //   the preceding floor (the loudest value of the look-back) by a tenth of
 //   the way to the new peak. Where both measures rose, the earlier frame.
-// - An onset within kMinimumGap (30 ms) of the one before is the same hit
+// - An onset within kMinimumGapMs (30 ms) of the one before is the same hit
 //   and is dropped; frame 0, where the first hit always starts, counts as
 //   the one before the first.
 // - The recording is taken as silence before its first frame and after its
@@ -28,9 +28,10 @@
 //
 // The same onsets on every machine: only additions, multiplications and
 // comparisons in double precision, each sum in the order of the frames, no
-// library calls. Memory is the look-back (about 35 ms of block figures and a
-// few ms of frames), whatever the recording's length; time is a few
-// operations per frame.
+// library calls; and the same however the recording is fed, in one call or
+// in pieces. Memory is the look-back (about 35 ms of block figures and 3 ms
+// of frames), whatever the recording's length; time is a few operations per
+// frame and some tens per block.
 #pragma once
 
 #include <array>
@@ -49,6 +50,12 @@ inline constexpr std::int64_t kGuardBlocks = 1;
 // The fewest frames in a block, so that a noise's energy over a window
 // stays steady at low rates.
 inline constexpr std::int64_t kLeastBlockFrames = 16;
+// The most frames in a block: a header may declare any rate, and the
+// frames kept stay within 32 KB (a block is shorter than 1 ms above 1 MHz).
+inline constexpr std::int64_t kMostBlockFrames = 1024;
+// The most frames a block's figures are taken from: above it (above 88 kHz)
+// every other frame is, or every third, and so on, enough to hear a rise by.
+inline constexpr std::int64_t kBlockFigures = 44;
 // How many times louder than the loudest window of the look-back a window
 // is heard as a rise (3 dB; the windows of a steady noise vary by well under 2 dB).
 inline constexpr double kRiseRatio = 2.0;
@@ -70,6 +77,7 @@ struct OnsetDetector {
   std::int64_t block_frames = 1;   // frames per block
   std::int64_t minimum_gap = 1;    // 30 ms in frames
   std::int64_t frames = 0;         // frames fed so far
+  std::int64_t stride = 1;         // a block's figures are of every stride-th frame
   double previous = 0.0;           // the last frame fed, for the slope
   OnsetBlock filling;              // the block being filled
   std::int64_t filled = 0;         // and the frames in it
@@ -78,9 +86,9 @@ struct OnsetDetector {
   // The energies of the windows heard from those blocks, a ring by the
   // window's first block.
   std::vector<std::array<double, kOnsetMeasures>> windows;
-  // The values of the latest frames on each measure, a ring by frame number:
-  // those a rise's first frame is looked for among.
-  std::vector<std::array<double, kOnsetMeasures>> recent;
+  // The latest frames, a ring by frame number: those a rise's first frame
+  // is looked for among.
+  std::vector<double> recent;
   std::size_t recent_next = 0;  // where the next frame goes: frame n is at n % size
   std::int64_t last_onset = 0;  // the latest onset kept, 0 before the first
   std::vector<std::int64_t> onsets;
