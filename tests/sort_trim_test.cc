@@ -101,6 +101,11 @@ TEST(Trim, SilenceAtTheEndsIsLeftOut) {
   const testing::RunResult trimmed = run_program({"--trim", kit.path});
   EXPECT_NE(trimmed.out.find("\tlength 4.00s, resampling to 44100Hz, pitching down 0 semitones\n"), std::string::npos)
       << trimmed.out;
+  // Found a buffer at a time from each end, to the frame.
+  inspect::Pack pack;
+  ASSERT_EQ(inspect::read_pack(testing::read_bytes(kit.file("samplepack.aif")), &pack), "");
+  EXPECT_EQ(pack.keys[0].frame_count(), 44100 * 4);
+  EXPECT_EQ(pack.keys[1].frame_count(), 44100 * 4);
 }
 
 // Bursts of a decaying 200 Hz tone starting every `spacing` frames, the

@@ -1,6 +1,8 @@
 #include "slice/silence.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "intake/wav_reader.h"
 #include "slice/sample_decoding.h"
@@ -27,23 +29,64 @@ SoundSpan find_sound(const SampleRecord& record) {
   const std::int32_t frame_bytes = record.channels * width;
   const SampleType type = sample_type_of(record);
   if (frame_bytes <= 0 || type == SampleType::kNone) return span;
-  SourceStream stream;
-  restart_source_stream(stream, record, frame_bytes, static_cast<std::uint64_t>(record.data_present));
+  span.frames = record.data_present / frame_bytes;
   with_sample_type(type, [&](auto t) {
     constexpr SampleType kType = decltype(t)::value;
+    auto quiet_frame = [&](const std::uint8_t* frame) {
+      for (std::int32_t c = 0; c < record.channels; ++c) {
+        if (!is_quiet<kType>(frame + c * width)) return false;
+      }
+      return true;
+    };
+    // From the start, up to the first sound frame.
+    SourceStream stream;
+    restart_source_stream(stream, record, frame_bytes, static_cast<std::uint64_t>(span.frames * frame_bytes));
     const std::uint8_t* frames = nullptr;
-    for (std::size_t count = next_frames(stream, &frames); count > 0; count = next_frames(stream, &frames)) {
-      for (std::size_t f = 0; f < count; ++f, ++span.frames) {
-        const std::uint8_t* frame = frames + f * static_cast<std::size_t>(frame_bytes);
-        bool quiet = true;
-        for (std::int32_t c = 0; c < record.channels && quiet; ++c) quiet = is_quiet<kType>(frame + c * width);
-        if (quiet) continue;
-        if (span.first < 0) span.first = span.frames;
-        span.last = span.frames;
+    std::int64_t at = 0;
+    for (std::size_t count = next_frames(stream, &frames); count > 0 && span.first < 0;
+         count = next_frames(stream, &frames)) {
+      for (std::size_t f = 0; f < count; ++f, ++at) {
+        if (!quiet_frame(frames + f * static_cast<std::size_t>(frame_bytes))) {
+          span.first = at;
+          break;
+        }
       }
     }
+    span.error = stream.error;
+    if (span.first < 0 || span.error != 0) return;
+    // From the end back, a buffer of whole frames at a time, down to the
+    // last sound frame (at the first one at the latest).
+    const std::int64_t block_frames =
+        std::max<std::int64_t>(1, static_cast<std::int64_t>(record.source.method.sound_bytes) / frame_bytes);
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(block_frames * frame_bytes) + kReadSlack);
+    for (std::int64_t end = span.frames; end > span.first && span.last < 0;) {
+      const std::int64_t begin = std::max(span.first, end - block_frames);
+      const auto bytes = static_cast<std::size_t>((end - begin) * frame_bytes);
+      std::size_t done = 0;
+      while (done < bytes) {
+        int error = 0;
+        const std::int64_t got = read_sound_at(record.source, block.data() + done, bytes - done,
+                                               record.data_offset + static_cast<std::uint64_t>(begin * frame_bytes) + done,
+                                               &error);
+        if (got <= 0) {
+          // A file shorter than at intake ends in silence; a failed read is
+          // an error.
+          span.error = got < 0 ? (error != 0 ? error : kReadFailed) : 0;
+          break;
+        }
+        done += static_cast<std::size_t>(got);
+      }
+      if (span.error != 0) return;
+      for (std::int64_t f = static_cast<std::int64_t>(done) / frame_bytes; f-- > 0;) {
+        if (!quiet_frame(block.data() + f * frame_bytes)) {
+          span.last = begin + f;
+          break;
+        }
+      }
+      end = begin;
+    }
+    if (span.last < 0) span.last = span.first;
   });
-  span.error = stream.error;
   return span;
 }
 

@@ -13,7 +13,9 @@ inline constexpr double kSilenceLevel = 0.001;
 
 // Where the sound of a record's data lies: its first and last frames that
 // are not silent (-1 for a recording silent throughout), and the frames
-// the file holds. The data is read once, front to back, through one buffer.
+// the file holds. The data is read from its start up to the first sound,
+// and from its end back to the last, a buffer at a time: a recording is
+// read whole only when it is silent throughout.
 struct SoundSpan {
   std::int64_t first = -1;
   std::int64_t last = -1;
