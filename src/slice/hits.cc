@@ -1,12 +1,16 @@
 #include "slice/hits.h"
 
+#include <atomic>
 #include <cstdio>
+#include <system_error>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "intake/wav_reader.h"
 #include "pack/key_map.h"
 #include "slice/onset_detector.h"
+#include "slice/planner.h"
 #include "slice/sample_decoding.h"
 #include "slice/source_stream.h"
 
@@ -28,17 +32,29 @@ int find_hits(const SampleRecord& record, std::vector<std::int64_t>* starts) {
     const std::uint8_t* frames = nullptr;
     for (std::size_t count = next_frames(stream, &frames); count > 0; count = next_frames(stream, &frames)) {
       mono.resize(count);
-      for (std::size_t f = 0; f < count; ++f) {
-        const std::uint8_t* frame = frames + f * static_cast<std::size_t>(frame_bytes);
-        double sum = 0.0;
-        for (std::int32_t c = 0; c < record.channels; ++c) {
-          if constexpr (kFloatSample<kType>) {
-            sum += sample_float<kType>(frame + c * width);
-          } else {
-            sum += static_cast<double>(sample_integer<kType>(frame + c * width)) * kIntegerScale<kType>;
-          }
+      auto value = [&](const std::uint8_t* p) {
+        if constexpr (kFloatSample<kType>) {
+          return sample_float<kType>(p);
+        } else {
+          return static_cast<double>(sample_integer<kType>(p)) * kIntegerScale<kType>;
         }
-        mono[f] = sum / record.channels;
+      };
+      const auto step = static_cast<std::size_t>(frame_bytes);
+      if (record.channels == 1) {
+        for (std::size_t f = 0; f < count; ++f) mono[f] = value(frames + f * step);
+      } else if (record.channels == 2) {
+        for (std::size_t f = 0; f < count; ++f) {
+          const std::uint8_t* frame = frames + f * step;
+          mono[f] = (value(frame) + value(frame + width)) * 0.5;
+        }
+      } else {
+        const double share = 1.0 / record.channels;
+        for (std::size_t f = 0; f < count; ++f) {
+          const std::uint8_t* frame = frames + f * step;
+          double sum = 0.0;
+          for (std::int32_t c = 0; c < record.channels; ++c) sum += value(frame + c * width);
+          mono[f] = sum * share;
+        }
       }
       feed_onsets(detector, mono.data(), count);
     }
@@ -73,15 +89,45 @@ bool cut_into_hits(PackJob& job) {
   const std::int32_t count = job.sample_count;
   job.sample_count = 0;
   job.total_seconds = 0.0;
+  // Each recording is heard by one thread; the recordings go to whichever
+  // thread is free (two when there is much to read), nothing else shared.
+  std::array<std::vector<std::int64_t>, kSlotCount> hit_starts;
+  std::array<int, kSlotCount> errors{};
+  std::atomic<std::int32_t> next{0};
+  std::atomic<bool> out_of_memory{false};
+  auto hear = [&] {
+    try {
+      for (std::int32_t r = next++; r < count; r = next++) {
+        SampleRecord& recording = *recordings[static_cast<std::size_t>(r)];
+        int& error = errors[static_cast<std::size_t>(r)];
+        error = reopen_source(recording);
+        if (error == 0) error = find_hits(recording, &hit_starts[static_cast<std::size_t>(r)]);
+        recording.source.file.reset();
+      }
+    } catch (const std::bad_alloc&) {
+      out_of_memory = true;
+    }
+  };
+  std::int64_t bytes = 0;
+  for (std::int32_t r = 0; r < count; ++r) bytes += recordings[static_cast<std::size_t>(r)]->data_present;
+  std::thread helper;
+  if (bytes >= kTwoThreadBytes && std::thread::hardware_concurrency() > 1) {
+    try {
+      helper = std::thread(hear);
+    } catch (const std::system_error&) {
+      // No second thread: this one hears every recording.
+    }
+  }
+  hear();
+  if (helper.joinable()) helper.join();
+  if (out_of_memory) throw std::bad_alloc();
+
   std::string left_out;
   bool read = true;
   for (std::int32_t r = 0; r < count && read; ++r) {
     SampleRecord& recording = *recordings[static_cast<std::size_t>(r)];
-    std::vector<std::int64_t> starts;
-    int error = reopen_source(recording);
-    if (error == 0) error = find_hits(recording, &starts);
-    recording.source.file.reset();
-    if (error != 0) {
+    const std::vector<std::int64_t>& starts = hit_starts[static_cast<std::size_t>(r)];
+    if (int error = errors[static_cast<std::size_t>(r)]) {
       std::printf("Could not read [%s]: %s\n", recording.path.c_str(), error_text(error).c_str());
       read = false;
       break;

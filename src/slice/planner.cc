@@ -127,15 +127,6 @@ int render_planned_slice(SampleRecord& record, const SlicePlan& plan, RenderBuff
   return error;
 }
 
-namespace {
-
-// Sound data from which rendering on two cores is faster than on one
-// (measured on 2 cores: the same time from 2 to 8 MB, 10% faster at 16 MB,
-// 30% faster at 110 MB; a 1 MB kit slower, for the second thread's start).
-constexpr std::int64_t kTwoThreadBytes = 8 << 20;
-
-}  // namespace
-
 RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kSlotCount>& plans) {
   // Each slot is rendered by one thread into its own record; the slots go to
   // whichever thread is free, and nothing else is shared.
