@@ -147,6 +147,15 @@ TEST(Slice, EachHitIsARecording) {
   EXPECT_EQ(pack.keys[3].frame_count(), 4410);
   EXPECT_EQ(pack.keys[3].play_mode, kPlayPlain);
   EXPECT_EQ(pack.keys[3].pitch_raw, 0);  // no chromatic key map
+
+  // Silence before the first onset is no hit.
+  TempDir late("late");
+  wav::Bytes quiet_first = bursts(3, 11025);
+  std::fill(quiet_first.begin() + 44, quiet_first.begin() + 44 + 2 * 11025, 0);
+  late.write("c.wav", quiet_first);
+  const testing::RunResult cut = run_program({"--slice", late.path});
+  EXPECT_NE(cut.out.find("[" + late.file("c.wav") + "] cut into 2 hits, at 0.250s, 0.500s\n"), std::string::npos)
+      << cut.out;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "slice/hits.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <system_error>
 #include <thread>
@@ -12,13 +13,15 @@
 #include "slice/onset_detector.h"
 #include "slice/planner.h"
 #include "slice/sample_decoding.h"
+#include "slice/silence.h"
 #include "slice/source_stream.h"
 
 namespace kitweaver {
 namespace {
 
-// The frames where the recording's hits begin, 0 first: its data read once,
-// front to back, each frame the mean of its channels' full values.
+// The frames where the recording's hits begin: 0, unless only silence comes
+// before the first onset, then each onset. Its data is read once, front to
+// back, each frame the mean of its channels' full values.
 int find_hits(const SampleRecord& record, std::vector<std::int64_t>* starts) {
   const std::int32_t width = (record.bits_per_sample + 7) / 8;
   const std::int32_t frame_bytes = record.channels * width;
@@ -27,6 +30,7 @@ int find_hits(const SampleRecord& record, std::vector<std::int64_t>* starts) {
   SourceStream stream;
   restart_source_stream(stream, record, frame_bytes, static_cast<std::uint64_t>(record.data_present));
   std::vector<double> mono;
+  std::int64_t heard = 0, first_sound = -1;
   with_sample_type(sample_type_of(record), [&](auto t) {
     constexpr SampleType kType = decltype(t)::value;
     const std::uint8_t* frames = nullptr;
@@ -56,6 +60,17 @@ int find_hits(const SampleRecord& record, std::vector<std::int64_t>* starts) {
           mono[f] = sum * share;
         }
       }
+      // Where the sound begins (any channel at the silence level or above),
+      // looked for until it is found.
+      for (std::size_t f = 0; f < count && first_sound < 0; ++f) {
+        for (std::int32_t c = 0; c < record.channels; ++c) {
+          if (std::fabs(value(frames + f * step + static_cast<std::size_t>(c * width))) >= kSilenceLevel) {
+            first_sound = heard + static_cast<std::int64_t>(f);
+            break;
+          }
+        }
+      }
+      heard += static_cast<std::int64_t>(count);
       feed_onsets(detector, mono.data(), count);
     }
   });
@@ -64,6 +79,8 @@ int find_hits(const SampleRecord& record, std::vector<std::int64_t>* starts) {
   for (std::int64_t onset : finish_onsets(detector)) {
     if (onset > starts->back()) starts->push_back(onset);
   }
+  // Silence before the first onset is no hit: the first starts there.
+  if (starts->size() > 1 && (first_sound < 0 || first_sound >= (*starts)[1])) starts->erase(starts->begin());
   return 0;
 }
 
