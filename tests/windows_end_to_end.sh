@@ -3,8 +3,10 @@
 # a mix of them that must be shortened into a PO-33 pack with chords, and on
 # a generated 24-bit stereo kit that needs compression, each run plainly and
 # with --hq (the stereo kit and the demo kit also as OP-1 field kits, with
-# --field, and as OP-XY presets), the lines must be the same (with \ for /)
-# and the packs, and every file of the presets, the same byte for byte.
+# --field, as OP-XY presets, and with --sort, --trim and --slice), the lines
+# must be the same (with \ for /) and the packs, and every file of the
+# presets, the same byte for byte. Then the demo kit's pack is taken to each
+# device, and its preset back to the OP-1.
 #
 #   tests/windows_end_to_end.sh LINUX_KITWEAVER WINDOWS_KITWEAVER_EXE
 #
@@ -54,7 +56,7 @@ for kit in "${kits[@]}"; do
   fi
   options=("" "--hq")
   [[ "$kit" == generated || "$kit" == "demo kit" ]] &&
-    options+=("--field" "--hq --field" "--device op-xy" "--hq --device op-xy")
+    options+=("--field" "--hq --field" "--device op-xy" "--hq --device op-xy" "--sort --trim" "--sort --slice --trim")
   for option in "${options[@]}"; do
     # A preset is a folder: both are kept as packs are, and compared whole.
     made="$kit/samplepack.aif"
