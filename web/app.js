@@ -25,6 +25,8 @@
     notice.textContent = sentence;
     notice.hidden = false;
     $('#build').disabled = true;
+    $('#sort').disabled = true;
+    $('#convert').disabled = true;
     $('#open-pack').disabled = true;
     $('#open-preset').disabled = true;
     $('#open-disk').disabled = true;
@@ -166,6 +168,20 @@
     }
   }
 
+  // "Sort by name": the core gives the order --sort takes the names in, so
+  // that the page and the command line share one rule. Files added while it
+  // answers stay at the end, and any file can still be moved after.
+  $('#sort').addEventListener('click', () => {
+    if (entries.length > 1) worker.postMessage({ kind: 'name-order', names: entries.map((e) => e.name) });
+  });
+  function sortList({ names, order }) {
+    const byName = new Map(entries.map((e) => [e.name, e]));
+    const sorted = order.map((index) => byName.get(names[index])).filter(Boolean);
+    const rest = entries.filter((e) => !sorted.includes(e));
+    entries.splice(0, entries.length, ...sorted, ...rest);
+    renderList();
+  }
+
   $('#files').addEventListener('change', (event) => {
     addFiles(event.target.files);
     event.target.value = '';
@@ -228,7 +244,21 @@
     // The core's --device word: the OP-1's is the default, and a PO-33's
     // the folder's name chooses.
     worker.postMessage({ kind: 'build', id: ++builds, folder: folderName(), files, hq: $('#hq').checked,
+                         trim: $('#trim').checked, slice: $('#slice').checked,
                          device: ['field', 'op-xy'].includes(device.value) ? device.value : '' });
+    // "Make this kit for" is for an opened pack or preset, not a built one.
+    $('#convert-section').hidden = true;
+  });
+
+  // "Make this kit for": the opened pack or preset, which the worker keeps,
+  // made into the chosen device's kit as `kitweaver [--hq] --device D
+  // SOURCE` makes it beside the source; the run and the download are a
+  // build's.
+  $('#convert').addEventListener('click', () => {
+    if (document.body.dataset.state === 'building') return;
+    document.body.dataset.state = 'building';
+    $('#log').textContent = 'Building\u2026';
+    worker.postMessage({ kind: 'convert', id: ++builds, device: $('#convert-device').value, hq: $('#hq').checked });
   });
 
   const packName = $('#pack-name');
@@ -265,6 +295,7 @@
       nameDownload(name);
       showPack(pack);
     }
+    $('#convert-section').hidden = Boolean(opened.error);
     inStages(...viewSteps(opened.error ? null : opened), () => {
       if (opened.error) $('#table').textContent = opened.preset ? opened.error : `${name}: ${opened.error}`;
     });
@@ -295,6 +326,8 @@
       if (reply.id === builds) inStages(...viewSteps(reply.view));
     } else if (reply.kind === 'opened') {
       showOpened(reply);
+    } else if (reply.kind === 'name-order') {
+      sortList(reply);
     } else if (reply.kind === 'library') {
       if (reply.id === disks) showLibrary(reply.error || reply.table);
     } else if (reply.kind === 'error' && reply.of === 'library') {

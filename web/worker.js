@@ -333,19 +333,19 @@ function inspectPreset(parent, name) {
 // preset to download: `zip` as it was opened, or else a zip of the folder.
 function openPreset(name, files, zip) {
   const FS = core.FS;
-  removeTree(FS, '/opened');
-  FS.mkdir('/opened');
-  FS.mkdir(`/opened/${name}`);
-  for (const [file, bytes] of Object.entries(files)) FS.writeFile(`/opened/${name}/${file}`, bytes);
-  const view = inspectPreset('/opened', name);
+  keepSource(null);
+  FS.mkdir(`${kSource}/${name}`);
+  for (const [file, bytes] of Object.entries(files)) FS.writeFile(`${kSource}/${name}/${file}`, bytes);
+  const view = inspectPreset(kSource, name);
   const download = `${name.endsWith('.preset') ? name : `${name}.preset`}.zip`;
   if (view.error) {
     reply({ kind: 'opened', name, view });
+    keepSource(null);
   } else {
-    const pack = zip ? new Blob([zip], { type: 'application/zip' }) : zipFolder(`/opened/${name}`, name);
+    const pack = zip ? new Blob([zip], { type: 'application/zip' }) : zipFolder(`${kSource}/${name}`, name);
+    sourceName = name;
     reply({ kind: 'opened', name: download, view, pack });
   }
-  removeTree(FS, '/opened');
 }
 
 // A zip opened: the preset is the folder of its shallowest patch.json (the
@@ -374,6 +374,72 @@ function openPresetZip(zipName, bytes) {
   openPreset(name, files, bytes);
 }
 
+// The pack or preset opened, kept for "Make this kit for": kSource/sourceName,
+// a file or a preset's folder by the name it was opened by, alone in
+// kSource, so that a kit written beside it is named as the command line
+// names it.
+const kSource = '/source';
+let sourceName = null;
+
+// Empties kSource and keeps `bytes` there as the pack `name` (no pack when
+// `bytes` is null).
+function keepSource(name, bytes) {
+  removeTree(core.FS, kSource);
+  core.FS.mkdir(kSource);
+  sourceName = null;
+  if (bytes === null || bytes === undefined) return;
+  sourceName = ['', '.', '..'].includes(name) || name.includes('/') ? 'pack.aif' : name;
+  core.FS.writeFile(`${kSource}/${sourceName}`, bytes);
+}
+
+// The kept source made into `device`'s kit, as `kitweaver [--hq] --device
+// DEVICE SOURCE` run from the source's folder makes it beside the source.
+// Replies as a build does: the run, then what the inspector shows of the
+// kit. The kit is then removed, so that the source is again alone.
+function convert({ device, hq, id }) {
+  const FS = core.FS;
+  printed = [];
+  trouble = null;
+  let status = 2;
+  let made = [];
+  if (sourceName === null) {
+    printed.push('No pack or preset is open');
+  } else {
+    FS.chdir(kSource);
+    try {
+      status = core.ccall('kitweaver_convert', 'number', ['string', 'number', 'string'], [sourceName, hq ? 1 : 0, device]);
+    } finally {
+      FS.chdir('/');
+    }
+    made = FS.readdir(kSource).filter((entry) => !['.', '..', sourceName].includes(entry));
+  }
+  let name = null;
+  let pack = null;
+  let view = null;
+  if (status === 0 && made.length === 1) {
+    [name] = made;
+    const kit = `${kSource}/${name}`;
+    if (FS.isDir(FS.stat(kit).mode)) {
+      pack = zipFolder(kit, name);
+      view = inspectPreset(kSource, name);
+      name = `${name}.zip`;
+    } else {
+      FS.writeFile(kCurrentPack, FS.readFile(kit));
+      keepAsOriginal();
+      pack = packBlob();
+      view = inspect(kCurrentPack);
+    }
+  }
+  for (const entry of made) {
+    const kit = `${kSource}/${entry}`;
+    if (FS.isDir(FS.stat(kit).mode)) removeTree(FS, kit);
+    else FS.unlink(kit);
+  }
+  self.postMessage({ kind: 'built', id, status, log: printed.map((line) => `${line}\n`).join(''), trouble, reading,
+                     memory: core.HEAP8.length, name, pack });
+  if (view) reply({ kind: 'view', id, view });
+}
+
 // The pack the page shows (the latest built or opened, with the keys changed
 // since), and that pack as it was built or opened.
 const kCurrentPack = '/current.aif';
@@ -392,7 +458,7 @@ const kBuiltPresets = '/built';
 // from /work, as the command line would be run; the pack is written to
 // kCurrentPack, a preset into kBuiltPresets. Replies with the run, then
 // (when there is a pack) with what the inspector shows of it.
-async function build({ folder, files, hq, device, id }) {
+async function build({ folder, files, hq, trim, slice, device, id }) {
   const FS = core.FS;
   const kit = `/work/${folder}`;
   const preset = device === 'op-xy' ? `${folder}.preset` : null;
@@ -409,8 +475,8 @@ async function build({ folder, files, hq, device, id }) {
   buildFiles = new Map(files.map((entry, index) => [entry.file, index]));
   let status;
   try {
-    status = await core.ccall('kitweaver_build', 'number', ['string', 'number', 'string', 'string'],
-                              [folder, hq ? 1 : 0, device, target], { async: true });
+    status = await core.ccall('kitweaver_build', 'number', ['string', 'number', 'number', 'number', 'string', 'string'],
+                              [folder, hq ? 1 : 0, trim ? 1 : 0, slice ? 1 : 0, device, target], { async: true });
   } finally {
     closeReaders();
     FS.chdir('/');
@@ -532,6 +598,11 @@ async function handle(request) {
   try {
     if (request.kind === 'build') {
       await build(request);
+    } else if (request.kind === 'convert') {
+      convert(request);
+    } else if (request.kind === 'name-order') {
+      const order = JSON.parse(core.ccall('kitweaver_name_order', 'string', ['string'], [JSON.stringify(request.names)]));
+      self.postMessage({ kind: 'name-order', names: request.names, order });
     } else if (request.kind === 'library') {
       await library(request);
     } else if (request.kind === 'edit' || request.kind === 'reset' || request.kind === 'rescale') {
@@ -567,10 +638,12 @@ async function handle(request) {
       const view = inspect('/opened.aif');
       if (view.error) {
         core.FS.unlink('/opened.aif');
+        keepSource(null);
         reply({ kind: 'opened', name: request.name, view });
       } else {
         core.FS.rename('/opened.aif', kCurrentPack);
         keepAsOriginal();
+        keepSource(request.name, core.FS.readFile(kOriginalPack));
         reply({ kind: 'opened', name: request.name, view, pack: packBlob() });
       }
     }

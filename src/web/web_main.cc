@@ -24,6 +24,7 @@
 #include "format/device_disk.h"
 #include "format/devices.h"
 #include "format/pack_chunks.h"
+#include "intake/wav_reader.h"
 #include "kitweaver/records.h"
 #include "format/drum_format.h"
 #include "system/file_replace.h"
@@ -68,14 +69,17 @@ std::int64_t read_page_sound(std::intptr_t fd, void* buffer, std::size_t size, s
 
 extern "C" {
 
-// Runs `kitweaver FOLDER`, with --hq when `hq` is not 0 and `--device
-// DEVICE` unless `device` is empty, with FOLDER relative to the working
-// folder, as typed on a command line; its lines go to standard output. The
-// folder is read-only, so the pack (or the OP-XY preset's folder) is written
-// to `pack` instead, silently. Returns the exit status.
-int kitweaver_build(const char* folder, int hq, const char* device, const char* pack) {
+// Runs `kitweaver FOLDER`, with --hq, --trim and --slice where `hq`,
+// `trim` and `slice` are not 0 and `--device DEVICE` unless `device` is
+// empty, with FOLDER relative to the working folder, as typed on a command
+// line; its lines go to standard output. The folder is read-only, so the
+// pack (or the OP-XY preset's folder) is written to `pack` instead,
+// silently. Returns the exit status.
+int kitweaver_build(const char* folder, int hq, int trim, int slice, const char* device, const char* pack) {
   std::vector<const char*> arguments = {"kitweaver"};
   if (hq != 0) arguments.push_back("--hq");
+  if (trim != 0) arguments.push_back("--trim");
+  if (slice != 0) arguments.push_back("--slice");
   if (*device != '\0') {
     arguments.push_back("--device");
     arguments.push_back(device);
@@ -87,6 +91,46 @@ int kitweaver_build(const char* folder, int hq, const char* device, const char* 
   const int status = kitweaver::run_kitweaver(static_cast<int>(arguments.size()), arguments.data(), settings);
   std::fflush(stdout);
   return status;
+}
+
+// Runs `kitweaver [--hq] --device DEVICE SOURCE`, SOURCE a pack or an
+// OP-XY preset in the worker's own (writable) file system, relative to the
+// working folder as typed on a command line: the kit is written beside it,
+// named as the command line names it, with the command line's lines.
+// Returns the exit status.
+int kitweaver_convert(const char* source, int hq, const char* device) {
+  std::vector<const char*> arguments = {"kitweaver"};
+  if (hq != 0) arguments.push_back("--hq");
+  arguments.push_back("--device");
+  arguments.push_back(device);
+  arguments.push_back(source);
+  const int status = kitweaver::run_kitweaver(static_cast<int>(arguments.size()), arguments.data());
+  std::fflush(stdout);
+  return status;
+}
+
+// The order --sort takes the names in: `names` is a JSON array of texts,
+// and the result the JSON array of their indices in that order (an empty
+// array for anything else).
+const char* kitweaver_name_order(const char* names) {
+  static std::string order;
+  const nlohmann::json given = nlohmann::json::parse(names, nullptr, false);
+  std::vector<std::string> texts;
+  if (given.is_array()) {
+    for (const nlohmann::json& name : given) {
+      if (!name.is_string()) {
+        texts.clear();
+        break;
+      }
+      texts.push_back(name.get<std::string>());
+    }
+  }
+  std::vector<std::size_t> indices(texts.size());
+  for (std::size_t i = 0; i < indices.size(); ++i) indices[i] = i;
+  std::stable_sort(indices.begin(), indices.end(),
+                   [&](std::size_t a, std::size_t b) { return kitweaver::comes_before_by_name(texts[a], texts[b]); });
+  order = nlohmann::json(indices).dump();
+  return order.c_str();
 }
 
 // Reads the device's disk at `root` (relative to the working folder, as typed

@@ -83,9 +83,10 @@ function listingOrder(dir) {
 
 // `kitweaver NAME` (with --hq for `hq`, --field for the OP-1 field's
 // `device`) run from the folder above, as the page runs it.
-function commandLine(dir, { hq = false, device = 'op1' } = {}) {
+function commandLine(dir, { hq = false, device = 'op1', sort = false, trim = false, slice = false } = {}) {
   fs.rmSync(path.join(dir, 'samplepack.aif'), { force: true });
-  const args = [...(hq ? ['--hq'] : []), ...(device === 'field' ? ['--field'] : []), path.basename(dir)];
+  const args = [...(hq ? ['--hq'] : []), ...(device === 'field' ? ['--field'] : []), ...(sort ? ['--sort'] : []),
+                ...(trim ? ['--trim'] : []), ...(slice ? ['--slice'] : []), path.basename(dir)];
   const run = spawnSync(binary, args, { cwd: path.dirname(dir), encoding: 'utf8' });
   const packPath = path.join(dir, 'samplepack.aif');
   const pack = fs.existsSync(packPath) ? fs.readFileSync(packPath) : null;
@@ -176,16 +177,18 @@ async function offered(tab) {
   return pack === null ? null : Buffer.from(pack, 'base64');
 }
 
-// Builds in the page (as the command line's default run unless `hq`);
-// returns the state, the lines and the pack.
-async function build(tab, { device = 'op1', seconds = null, hq = false } = {}) {
-  await tab.evaluate((value, on, length) => {
+// Builds in the page (as the command line's default run unless `hq`,
+// `trim` or `slice`); returns the state, the lines and the pack.
+async function build(tab, { device = 'op1', seconds = null, hq = false, trim = false, slice = false } = {}) {
+  await tab.evaluate((value, on, length, trimmed, sliced) => {
     const select = document.querySelector('#device');
     select.value = value;
     select.dispatchEvent(new Event('change', { bubbles: true }));
     document.querySelector('#hq').checked = on;
+    document.querySelector('#trim').checked = trimmed;
+    document.querySelector('#slice').checked = sliced;
     if (length !== null) document.querySelector('#seconds').value = length;
-  }, device, hq, seconds === null ? null : String(seconds));
+  }, device, hq, seconds === null ? null : String(seconds), trim, slice);
   await tab.click('#build');
   await tab.waitFor(() => ['built', 'failed'].includes(document.body.dataset.state));
   const [state, log] = await tab.evaluate(() => [document.body.dataset.state, document.querySelector('#log').textContent]);
@@ -414,6 +417,80 @@ for (const run of runs) {
       assert.equal(await tableOnceShown(tab, () => tab.upload('#open-pack', [zipPath])), preset.table);
       assert.ok((await offered(tab)).equals(fs.readFileSync(zipPath)), 'the opened zip is offered as it is');
       await padsPlayAsInspected(tab, preset.pads, chosen);
+    });
+
+    test('"Sort by name", "Leave out silence" and "Cut each recording at its hits" give --sort\'s, --trim\'s and '
+         + '--slice\'s lines and pack', async () => {
+      // Silence around a ramp, and two bursts of it apart: what --trim
+      // leaves out, and what --slice cuts.
+      const silence = (frames) => Buffer.alloc(2 * frames);
+      const sound = (frames) => wav(1, 16, frames).subarray(44);
+      const wave = (...parts) => { const data = Buffer.concat(parts); return Buffer.concat([wavHeader(1, 16, data.length), data]); };
+      const dir = folder('kit', { '10 Tom.wav': wave(silence(4410), sound(8820), silence(13230)),
+                                  '2 snare.wav': wave(sound(4410), silence(2205)),
+                                  '01 Kick.wav': wave(silence(2205), sound(2205), silence(8820), sound(2205), silence(4410)),
+                                  'b.wav': wav(1, 16, 4410), 'A.wav': wav(1, 16, 2205) });
+      await openPage(tab, url);
+      await tab.upload('#files', listingOrder(dir));
+      await tab.click('#sort');
+      const sorted = ['01 Kick.wav', '2 snare.wav', '10 Tom.wav', 'A.wav', 'b.wav'];
+      await tab.waitFor((first) => document.querySelector('#list li span').textContent === first, sorted[0]);
+      assert.deepEqual(await tab.evaluate(() => [...document.querySelectorAll('#list li span')].map((name) => name.textContent)), sorted);
+      for (const options of [{ sort: true }, { sort: true, trim: true }, { sort: true, slice: true, hq: true }]) {
+        const expected = commandLine(dir, options);
+        const built = await build(tab, options);  // the list is sorted already: no box for --sort
+        assert.equal(built.log, expected.log, JSON.stringify(options));
+        assert.ok(expected.pack && built.pack && built.pack.equals(expected.pack), `${JSON.stringify(options)}: the packs differ`);
+        if (!options.trim && !options.slice) assert.deepEqual(runNames(built.log), sorted);
+        if (options.trim) assert.match(built.log, /\ttrimmed 0\.10s at the start, 0\.30s at the end\n/);
+        if (options.slice) assert.match(built.log, /\[kit\/01 Kick\.wav#2\]/);
+      }
+    });
+
+    test('an opened pack or preset is made into another device\'s kit as kitweaver --device D SOURCE makes it', async () => {
+      // The command line run from the source's folder, and what it wrote
+      // beside the source (a preset's folder by the paths of its zip).
+      const made = (source, device) => {
+        const before = new Set(fs.readdirSync(path.dirname(source)));
+        const run = spawnSync(binary, ['--device', device, path.basename(source)], { cwd: path.dirname(source), encoding: 'utf8' });
+        assert.equal(run.status, 0, run.stdout);
+        const [name] = fs.readdirSync(path.dirname(source)).filter((entry) => !before.has(entry));
+        const kit = path.join(path.dirname(source), name);
+        const files = fs.statSync(kit).isDirectory()
+          ? Object.fromEntries([[`${name}/`, Buffer.alloc(0)], ...fs.readdirSync(kit).map((file) => [`${name}/${file}`, fs.readFileSync(path.join(kit, file))])])
+          : fs.readFileSync(kit);
+        fs.rmSync(kit, { recursive: true });
+        return { log: run.stdout, files };
+      };
+      const convert = async (device) => {
+        await tab.evaluate((value) => { document.querySelector('#hq').checked = false; document.querySelector('#convert-device').value = value; }, device);
+        await tab.click('#convert');
+        await tab.waitFor(() => ['built', 'failed'].includes(document.body.dataset.state));
+        return { log: await tab.evaluate(() => document.querySelector('#log').textContent), pack: await offered(tab),
+                 name: await tab.evaluate(() => document.querySelector('#download').download) };
+      };
+      // A pack taken to the OP-XY: kit.preset, offered as kit.preset.zip.
+      const packPath = packOf('demo kit', 'kit');
+      const toXy = made(packPath, 'op-xy');
+      assert.match(toXy.log, /^Wrote \.\/kit\.preset$/m);
+      await openPage(tab, url);
+      await openPack(tab, packPath);
+      const xy = await convert('op-xy');
+      assert.equal(xy.log, toXy.log);
+      assert.equal(xy.name, 'kit.preset.zip');
+      assert.deepEqual(unzipped(xy.pack), toXy.files);
+      // That preset, opened as its zip, taken to the OP-1: "kit op-1.aif".
+      const presetDir = folder('preset source', Object.fromEntries(Object.entries(toXy.files).filter(([name]) => !name.endsWith('/'))));
+      const zipPath = path.join(scratch, 'kit.preset.zip');
+      fs.writeFileSync(zipPath, xy.pack);
+      const toOp1 = made(path.join(presetDir, 'kit.preset'), 'op-1');
+      assert.match(toOp1.log, /^Wrote (\.\/)?kit op-1\.aif$/m);
+      await openPage(tab, url);
+      await tableOnceShown(tab, () => tab.upload('#open-pack', [zipPath]));
+      const op1 = await convert('op-1');
+      assert.equal(op1.log, toOp1.log);
+      assert.equal(op1.name, 'kit op-1.aif');
+      assert.ok(op1.pack && op1.pack.equals(toOp1.files), 'the page\'s pack is the command line\'s');
     });
 
     test('float WAV, AIFF and AIFC copies of a kit give its pack, high quality ticked and unticked', async () => {
