@@ -4,8 +4,11 @@
 // byte 2 the number of files (1 to 4); then for each file a byte of name
 // fragments, a byte of more fragments, a 2-byte length and that many bytes of
 // file content (the last file takes the rest). Byte 0 also asks for --hq
-// (bit 4) and --field (bit 5). Afterwards either no pack exists or it is a
-// well-formed AIFF (an OP-1 field kit: AIFC) of exactly the expected size.
+// (bit 4), --field (bit 5), --trim (bit 6) and --slice (bit 7). Afterwards
+// either no pack exists or it is a well-formed AIFF (an OP-1 field kit:
+// AIFC) of exactly the expected size. With bit 7 of byte 2 the first file
+// is given as a source kit (a pack or a preset's patch.json) instead, and
+// only the run itself is checked, by the sanitizers.
 #include <unistd.h>
 
 #include <cstdint>
@@ -81,6 +84,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<const char*> argv = {"kitweaver"};
   if (hq) argv.push_back("--hq");
   if (field) argv.push_back("--field");
+  if ((data[2] & 0x80) != 0 && !fs::is_empty(folder)) {
+    // The first file as a source kit, a pack or (named so) a preset.
+    const fs::path first = *fs::directory_iterator(folder);
+    const fs::path source = folder / ((data[2] & 0x40) != 0 ? "patch.json" : "source.aif");
+    fs::rename(first, source);
+    const std::string source_argument = source.string();
+    argv.push_back(source_argument.c_str());
+    kitweaver::run_kitweaver(static_cast<int>(argv.size()), argv.data());
+    return 0;
+  }
+  if ((data[0] & 64) != 0) argv.push_back("--trim");
+  if ((data[0] & 128) != 0) argv.push_back("--slice");
   argv.push_back(argument.c_str());
   const int status = kitweaver::run_kitweaver(static_cast<int>(argv.size()), argv.data());
 

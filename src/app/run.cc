@@ -180,8 +180,9 @@ PackTarget choose_source_target(const PackJob& job, const RunOptions& options, S
   KitNaming naming;
   naming.name = source_kit_name(job.directory, kind);
   const bool preset = device.container == Container::kPresetFolder;
-  naming.default_path = join_path(folder_of(location), preset ? device_name(naming.name) + kOpxyPresetSuffix
-                                                              : naming.name + " " + device.option + ".aif");
+  const std::string file = preset ? device_name(naming.name) + kOpxyPresetSuffix : naming.name + " " + device.option + ".aif";
+  // Beside the source, in its folder as the source names it ("kit.aif": none).
+  naming.default_path = last_path_component(location) == location ? file : join_path(folder_of(location), file);
   PackTarget target = preset ? choose_preset_target("", options.output, naming)
                              : choose_pack_target("", options.output, options.replace, naming);
   const std::string here = real_path(target.path);
