@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         continue;
       }
       if (start || edit.field == KeyList::kEnd) want_frames[start ? 0 : 1] = -1;
-      field_of(want, edit.field) = edit.raw;
+      // A step (pitch+= and pitch-=) adds to what the edits before left.
+      field_of(want, edit.field) = edit.relative ? field_of(want, edit.field) + edit.raw : edit.raw;
     }
     const KeyRow& got = changed.keys[k];
     const bool start_ok = want_frames[0] >= 0 ? got.start_frame == want_frames[0] : got.start_raw == want.start_raw;
