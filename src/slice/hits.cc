@@ -3,8 +3,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <system_error>
-#include <thread>
 #include <string>
 #include <vector>
 
@@ -111,33 +109,18 @@ bool cut_into_hits(PackJob& job) {
   std::array<std::vector<std::int64_t>, kSlotCount> hit_starts;
   std::array<int, kSlotCount> errors{};
   std::atomic<std::int32_t> next{0};
-  std::atomic<bool> out_of_memory{false};
   auto hear = [&] {
-    try {
-      for (std::int32_t r = next++; r < count; r = next++) {
-        SampleRecord& recording = *recordings[static_cast<std::size_t>(r)];
-        int& error = errors[static_cast<std::size_t>(r)];
-        error = reopen_source(recording);
-        if (error == 0) error = find_hits(recording, &hit_starts[static_cast<std::size_t>(r)]);
-        recording.source.file.reset();
-      }
-    } catch (const std::bad_alloc&) {
-      out_of_memory = true;
+    for (std::int32_t r = next++; r < count; r = next++) {
+      SampleRecord& recording = *recordings[static_cast<std::size_t>(r)];
+      int& error = errors[static_cast<std::size_t>(r)];
+      error = reopen_source(recording);
+      if (error == 0) error = find_hits(recording, &hit_starts[static_cast<std::size_t>(r)]);
+      recording.source.file.reset();
     }
   };
   std::int64_t bytes = 0;
   for (std::int32_t r = 0; r < count; ++r) bytes += recordings[static_cast<std::size_t>(r)]->data_present;
-  std::thread helper;
-  if (bytes >= kTwoThreadBytes && std::thread::hardware_concurrency() > 1) {
-    try {
-      helper = std::thread(hear);
-    } catch (const std::system_error&) {
-      // No second thread: this one hears every recording.
-    }
-  }
-  hear();
-  if (helper.joinable()) helper.join();
-  if (out_of_memory) throw std::bad_alloc();
+  on_one_or_two_threads(bytes, hear);
 
   std::string left_out;
   bool read = true;

@@ -133,16 +133,11 @@ RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kS
   const bool stereo = keeps_stereo(job.device);
   std::array<int, kSlotCount> errors{};
   std::atomic<std::int32_t> next_slot{0};
-  std::atomic<bool> out_of_memory{false};
   auto render_slots = [&] {
-    try {
-      RenderBuffers buffers;
-      for (std::int32_t slot = next_slot++; slot < job.sample_count; slot = next_slot++) {
-        const auto at = static_cast<std::size_t>(slot);
-        errors[at] = render_planned_slice(*job.samples[at], plans[at], &buffers, job.band_limited, stereo);
-      }
-    } catch (const std::bad_alloc&) {
-      out_of_memory = true;
+    RenderBuffers buffers;
+    for (std::int32_t slot = next_slot++; slot < job.sample_count; slot = next_slot++) {
+      const auto at = static_cast<std::size_t>(slot);
+      errors[at] = render_planned_slice(*job.samples[at], plans[at], &buffers, job.band_limited, stereo);
     }
   };
   // A second thread pays for itself only when there is much to read.
@@ -150,17 +145,7 @@ RenderFailure render_planned_slices(PackJob& job, const std::array<SlicePlan, kS
   for (std::int32_t slot = 0; slot < job.sample_count; ++slot) {
     if (plans[static_cast<std::size_t>(slot)].resampled) bytes += job.samples[static_cast<std::size_t>(slot)]->data_present;
   }
-  std::thread helper;
-  if (bytes >= kTwoThreadBytes && std::thread::hardware_concurrency() > 1) {
-    try {
-      helper = std::thread(render_slots);
-    } catch (const std::system_error&) {
-      // No second thread: this one renders every slot.
-    }
-  }
-  render_slots();
-  if (helper.joinable()) helper.join();
-  if (out_of_memory) throw std::bad_alloc();
+  on_one_or_two_threads(bytes, render_slots);
   for (std::int32_t slot = 0; slot < job.sample_count; ++slot) {
     if (int error = errors[static_cast<std::size_t>(slot)]) return {slot, error};
   }

@@ -4,7 +4,11 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <new>
+#include <system_error>
+#include <thread>
 
 #include "kitweaver/records.h"
 #include "slice/resampler.h"
@@ -80,6 +84,33 @@ struct RenderFailure {
 // 2 to 8 MB, 10% faster at 16 MB, 30% faster at 110 MB; a 1 MB kit slower,
 // for the second thread's start).
 inline constexpr std::int64_t kTwoThreadBytes = 8 << 20;
+
+// Runs `work` (which takes its next item itself until none is left) on
+// this thread and, with `bytes` of sound at least kTwoThreadBytes and a
+// second core, on a second thread too. Memory running out on either is
+// thrown here once both are done.
+template <typename Work>
+void on_one_or_two_threads(std::int64_t bytes, Work&& work) {
+  std::atomic<bool> out_of_memory{false};
+  auto guarded = [&] {
+    try {
+      work();
+    } catch (const std::bad_alloc&) {
+      out_of_memory = true;
+    }
+  };
+  std::thread helper;
+  if (bytes >= kTwoThreadBytes && std::thread::hardware_concurrency() > 1) {
+    try {
+      helper = std::thread(guarded);
+    } catch (const std::system_error&) {
+      // No second thread: this one does all the work.
+    }
+  }
+  guarded();
+  if (helper.joinable()) helper.join();
+  if (out_of_memory) throw std::bad_alloc();
+}
 
 // Renders every slot of the job by its plan (band-limited, and stereo, when
 // the job asks for it), the slots shared between two threads when the machine has two
