@@ -148,14 +148,22 @@ TEST(Slice, EachHitIsARecording) {
   EXPECT_EQ(pack.keys[3].play_mode, kPlayPlain);
   EXPECT_EQ(pack.keys[3].pitch_raw, 0);  // no chromatic key map
 
-  // Silence before the first onset is no hit.
+  // Silence before the first onset belongs to the first hit, which starts
+  // at frame 0; --trim leaves it out.
   TempDir late("late");
   wav::Bytes quiet_first = bursts(3, 11025);
   std::fill(quiet_first.begin() + 44, quiet_first.begin() + 44 + 2 * 11025, 0);
   late.write("c.wav", quiet_first);
-  const testing::RunResult cut = run_program({"--slice", late.path});
-  EXPECT_NE(cut.out.find("[" + late.file("c.wav") + "] cut into 2 hits, at 0.250s, 0.500s\n"), std::string::npos)
-      << cut.out;
+  for (const bool trim : {false, true}) {
+    std::vector<std::string> args = {"--slice", late.path};
+    if (trim) args.insert(args.begin(), "--trim");
+    const testing::RunResult cut = run_program(args);
+    EXPECT_NE(cut.out.find("[" + late.file("c.wav") + "] cut into 2 hits, at 0.000s, 0.500s\n"), std::string::npos)
+        << cut.out;
+    const std::string first = "[" + late.file("c.wav") + "#1]\n\tlength " + (trim ? "0.10s" : "0.50s");
+    EXPECT_NE(cut.out.find(first), std::string::npos) << cut.out;
+    EXPECT_EQ(cut.out.find("\ttrimmed 0.25s at the start") != std::string::npos, trim) << cut.out;
+  }
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "slice/hits.h"
 
 #include <atomic>
-#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -17,68 +16,37 @@
 namespace kitweaver {
 namespace {
 
-// The frames where the recording's hits begin: 0, unless only silence comes
-// before the first onset, then each onset. Its data is read once, front to
-// back, each frame the mean of its channels' full values.
+// The frames where the recording's hits begin: 0, then each onset. When
+// only silence comes before the first onset, that silence belongs to the
+// first hit, which then starts at 0 in its place (--trim leaves it out).
+// The data is read once, front to back.
 int find_hits(const SampleRecord& record, std::vector<std::int64_t>* starts) {
   const std::int32_t width = (record.bits_per_sample + 7) / 8;
   const std::int32_t frame_bytes = record.channels * width;
+  const SampleType type = sample_type_of(record);
   OnsetDetector detector;
   start_onsets(detector, record.sample_rate);
   SourceStream stream;
   restart_source_stream(stream, record, frame_bytes, static_cast<std::uint64_t>(record.data_present));
-  std::vector<double> mono;
   std::int64_t heard = 0, first_sound = -1;
-  with_sample_type(sample_type_of(record), [&](auto t) {
-    constexpr SampleType kType = decltype(t)::value;
-    const std::uint8_t* frames = nullptr;
-    for (std::size_t count = next_frames(stream, &frames); count > 0; count = next_frames(stream, &frames)) {
-      mono.resize(count);
-      auto value = [&](const std::uint8_t* p) {
-        if constexpr (kFloatSample<kType>) {
-          return sample_float<kType>(p);
-        } else {
-          return static_cast<double>(sample_integer<kType>(p)) * kIntegerScale<kType>;
-        }
-      };
-      const auto step = static_cast<std::size_t>(frame_bytes);
-      if (record.channels == 1) {
-        for (std::size_t f = 0; f < count; ++f) mono[f] = value(frames + f * step);
-      } else if (record.channels == 2) {
-        for (std::size_t f = 0; f < count; ++f) {
-          const std::uint8_t* frame = frames + f * step;
-          mono[f] = (value(frame) + value(frame + width)) * 0.5;
-        }
-      } else {
-        const double share = 1.0 / record.channels;
-        for (std::size_t f = 0; f < count; ++f) {
-          const std::uint8_t* frame = frames + f * step;
-          double sum = 0.0;
-          for (std::int32_t c = 0; c < record.channels; ++c) sum += value(frame + c * width);
-          mono[f] = sum * share;
-        }
-      }
-      // Where the sound begins (any channel at the silence level or above),
-      // looked for until it is found.
-      for (std::size_t f = 0; f < count && first_sound < 0; ++f) {
-        for (std::int32_t c = 0; c < record.channels; ++c) {
-          if (std::fabs(value(frames + f * step + static_cast<std::size_t>(c * width))) >= kSilenceLevel) {
-            first_sound = heard + static_cast<std::int64_t>(f);
-            break;
-          }
-        }
-      }
-      heard += static_cast<std::int64_t>(count);
-      feed_onsets(detector, mono.data(), count);
+  const std::uint8_t* frames = nullptr;
+  for (std::size_t count = next_frames(stream, &frames); count > 0; count = next_frames(stream, &frames)) {
+    // Where the sound begins (any channel at the silence level or above),
+    // looked for until it is found.
+    if (first_sound < 0) {
+      const std::int64_t found = first_sound_frame(frames, count, type, record.channels);
+      if (found >= 0) first_sound = heard + found;
     }
-  });
+    heard += static_cast<std::int64_t>(count);
+    feed_onset_frames(detector, frames, count, type, record.channels);
+  }
   if (stream.error != 0) return stream.error;
   *starts = {0};
   for (std::int64_t onset : finish_onsets(detector)) {
     if (onset > starts->back()) starts->push_back(onset);
   }
-  // Silence before the first onset is no hit: the first starts there.
-  if (starts->size() > 1 && (first_sound < 0 || first_sound >= (*starts)[1])) starts->erase(starts->begin());
+  // Only silence before the first onset: the first hit is that onset's.
+  if (starts->size() > 1 && (first_sound < 0 || first_sound >= (*starts)[1])) starts->erase(starts->begin() + 1);
   return 0;
 }
 

@@ -1,8 +1,7 @@
 // --slice: each recording cut at its hits (slice/onset_detector.h finds
 // where they begin), each hit a record of its own. A hit runs from its
 // onset to the next, or to the recording's end; the first starts at frame
-// 0, or at the first onset when only silence (slice/silence.h) comes before
-// it. Hits fill the slots in the recordings' order, 24 at most; the rest are
+// 0, silence (slice/silence.h) before its onset and all. Hits fill the slots in the recordings' order, 24 at most; the rest are
 // named in the left-out line, "[PATH#N]".
 #pragma once
 

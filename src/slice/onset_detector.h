@@ -4,10 +4,12 @@
 // How it listens
 // - The recording is taken in blocks of about 1 ms (rate / 1000 frames,
 //   rounded, from kLeastBlockFrames to kMostBlockFrames). For every block it
-//   keeps, on two measures, the sum of squares and the peak (of every frame,
-//   or at high rates of every stride-th): the level (the sample) and the
-//   slope (the difference from the frame before, which weighs high
-//   frequencies, so a hat or a snare is heard over a kick's loud low tail).
+//   keeps, on two measures, the sum of squares and the peak of its figures
+//   (every frame, or at high rates every stride-th, whose slope is then
+//   taken over the stride, as at 32 to 64 kHz over one frame): the level
+//   (the sample) and the slope (the difference from the figure before,
+//   which weighs high frequencies, so a hat or a snare is heard over a
+//   kick's loud low tail). Only the figures' frames are read.
 // - A rise is heard at block k when, on either measure, the energy of the
 //   window of kWindowBlocks blocks from k, less its loudest block's (so that
 //   a click, which fills a block or two, is no rise), is more than
@@ -27,9 +29,9 @@
 //   last.
 //
 // The same onsets on every machine: only additions, multiplications and
-// comparisons in double precision, each sum in the order of the frames, no
-// library calls; and the same however the recording is fed, in one call or
-// in pieces. Memory is the look-back (about 35 ms of block figures and 3 ms
+// comparisons, in double precision with each sum in the order of the
+// frames, or on stored integers exactly; no library calls; and the same
+// however the recording is fed, in one call or in pieces. Memory is the look-back (about 35 ms of block figures and 3 ms
 // of frames), whatever the recording's length; time is a few operations per
 // frame and some tens per block.
 #pragma once
@@ -38,6 +40,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "slice/sample_decoding.h"
 
 namespace kitweaver {
 
@@ -53,9 +57,11 @@ inline constexpr std::int64_t kLeastBlockFrames = 16;
 // The most frames in a block: a header may declare any rate, and the
 // frames kept stay within 32 KB (a block is shorter than 1 ms above 1 MHz).
 inline constexpr std::int64_t kMostBlockFrames = 1024;
-// The most frames a block's figures are taken from: above it (above 88 kHz)
-// every other frame is, or every third, and so on, enough to hear a rise by.
-inline constexpr std::int64_t kBlockFigures = 44;
+// The most frames a block's figures are taken from: above it (from 64 kHz)
+// every other frame is, or every third (96 kHz), and so on, enough to hear
+// a rise by (with 44, the kits of the tests at 44.1 to 192 kHz gave the same
+// onsets, at half the cost).
+inline constexpr std::int64_t kBlockFigures = 32;
 // How many times louder than the loudest window of the look-back a window
 // is heard as a rise (3 dB; the windows of a steady noise vary by well under 2 dB).
 inline constexpr double kRiseRatio = 2.0;
@@ -78,7 +84,7 @@ struct OnsetDetector {
   std::int64_t minimum_gap = 1;    // 30 ms in frames
   std::int64_t frames = 0;         // frames fed so far
   std::int64_t stride = 1;         // a block's figures are of every stride-th frame
-  double previous = 0.0;           // the last frame fed, for the slope
+  double before = 0.0;             // the last figure's frame, for the slope
   OnsetBlock filling;              // the block being filled
   std::int64_t filled = 0;         // and the frames in it
   std::int64_t blocks_done = 0;    // blocks completed
@@ -86,10 +92,17 @@ struct OnsetDetector {
   // The energies of the windows heard from those blocks, a ring by the
   // window's first block.
   std::vector<std::array<double, kOnsetMeasures>> windows;
-  // The latest frames, a ring by frame number: those a rise's first frame
-  // is looked for among.
+  // The latest frames of the calls before, a ring by frame number (frame n
+  // at n % size): those a rise's first frame is looked for among.
   std::vector<double> recent;
-  std::size_t recent_next = 0;  // where the next frame goes: frame n is at n % size
+  // The block being filled as exact sums, when it is fed integers (of at
+  // most 25 bits) that times `unit` are its frames' values.
+  struct Exact {
+    std::array<std::int64_t, kOnsetMeasures> energy{};
+    std::array<std::int64_t, kOnsetMeasures> peak{};
+    std::int64_t before = 0;
+    double unit = 0.0;
+  } exact;
   std::int64_t last_onset = 0;  // the latest onset kept, 0 before the first
   std::vector<std::int64_t> onsets;
 };
@@ -100,6 +113,15 @@ void start_onsets(OnsetDetector& detector, std::int32_t rate);
 
 // Feeds the next `frames` frames.
 void feed_onsets(OnsetDetector& detector, const double* mono, std::size_t frames);
+
+// Feeds the next `count` frames as stored: `channels` samples of `type`
+// each, each frame heard as the mean of its channels' full values (an
+// integer over 2^(bits - 1), a float within [-1, 1]). Only the frames the
+// figures are taken from are decoded (and a rise's); one or two channels
+// of up to 24 bits are summed exactly, so the sums may differ from those of
+// feed_onsets in their last bits.
+void feed_onset_frames(OnsetDetector& detector, const std::uint8_t* frames, std::size_t count, SampleType type,
+                       std::int32_t channels);
 
 // Every onset, as the frame (from 0) of the first frame of its rise, in
 // order; frame 0 is not reported as an onset (the first hit always starts

@@ -23,6 +23,23 @@ bool is_quiet(const std::uint8_t* p) {
 
 }  // namespace
 
+std::int64_t first_sound_frame(const std::uint8_t* frames, std::size_t count, SampleType type,
+                               std::int32_t channels) {
+  std::int64_t found = -1;
+  with_sample_type(type, [&](auto t) {
+    constexpr SampleType kType = decltype(t)::value;
+    constexpr std::size_t kWidth = kSampleWidth<kType>;
+    const std::size_t samples = count * static_cast<std::size_t>(channels);
+    for (std::size_t s = 0; s < samples; ++s) {
+      if (!is_quiet<kType>(frames + s * kWidth)) {
+        found = static_cast<std::int64_t>(s / static_cast<std::size_t>(channels));
+        return;
+      }
+    }
+  });
+  return found;
+}
+
 SoundSpan find_sound(const SampleRecord& record) {
   SoundSpan span;
   const std::int32_t width = (record.bits_per_sample + 7) / 8;
@@ -45,12 +62,9 @@ SoundSpan find_sound(const SampleRecord& record) {
     std::int64_t at = 0;
     for (std::size_t count = next_frames(stream, &frames); count > 0 && span.first < 0;
          count = next_frames(stream, &frames)) {
-      for (std::size_t f = 0; f < count; ++f, ++at) {
-        if (!quiet_frame(frames + f * static_cast<std::size_t>(frame_bytes))) {
-          span.first = at;
-          break;
-        }
-      }
+      const std::int64_t found = first_sound_frame(frames, count, type, record.channels);
+      if (found >= 0) span.first = at + found;
+      at += static_cast<std::int64_t>(count);
     }
     span.error = stream.error;
     if (span.first < 0 || span.error != 0) return;

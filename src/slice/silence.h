@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "kitweaver/records.h"
+#include "slice/sample_decoding.h"
 
 namespace kitweaver {
 
@@ -16,6 +17,11 @@ inline constexpr double kSilenceLevel = 0.001;
 // the file holds. The data is read from its start up to the first sound,
 // and from its end back to the last, a buffer at a time: a recording is
 // read whole only when it is silent throughout.
+// The first of `count` stored frames (`channels` samples of `type` each)
+// that is not silent, or -1.
+std::int64_t first_sound_frame(const std::uint8_t* frames, std::size_t count, SampleType type,
+                               std::int32_t channels);
+
 struct SoundSpan {
   std::int64_t first = -1;
   std::int64_t last = -1;
