@@ -31,9 +31,10 @@
 // The same onsets on every machine: only additions, multiplications and
 // comparisons, in double precision with each sum in the order of the
 // frames, or on stored integers exactly; no library calls; and the same
-// however the recording is fed, in one call or in pieces. Memory is the look-back (about 35 ms of block figures and 3 ms
-// of frames), whatever the recording's length; time is a few operations per
-// frame and some tens per block.
+// however the recording is fed, in one call or in pieces. Memory is the
+// look-back (about 35 ms of block figures and 4 ms of frames), whatever
+// the recording's length; time is a few operations per figure and some
+// tens per block.
 #pragma once
 
 #include <array>
