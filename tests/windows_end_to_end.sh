@@ -49,6 +49,21 @@ rm -rf "$scratch/sources"
 kits+=("generated")
 
 failed=0
+# Says whether the runs labelled $1 printed the same lines and made the same
+# $2 ("pack" or "kit"), the Linux one at $3 and the Windows one at $4.
+compare() {
+  if ! cmp -s "$scratch/linux.txt" "$scratch/windows.txt"; then
+    echo "$1: the lines differ"
+    diff "$scratch/linux.txt" "$scratch/windows.txt" | head -n 10
+    failed=1
+  elif [[ ! -e "$3" ]] || ! diff -rq "$3" "$4" >/dev/null; then
+    echo "$1: the ${2}s differ"
+    failed=1
+  else
+    echo "$1: same lines, same $2 ($(du -sb "$3" | cut -f1) bytes)"
+  fi
+}
+
 for kit in "${kits[@]}"; do
   if [[ "$(ls -U "$scratch/$kit")" != "$(LC_ALL=C ls "$scratch/$kit")" ]]; then
     echo "$kit: this folder does not list its files by name; the two programs would take them in other orders"
@@ -66,17 +81,7 @@ for kit in "${kits[@]}"; do
     mv "$scratch/$made" "$scratch/linux.aif" 2>/dev/null || true
     (cd "$scratch" && wine "$windows" $option "$kit" | tr '\\' '/' >"$scratch/windows.txt") || true
     mv "$scratch/$made" "$scratch/windows.aif" 2>/dev/null || true
-    label="$kit${option:+ $option}"
-    if ! cmp -s "$scratch/linux.txt" "$scratch/windows.txt"; then
-      echo "$label: the lines differ"
-      diff "$scratch/linux.txt" "$scratch/windows.txt" | head -n 10
-      failed=1
-    elif [[ ! -e "$scratch/linux.aif" ]] || ! diff -rq "$scratch/linux.aif" "$scratch/windows.aif" >/dev/null; then
-      echo "$label: the packs differ"
-      failed=1
-    else
-      echo "$label: same lines, same pack ($(du -sb "$scratch/linux.aif" | cut -f1) bytes)"
-    fi
+    compare "$kit${option:+ $option}" pack "$scratch/linux.aif" "$scratch/windows.aif"
   done
 done
 
@@ -94,16 +99,6 @@ for run in "op1.aif|demo/samplepack.aif" "field.aif|--device field demo/samplepa
   (cd "$convert" && "$linux" -o "linux-$made" $arguments | sed 's/linux-//' >"$scratch/linux.txt") || true
   (cd "$convert" && wine "$windows" -o "windows-$made" $arguments | tr '\\' '/' | sed 's/windows-//' \
     >"$scratch/windows.txt") || true
-  label="$arguments -> $made"
-  if ! cmp -s "$scratch/linux.txt" "$scratch/windows.txt"; then
-    echo "$label: the lines differ"
-    diff "$scratch/linux.txt" "$scratch/windows.txt" | head -n 10
-    failed=1
-  elif [[ ! -e "$convert/linux-$made" ]] || ! diff -rq "$convert/linux-$made" "$convert/windows-$made" >/dev/null; then
-    echo "$label: the kits differ"
-    failed=1
-  else
-    echo "$label: same lines, same kit ($(du -sb "$convert/linux-$made" | cut -f1) bytes)"
-  fi
+  compare "$arguments -> $made" kit "$convert/linux-$made" "$convert/windows-$made"
 done
 exit $failed

@@ -156,16 +156,33 @@
     });
   }
 
-  // Files of a dropped folder, in the order the browser lists them.
-  async function filesOf(entry) {
+  // Files of a dropped folder, in the order the browser lists them: every
+  // file beneath it, or with `deep` false only those directly in it.
+  async function filesOf(entry, deep = true) {
     if (entry.isFile) return [await new Promise((resolve, reject) => entry.file(resolve, reject))];
     const reader = entry.createReader();
     const files = [];
     for (;;) {
       const batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
       if (batch.length === 0) return files;
-      for (const child of batch) files.push(...await filesOf(child));
+      for (const child of batch) if (deep || child.isFile) files.push(...await filesOf(child, deep));
     }
+  }
+
+  // Makes `element` take dropped files: marked while they are over it, the
+  // drop's data handed to `take` (which reads its items before it awaits).
+  function dropZone(element, take) {
+    element.addEventListener('dragover', (event) => {
+      if (!event.dataTransfer.types.includes('Files')) return;
+      event.preventDefault();
+      element.classList.add('over');
+    });
+    element.addEventListener('dragleave', () => element.classList.remove('over'));
+    element.addEventListener('drop', (event) => {
+      event.preventDefault();
+      element.classList.remove('over');
+      take(event.dataTransfer);
+    });
   }
 
   // "Sort by name": the core gives the order --sort takes the names in, so
@@ -186,23 +203,14 @@
     addFiles(event.target.files);
     event.target.value = '';
   });
-  const drop = $('#drop');
-  drop.addEventListener('dragover', (event) => {
-    if (!event.dataTransfer.types.includes('Files')) return;
-    event.preventDefault();
-    drop.classList.add('over');
-  });
-  drop.addEventListener('dragleave', () => drop.classList.remove('over'));
-  drop.addEventListener('drop', async (event) => {
-    event.preventDefault();
-    drop.classList.remove('over');
-    const items = [...event.dataTransfer.items].map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry());
+  dropZone($('#drop'), async (data) => {
+    const items = [...data.items].map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry());
     if (items.every(Boolean)) {
       const files = [];
       for (const item of items) files.push(...await filesOf(item));
       addFiles(files);
     } else {
-      addFiles(event.dataTransfer.files);
+      addFiles(data.files);
     }
   });
 
@@ -401,27 +409,13 @@
   });
 
   // A pack, a preset's zip or a preset's folder dropped on the pack's part.
-  const packSection = $('#pack-section');
-  packSection.addEventListener('dragover', (event) => {
-    if (!event.dataTransfer.types.includes('Files')) return;
-    event.preventDefault();
-    packSection.classList.add('over');
-  });
-  packSection.addEventListener('dragleave', () => packSection.classList.remove('over'));
-  packSection.addEventListener('drop', async (event) => {
-    event.preventDefault();
-    packSection.classList.remove('over');
-    const item = event.dataTransfer.items[0];
+  dropZone($('#pack-section'), async (data) => {
+    const item = data.items[0];
     const entry = item && item.webkitGetAsEntry && item.webkitGetAsEntry();
     if (entry && entry.isDirectory) {
-      const files = [];
-      const reader = entry.createReader();
-      for (let batch; (batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject))).length > 0;) {
-        for (const child of batch.filter((c) => c.isFile)) files.push(await new Promise((resolve, reject) => child.file(resolve, reject)));
-      }
-      openPresetFolder(entry.name, files);
-    } else if (event.dataTransfer.files.length > 0) {
-      openFile(event.dataTransfer.files[0]);
+      openPresetFolder(entry.name, await filesOf(entry, false));
+    } else if (data.files.length > 0) {
+      openFile(data.files[0]);
     }
   });
 

@@ -84,8 +84,10 @@ void print_left_out(const std::string& names);
 bool comes_before_by_name(std::string_view a, std::string_view b);
 
 // Lists `job.directory` once and reads up to kSlotCount files in listing
-// order (with `job.sort_by_name`, in name order). The recordings past the last slot are only recognised, then named
-// in one line ("Left out, a kit holds 24 recordings: [path], [path]").
+// order (with `job.sort_by_name`, in name order). The recordings past the
+// last slot are only recognised, then named in one line ("Left out, a kit
+// holds 24 recordings: [path], [path]"), or with `job.slice_hits` kept in
+// `job.left_out` for the line after the hits.
 // Returns false (after printing why) when the directory can't be opened.
 bool scan_directory(PackJob& job);
 
