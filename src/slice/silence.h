@@ -12,16 +12,16 @@ namespace kitweaver {
 
 inline constexpr double kSilenceLevel = 0.001;
 
-// Where the sound of a record's data lies: its first and last frames that
-// are not silent (-1 for a recording silent throughout), and the frames
-// the file holds. The data is read from its start up to the first sound,
-// and from its end back to the last, a buffer at a time: a recording is
-// read whole only when it is silent throughout.
 // The first of `count` stored frames (`channels` samples of `type` each)
 // that is not silent, or -1.
 std::int64_t first_sound_frame(const std::uint8_t* frames, std::size_t count, SampleType type,
                                std::int32_t channels);
 
+// Where the sound of a record's data lies: its first and last frames that
+// are not silent (-1 for a recording silent throughout), and the frames
+// the file holds. The data is read from its start up to the first sound,
+// and from its end back to the last, a buffer at a time: a recording is
+// read whole only when it is silent throughout.
 struct SoundSpan {
   std::int64_t first = -1;
   std::int64_t last = -1;
